@@ -1,0 +1,43 @@
+// Helpers shared by the tests: scratch directories, files, and running the real programs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zvtest {
+
+// A fresh directory under the system's temporary directory, removed with its content.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool pathExists(const std::string& path);
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;
+};
+
+// Runs program with args (no shell), with stdin closed and stdout/stderr captured. Extra
+// environment entries ("NAME=value") are added to the test's own environment.
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& extraEnv = {});
+
+// Paths of the programs built beside the tests.
+std::string updaterBinary();
+std::string birdtoolBinary();
+
+}  // namespace zvtest
