@@ -1,0 +1,259 @@
+#include "packetfifo.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+
+namespace {
+
+struct qPacketDeleter {
+    void operator()(qPacket* packet) const { qPacket_Destroy(&packet); }
+};
+
+using OwnedPacket = std::unique_ptr<qPacket, qPacketDeleter>;
+
+struct SerialPacket {
+    OwnedPacket packet;
+    // Strictly increasing in put order within one queue.
+    int64_t id;
+};
+
+struct packetFifo {
+    std::deque<SerialPacket> packets;
+    std::condition_variable changed;
+    std::mutex lock;
+    std::atomic<bool> alive{true};
+    // Id of the oldest packet present, or the next id to be given when the queue is empty.
+    std::atomic<int64_t> windowStart{0};
+    std::atomic<int64_t> nextId{0};
+};
+
+using FifoRef = std::shared_ptr<packetFifo>;
+using Clock = std::chrono::steady_clock;
+
+// A call holds its own reference, so a queue destroyed meanwhile by another thread stays valid
+// until that call returns. The registry mutex is never held together with a queue's lock.
+std::map<qPacketFifoHandle, FifoRef> gpPacketFifoDictionary;
+std::mutex gpPacketFifoDictionaryMutex;
+std::atomic<qPacketFifoHandle> gpSequentialId{1};
+
+FifoRef findFifo(qPacketFifoHandle handle) {
+    std::lock_guard<std::mutex> registryLock(gpPacketFifoDictionaryMutex);
+    auto found = gpPacketFifoDictionary.find(handle);
+    return found == gpPacketFifoDictionary.end() ? nullptr : found->second;
+}
+
+qPacketFifoHandle nextHandle() {
+    qPacketFifoHandle handle = gpSequentialId++;
+    return handle != 0 ? handle : gpSequentialId++;
+}
+
+bool accepts(qPacketFilter filter, const SerialPacket& element, void* reference) {
+    return filter(element.packet.get(), reference) != 0;
+}
+
+// Call with the queue locked.
+void syncWindowStart(packetFifo& fifo) {
+    fifo.windowStart = fifo.packets.empty() ? fifo.nextId.load() : fifo.packets.front().id;
+}
+
+// Call with the queue locked. The caller gets a copy; should copying fail the packet stays
+// queued rather than being lost.
+qPacket* takePacket(packetFifo& fifo, std::deque<SerialPacket>::iterator position) {
+    qPacket* copy = qPacket_Copy(position->packet.get());
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    fifo.packets.erase(position);
+    syncWindowStart(fifo);
+    return copy;
+}
+
+// Call with the queue locked. Returns whether waiters should be woken: not when the bound has
+// just emptied the queue.
+bool appendPacket(packetFifo& fifo, OwnedPacket copy) {
+    fifo.packets.push_back(SerialPacket{std::move(copy), fifo.nextId});
+    ++fifo.nextId;
+    if (fifo.packets.size() > qPACKETFIFO_MAX_PACKETS) {
+        fifo.packets.clear();
+        syncWindowStart(fifo);
+        return false;
+    }
+    syncWindowStart(fifo);
+    return true;
+}
+
+}  // namespace
+
+qPacketFifoHandle qPacketFifo_Create() {
+    try {
+        FifoRef fifo = std::make_shared<packetFifo>();
+        std::lock_guard<std::mutex> registryLock(gpPacketFifoDictionaryMutex);
+        // Only after the counter wraps around can a handle still be in use.
+        qPacketFifoHandle handle = nextHandle();
+        while (!gpPacketFifoDictionary.emplace(handle, fifo).second) {
+            handle = nextHandle();
+        }
+        return handle;
+    } catch (...) {
+        return 0;
+    }
+}
+
+qErr qPacketFifo_Destroy(qPacketFifoHandle* handle) {
+    if (handle == nullptr) {
+        return qErrParam;
+    }
+    try {
+        FifoRef fifo;
+        {
+            std::lock_guard<std::mutex> registryLock(gpPacketFifoDictionaryMutex);
+            auto found = gpPacketFifoDictionary.find(*handle);
+            if (found == gpPacketFifoDictionary.end()) {
+                return qErrNotFound;
+            }
+            fifo = std::move(found->second);
+            gpPacketFifoDictionary.erase(found);
+        }
+        {
+            std::lock_guard<std::mutex> queueLock(fifo->lock);
+            fifo->packets.clear();
+            syncWindowStart(*fifo);
+            fifo->alive = false;
+        }
+        fifo->changed.notify_all();
+        *handle = 0;
+        return qErrNone;
+    } catch (...) {
+        return qErrUnknown;
+    }
+}
+
+size_t qPacketFifo_GetLength(qPacketFifoHandle handle) {
+    FifoRef fifo = findFifo(handle);
+    if (!fifo) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> queueLock(fifo->lock);
+    return fifo->packets.size();
+}
+
+qErr qPacketFifo_Put(qPacketFifoHandle handle, const qPacket* packet) {
+    FifoRef fifo = findFifo(handle);
+    if (!fifo || !qVALIDPACKET(packet)) {
+        return qErrParam;
+    }
+    OwnedPacket copy(qPacket_Copy(packet));
+    if (!copy) {
+        return qErrParam;
+    }
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> queueLock(fifo->lock);
+        // Destroyed between the lookup and here: the packet would sit in a dead queue.
+        if (!fifo->alive) {
+            return qErrParam;
+        }
+        try {
+            wake = appendPacket(*fifo, std::move(copy));
+        } catch (const std::bad_alloc&) {
+            return qErrResource;
+        }
+    }
+    if (wake) {
+        fifo->changed.notify_all();
+    }
+    return qErrNone;
+}
+
+qPacket* qPacketFifo_Get(qPacketFifoHandle handle) {
+    return qPacketFifo_Await(handle, 0);
+}
+
+qPacket* qPacketFifo_Await(qPacketFifoHandle handle, uint32_t timeoutMs) {
+    FifoRef fifo = findFifo(handle);
+    if (!fifo) {
+        return nullptr;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> queueLock(fifo->lock);
+    fifo->changed.wait_until(queueLock, deadline,
+                             [&] { return !fifo->packets.empty() || !fifo->alive; });
+    if (fifo->packets.empty()) {
+        return nullptr;
+    }
+    return takePacket(*fifo, fifo->packets.begin());
+}
+
+qPacket* qPacketFifo_GetFirst(qPacketFifoHandle handle, qPacketFilter filter, void* reference) {
+    return qPacketFifo_AwaitFirst(handle, filter, reference, 0);
+}
+
+// A waiter wakes on every put, but offers the filter only the packets it has not seen yet: ids
+// up to lastExamined were already refused during this call. Filters may have side effects (count,
+// log, match a sequence), so offering a packet twice would be wrong, not just slow.
+qPacket* qPacketFifo_AwaitFirst(qPacketFifoHandle handle, qPacketFilter filter, void* reference,
+                                uint32_t timeoutMs) {
+    if (filter == nullptr) {
+        return nullptr;
+    }
+    FifoRef fifo = findFifo(handle);
+    if (!fifo) {
+        return nullptr;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> queueLock(fifo->lock);
+    int64_t lastExamined = fifo->windowStart - 1;
+    auto match = fifo->packets.end();
+    auto scanNewPackets = [&] {
+        match = fifo->packets.end();
+        for (auto it = fifo->packets.begin(); it != fifo->packets.end(); ++it) {
+            if (it->id <= lastExamined) {
+                continue;
+            }
+            lastExamined = it->id;
+            if (accepts(filter, *it, reference)) {
+                match = it;
+                return true;
+            }
+        }
+        return !fifo->alive;
+    };
+    fifo->changed.wait_until(queueLock, deadline, scanNewPackets);
+    if (match == fifo->packets.end()) {
+        return nullptr;
+    }
+    return takePacket(*fifo, match);
+}
+
+size_t qPacketFifo_DrainPackets(qPacketFifoHandle handle, qPacketFilter filter, void* reference) {
+    if (filter == nullptr) {
+        return 0;
+    }
+    FifoRef fifo = findFifo(handle);
+    if (!fifo) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> queueLock(fifo->lock);
+    // Compacts the kept packets forward in order, offering each packet to the filter once.
+    auto kept = fifo->packets.begin();
+    size_t removed = 0;
+    for (auto it = fifo->packets.begin(); it != fifo->packets.end(); ++it) {
+        if (accepts(filter, *it, reference)) {
+            ++removed;
+        } else {
+            if (kept != it) {
+                *kept = std::move(*it);
+            }
+            ++kept;
+        }
+    }
+    fifo->packets.erase(kept, fifo->packets.end());
+    syncWindowStart(*fifo);
+    return removed;
+}
