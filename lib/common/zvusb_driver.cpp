@@ -1,0 +1,536 @@
+#include "zvusb_driver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Zendrival-C.h"
+
+namespace {
+
+constexpr unsigned kOutTimeoutMs = 50;
+constexpr unsigned kInTimeoutMs = 1000;
+constexpr int kMaxOutFailures = 10;
+constexpr int kMaxKernelWriteCalls = 1000;
+// A hostile descriptor may announce a zero packet size; fall back to the full-speed bulk size.
+constexpr uint16_t kFallbackPacketSize = 64;
+constexpr size_t kHighSpeedPacket = 512;
+
+const char kDefaultNodeDirectory[] = "/dev";
+
+std::mutex& nodeDirectoryLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::string& nodeDirectory() {
+    static std::string directory = kDefaultNodeDirectory;
+    return directory;
+}
+
+std::string kernelNodePath(const char* serialText) {
+    std::lock_guard<std::mutex> guard(nodeDirectoryLock());
+    return nodeDirectory() + "/zendrival." + serialText;
+}
+
+bool validDevice(const zvusb* device) {
+    return device != nullptr && device->check == ZVUSB_CHECK;
+}
+
+bool serialTextUsable(const char* serialText) {
+    return serialText != nullptr &&
+           strnlen(serialText, ZVUSB_SERIAL_TEXT_SIZE) < ZVUSB_SERIAL_TEXT_SIZE;
+}
+
+void rememberSerial(zvusb* device, const char* serialText) {
+    strncpy(device->serialText, serialText, ZVUSB_SERIAL_TEXT_SIZE - 1);
+    device->serialText[ZVUSB_SERIAL_TEXT_SIZE - 1] = '\0';
+}
+
+// Result of a transfer attempted in a state that cannot transfer; qErrNone when ready.
+qErr stateError(const zvusb* device) {
+    switch (device->state.load()) {
+        case ZVUSB_STATE_READY:
+            return qErrNone;
+        case ZVUSB_STATE_CLOSED:
+            return qErrConnection;
+        case ZVUSB_STATE_CREATED:
+        case ZVUSB_STATE_OPENED:
+            return qErrNotReady;
+        case ZVUSB_STATE_FAILED:
+            return qErrIO;
+        default:
+            return qErrResource;
+    }
+}
+
+void releaseHandle(zvusb* device) {
+    if (device->handle != nullptr) {
+        if (device->state.load() == ZVUSB_STATE_READY ||
+            device->state.load() == ZVUSB_STATE_FAILED) {
+            libusb_release_interface(device->handle, device->interfaceNumber);
+        }
+        libusb_close(device->handle);
+        device->handle = nullptr;
+    }
+    device->available = 0;
+    device->readPosition = device->receiveBuffer;
+}
+
+// --- libusb enumeration --------------------------------------------------------------------------
+
+bool serialMatches(libusb_device_handle* handle, const libusb_device_descriptor& descriptor,
+                   const char* serialText) {
+    if (descriptor.iSerialNumber == 0) {
+        return false;
+    }
+    unsigned char text[ZVUSB_SERIAL_TEXT_SIZE + 1] = {};
+    int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text,
+                                                    ZVUSB_SERIAL_TEXT_SIZE);
+    if (length < 0) {
+        return false;
+    }
+    text[length] = '\0';
+    return strcmp(reinterpret_cast<const char*>(text), serialText) == 0;
+}
+
+bool isModuleInterface(const libusb_interface_descriptor& setting) {
+    return setting.bInterfaceClass == ZVUSB_INTERFACE_CLASS &&
+           setting.bInterfaceSubClass == ZVUSB_INTERFACE_SUBCLASS &&
+           setting.bInterfaceProtocol == ZVUSB_INTERFACE_PROTOCOL;
+}
+
+// Bulk or interrupt endpoints of the module's vendor interface; IN is the one with the direction
+// bit set.
+bool findEndpoints(libusb_device* usbDevice, zvusb* device) {
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_config_descriptor(usbDevice, 0, &config) != LIBUSB_SUCCESS) {
+        return false;
+    }
+    bool haveIn = false;
+    bool haveOut = false;
+    for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface& interface = config->interface[i];
+        for (int s = 0; s < interface.num_altsetting; ++s) {
+            const libusb_interface_descriptor& setting = interface.altsetting[s];
+            if (!isModuleInterface(setting)) {
+                continue;
+            }
+            device->interfaceNumber = setting.bInterfaceNumber;
+            for (int e = 0; e < setting.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
+                if ((endpoint.bmAttributes & 0x02) == 0) {
+                    continue;
+                }
+                if (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_IN) {
+                    device->inEndpoint = endpoint.bEndpointAddress;
+                    device->inMaxPacket = endpoint.wMaxPacketSize;
+                    haveIn = true;
+                } else {
+                    device->outEndpoint = endpoint.bEndpointAddress;
+                    device->outMaxPacket = endpoint.wMaxPacketSize;
+                    haveOut = true;
+                }
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return haveIn && haveOut;
+}
+
+qErr claimErrorCode(int rc) {
+    switch (rc) {
+        case LIBUSB_ERROR_BUSY:
+        case LIBUSB_ERROR_NO_DEVICE:
+            return qErrBusy;
+        case LIBUSB_ERROR_ACCESS:
+            return qErrPermission;
+        default:
+            return qErrUnknown;
+    }
+}
+
+// Opens the module on a matching handle: endpoints, then the interface.
+qErr takeDevice(zvusb* device, libusb_device* usbDevice, libusb_device_handle* handle) {
+    device->handle = handle;
+    device->state = ZVUSB_STATE_OPENED;
+    if (!findEndpoints(usbDevice, device)) {
+        releaseHandle(device);
+        device->state = ZVUSB_STATE_CLOSED;
+        return qErrConfiguration;
+    }
+    int rc = libusb_claim_interface(handle, device->interfaceNumber);
+    if (rc != LIBUSB_SUCCESS) {
+        releaseHandle(device);
+        device->state = ZVUSB_STATE_CLOSED;
+        return claimErrorCode(rc);
+    }
+    device->state = ZVUSB_STATE_READY;
+    device->errorCount = 0;
+    device->available = 0;
+    device->readPosition = device->receiveBuffer;
+    return qErrNone;
+}
+
+qErr findAndOpen(zvusb* device, libusb_device** list, ssize_t count) {
+    for (ssize_t i = 0; i < count; ++i) {
+        if (!is_zendrival_device(list[i])) {
+            continue;
+        }
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS) {
+            continue;
+        }
+        libusb_device_descriptor descriptor;
+        if (libusb_get_device_descriptor(list[i], &descriptor) == LIBUSB_SUCCESS &&
+            serialMatches(handle, descriptor, device->serialText)) {
+            return takeDevice(device, list[i], handle);
+        }
+        libusb_close(handle);
+    }
+    return qErrNotFound;
+}
+
+qErr refillReceiveBuffer(zvusb* device) {
+    int transferred = 0;
+    int rc = libusb_bulk_transfer(device->handle, device->inEndpoint, device->receiveBuffer,
+                                  ZVUSB_RECEIVE_BUFFER_SIZE, &transferred, kInTimeoutMs);
+    if (rc == LIBUSB_ERROR_PIPE) {
+        libusb_clear_halt(device->handle, device->inEndpoint);
+        return qErrNotReady;
+    }
+    if (rc != LIBUSB_SUCCESS && rc != LIBUSB_ERROR_TIMEOUT) {
+        return qErrIO;
+    }
+    if (transferred <= 0) {
+        return qErrNotReady;
+    }
+    device->available =
+        transferred > ZVUSB_RECEIVE_BUFFER_SIZE ? ZVUSB_RECEIVE_BUFFER_SIZE : transferred;
+    device->readPosition = device->receiveBuffer;
+    return qErrNone;
+}
+
+qErr kernelOpenErrorCode(int error) {
+    return error == EBUSY ? qErrBusy : qErrIO;
+}
+
+}  // namespace
+
+// --- Record --------------------------------------------------------------------------------------
+
+zvusb* zvusb_create_usb(bool useLibusb) {
+    if (useLibusb && Zendrival_libusb_init() != qErrNone) {
+        return nullptr;
+    }
+    zvusb* device = new (std::nothrow) zvusb();
+    if (device == nullptr) {
+        return nullptr;
+    }
+    device->check = ZVUSB_CHECK;
+    device->mode = useLibusb ? ZVUSB_MODE_LIBUSB : ZVUSB_MODE_KERNEL;
+    device->descriptor = -1;
+    device->handle = nullptr;
+    device->state = ZVUSB_STATE_CREATED;
+    device->errorCount = 0;
+    device->available = 0;
+    device->readPosition = device->receiveBuffer;
+    return device;
+}
+
+qErr zvusb_destroy(zvusb** device) {
+    if (device == nullptr || !validDevice(*device)) {
+        return qErrParam;
+    }
+    zvusb* d = *device;
+    releaseHandle(d);
+    if (d->descriptor >= 0) {
+        close(d->descriptor);
+    }
+    d->check = 0;
+    delete d;
+    *device = nullptr;
+    return qErrNone;
+}
+
+bool zvusb_is_kernel_driver_installed(uint32_t serialNumber) {
+    char serialText[16];
+    snprintf(serialText, sizeof serialText, "%08X", serialNumber);
+    struct stat info;
+    return stat(kernelNodePath(serialText).c_str(), &info) == 0;
+}
+
+void zvusb_set_kernel_node_directory(const char* directory) {
+    std::lock_guard<std::mutex> guard(nodeDirectoryLock());
+    nodeDirectory() = directory != nullptr ? directory : kDefaultNodeDirectory;
+}
+
+// --- Dispatch ------------------------------------------------------------------------------------
+
+qErr zvusb_open_zendrival_device(zvusb* device, const char* serialText) {
+    if (!validDevice(device)) {
+        return qErrParam;
+    }
+    return device->mode == ZVUSB_MODE_LIBUSB
+               ? zvusb_open_zendrival_USBlib_device(device, serialText)
+               : zvusb_open_zendrival_kernel_device(device, serialText);
+}
+
+qErr zvusb_write_to_device(zvusb* device, const uint8_t* bytes, size_t length) {
+    if (!validDevice(device)) {
+        return qErrParam;
+    }
+    return device->mode == ZVUSB_MODE_LIBUSB ? zvusb_write_to_USBlib_device(device, bytes, length)
+                                             : zvusb_write_to_kernel_device(device, bytes, length);
+}
+
+qErr zvusb_get_from_device(zvusb* device, uint8_t* byte) {
+    if (!validDevice(device)) {
+        return qErrParam;
+    }
+    return device->mode == ZVUSB_MODE_LIBUSB ? zvusb_get_from_USBlib_device(device, byte)
+                                             : zvusb_get_from_kernel_device(device, byte);
+}
+
+qErr zvusb_close_zendrival_device(zvusb* device) {
+    if (!validDevice(device)) {
+        return qErrParam;
+    }
+    return device->mode == ZVUSB_MODE_LIBUSB ? zvusb_close_zendrival_USBlib_device(device)
+                                             : zvusb_close_zendrival_kernel_device(device);
+}
+
+// --- libusb mode ---------------------------------------------------------------------------------
+
+qErr zvusb_open_zendrival_USBlib_device(zvusb* device, const char* serialText) {
+    if (!validDevice(device) || !serialTextUsable(serialText)) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_LIBUSB) {
+        return qErrMode;
+    }
+    if (device->state.load() == ZVUSB_STATE_NONE) {
+        return qErrResource;
+    }
+    releaseHandle(device);
+    rememberSerial(device, serialText);
+    libusb_context* context = Zendrival_libusb_context();
+    if (context == nullptr) {
+        return qErrInitialization;
+    }
+    libusb_device** list = nullptr;
+    ssize_t count = libusb_get_device_list(context, &list);
+    if (count < 0) {
+        return qErrIO;
+    }
+    qErr err = findAndOpen(device, list, count);
+    libusb_free_device_list(list, 1);
+    return err;
+}
+
+qErr zvusb_write_to_USBlib_device(zvusb* device, const uint8_t* bytes, size_t length) {
+    if (!validDevice(device) || (bytes == nullptr && length > 0)) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_LIBUSB) {
+        return qErrMode;
+    }
+    qErr err = stateError(device);
+    if (err == qErrIO) {
+        return err;  // given up after repeated errors: no tolerance any more
+    }
+    if (err != qErrNone) {
+        return zvusb_tolerate_error(device, err);
+    }
+    size_t sent = 0;
+    int failures = 0;
+    while (sent < length && failures < kMaxOutFailures) {
+        size_t piece = zvusb_out_piece_size(length - sent, device->outMaxPacket);
+        int transferred = 0;
+        int rc = libusb_bulk_transfer(device->handle, device->outEndpoint,
+                                      const_cast<uint8_t*>(bytes + sent), static_cast<int>(piece),
+                                      &transferred, kOutTimeoutMs);
+        if (transferred > 0) {
+            sent +=
+                static_cast<size_t>(transferred) < piece ? static_cast<size_t>(transferred) : piece;
+        }
+        if (rc == LIBUSB_SUCCESS) {
+            continue;
+        }
+        failures++;
+        if (rc == LIBUSB_ERROR_PIPE &&
+            libusb_clear_halt(device->handle, device->outEndpoint) != LIBUSB_SUCCESS) {
+            return zvusb_tolerate_error(device, qErrIO);
+        }
+    }
+    return zvusb_tolerate_error(device, sent == length ? qErrNone : qErrWrite);
+}
+
+qErr zvusb_get_from_USBlib_device(zvusb* device, uint8_t* byte) {
+    if (!validDevice(device) || byte == nullptr) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_LIBUSB) {
+        return qErrMode;
+    }
+    if (device->available <= 0) {
+        qErr err = stateError(device);
+        if (err == qErrIO) {
+            return err;  // given up after repeated errors: no tolerance any more
+        }
+        if (err == qErrNone) {
+            err = refillReceiveBuffer(device);
+        }
+        if (err != qErrNone) {
+            return zvusb_tolerate_read_error(device, err);
+        }
+    }
+    *byte = *device->readPosition++;
+    device->available--;
+    return zvusb_tolerate_read_error(device, qErrNone);
+}
+
+qErr zvusb_close_zendrival_USBlib_device(zvusb* device) {
+    if (!validDevice(device)) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_LIBUSB) {
+        return qErrMode;
+    }
+    releaseHandle(device);
+    device->state = ZVUSB_STATE_CLOSED;
+    return qErrNone;
+}
+
+// --- Kernel driver mode --------------------------------------------------------------------------
+
+qErr zvusb_open_zendrival_kernel_device(zvusb* device, const char* serialText) {
+    if (!validDevice(device) || !serialTextUsable(serialText)) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_KERNEL) {
+        return qErrMode;
+    }
+    if (device->descriptor >= 0) {
+        close(device->descriptor);
+        device->descriptor = -1;
+    }
+    rememberSerial(device, serialText);
+    // O_NOCTTY: a node that is a terminal must never become this process's controlling terminal.
+    int fd = open(kernelNodePath(serialText).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        device->state = ZVUSB_STATE_CLOSED;
+        return kernelOpenErrorCode(errno);
+    }
+    device->descriptor = fd;
+    device->state = ZVUSB_STATE_READY;
+    return qErrNone;
+}
+
+qErr zvusb_write_to_kernel_device(zvusb* device, const uint8_t* bytes, size_t length) {
+    if (!validDevice(device) || (bytes == nullptr && length > 0)) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_KERNEL) {
+        return qErrMode;
+    }
+    size_t sent = 0;
+    for (int calls = 0; sent < length && calls < kMaxKernelWriteCalls; ++calls) {
+        ssize_t rc = write(device->descriptor, bytes + sent, length - sent);
+        if (rc < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return qErrIO;
+        }
+        sent += static_cast<size_t>(rc);
+    }
+    return sent == length ? qErrNone : qErrIO;
+}
+
+qErr zvusb_get_from_kernel_device(zvusb* device, uint8_t* byte) {
+    if (!validDevice(device) || byte == nullptr) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_KERNEL) {
+        return qErrMode;
+    }
+    ssize_t rc = read(device->descriptor, byte, 1);
+    if (rc == 1) {
+        return qErrNone;
+    }
+    if (rc == 0 || errno == EFAULT || errno == EINTR || errno == EAGAIN) {
+        return qErrNotReady;
+    }
+    return qErrIO;
+}
+
+qErr zvusb_close_zendrival_kernel_device(zvusb* device) {
+    if (!validDevice(device)) {
+        return qErrParam;
+    }
+    if (device->mode != ZVUSB_MODE_KERNEL) {
+        return qErrMode;
+    }
+    int fd = device->descriptor;
+    device->descriptor = -1;
+    if (fd >= 0 && close(fd) != 0) {
+        return qErrCancel;
+    }
+    device->state = ZVUSB_STATE_CLOSED;
+    return qErrNone;
+}
+
+// --- Pure rules ----------------------------------------------------------------------------------
+
+bool is_zendrival_device(libusb_device* device) {
+    libusb_device_descriptor descriptor;
+    if (device == nullptr || libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) {
+        return false;
+    }
+    return zvusb_is_zendrival_id(descriptor.idVendor, descriptor.idProduct);
+}
+
+bool zvusb_is_zendrival_id(uint16_t vendorId, uint16_t productId) {
+    return vendorId == ZENDRIVAL_USB_VENDOR_ID &&
+           (productId & ZENDRIVAL_USB_PRODUCT_NOT_MODULE) == 0;
+}
+
+size_t zvusb_out_piece_size(size_t remaining, uint16_t outMaxPacket) {
+    size_t limit = outMaxPacket != 0 ? outMaxPacket : kFallbackPacketSize;
+    size_t piece = remaining < limit ? remaining : limit;
+    return piece == kHighSpeedPacket ? kHighSpeedPacket - 1 : piece;
+}
+
+qErr zvusb_tolerate_error(zvusb* device, qErr result) {
+    if (!validDevice(device)) {
+        return result;
+    }
+    if (result != qErrIO) {
+        device->errorCount = 0;
+        return result;
+    }
+    // Saturates so that a long run of failures cannot wrap around into "tolerated" again.
+    uint8_t count = device->errorCount.load();
+    while (count < UINT8_MAX && !device->errorCount.compare_exchange_weak(count, count + 1)) {
+    }
+    if (count < UINT8_MAX) {
+        count++;
+    }
+    if (count <= ZVUSB_TOLERATED_IO_ERRORS) {
+        return qErrNone;
+    }
+    device->state = ZVUSB_STATE_FAILED;
+    return qErrIO;
+}
+
+qErr zvusb_tolerate_read_error(zvusb* device, qErr result) {
+    qErr reported = zvusb_tolerate_error(device, result);
+    return result == qErrIO && reported == qErrNone ? qErrNotReady : reported;
+}

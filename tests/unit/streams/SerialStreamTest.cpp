@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "PseudoTerminal.h"
+#include "TestSupport.h"
+#include "unix_streamserial.h"
+
+namespace {
+
+qErr readWithin(qStream* stream, uint8_t* buffer, size_t count) {
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    qErr err;
+    while ((err = qStream_Read(stream, buffer, count)) == qErrNotReady &&
+           std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return err;
+}
+
+TEST(SerialStreamTest, RawBytesBothWays) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ready());
+    qStream* stream = nullptr;
+    ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 6, 0, 0, 0, &stream), qErrNone);
+
+    termios t = pty.slaveSettings();
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON), 0u);
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+
+    uint8_t byte = 0;
+    EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrNotReady);
+    // Bytes a cooked line would have changed: CR, newline, NUL, DEL, Ctrl-C.
+    const std::string binary("\r\n\0\x7f\x03\xff", 6);
+    ASSERT_EQ(qStream_Write(stream, reinterpret_cast<const uint8_t*>(binary.data()), binary.size()),
+              qErrNone);
+    EXPECT_EQ(pty.receive(binary.size()), binary);
+
+    pty.send(binary);
+    uint8_t buffer[6];
+    ASSERT_EQ(readWithin(stream, buffer, 6), qErrNone);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 6), binary);
+    EXPECT_EQ(qStream_Destroy(&stream), qErrNone);
+}
+
+TEST(SerialStreamTest, FramingCodesAndRestoreOnClose) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ready());
+    termios before = pty.slaveSettings();
+    qStream* stream = nullptr;
+    ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 2, 1, 1, 1, &stream), qErrNone);
+    termios t = pty.slaveSettings();
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+    // A pseudo-terminal always carries 8 data bits without parity, so only the stop bits and
+    // the parity handling of the input side show here.
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(t.c_iflag & IGNPAR, 0u);
+    EXPECT_EQ(qStream_Destroy(&stream), qErrNone);
+
+    termios after = pty.slaveSettings();
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
+TEST(SerialStreamTest, UnknownBaudCodeOpensAtSpeedZero) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ready());
+    qStream* stream = nullptr;
+    ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 8, 0, 0, 0, &stream), qErrNone);
+    termios t = pty.slaveSettings();
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B0));
+    qStream_Destroy(&stream);
+}
+
+TEST(SerialStreamTest, OpenFailures) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ready());
+    zvtest::TempDir dir;
+    qStream* stream = nullptr;
+    const char* path = pty.slavePath().c_str();
+    EXPECT_EQ(qStream_CreateSerial(path, 6, 0, 2, 0, &stream), qErrResource);
+    EXPECT_EQ(qStream_CreateSerial(path, 6, 0, 0, 2, &stream), qErrResource);
+    EXPECT_EQ(qStream_CreateSerial(nullptr, 6, 0, 0, 0, &stream), qErrResource);
+    EXPECT_EQ(qStream_CreateSerial(path, 6, 0, 0, 0, nullptr), qErrResource);
+    EXPECT_EQ(qStream_CreateSerial(std::string(5000, 'p').c_str(), 6, 0, 0, 0, &stream),
+              qErrResource);
+    EXPECT_EQ(qStream_CreateSerial(dir.file("ttyNone").c_str(), 6, 0, 0, 0, &stream), qErrNotFound);
+    zvtest::writeFile(dir.file("plain"), "not a terminal");
+    EXPECT_EQ(qStream_CreateSerial(dir.file("plain").c_str(), 6, 0, 0, 0, &stream), qErrIO);
+    EXPECT_EQ(stream, nullptr);
+}
+
+TEST(SerialStreamTest, PacketizedIsNotAvailableAndOpensNothing) {
+    zvtest::TempDir dir;
+    qStream* stream = nullptr;
+    EXPECT_EQ(qStream_CreateSerial_Packetized(dir.file("ttyNone").c_str(), 6, 0, 0, 0, &stream),
+              qErrUnimplemented);
+    EXPECT_EQ(stream, nullptr);
+}
+
+}  // namespace

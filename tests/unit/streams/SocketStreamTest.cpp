@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "qStreamsocket.h"
+
+namespace {
+
+// A listening socket on 127.0.0.1 with an ephemeral port; the test plays the module.
+class LoopbackServer {
+  public:
+    LoopbackServer() {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~LoopbackServer() {
+        closePeer(false);
+        stopListening();
+    }
+
+    uint32_t port() const { return port_; }
+
+    bool accept(int timeoutMs = 5000) {
+        pollfd p{listener_, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) != 1) {
+            return false;
+        }
+        peer_ = ::accept(listener_, nullptr, nullptr);
+        return peer_ >= 0;
+    }
+
+    void send(const std::string& bytes) { ::send(peer_, bytes.data(), bytes.size(), 0); }
+
+    std::string receive(size_t count, int timeoutMs = 5000) {
+        std::string got;
+        while (got.size() < count) {
+            pollfd p{peer_, POLLIN, 0};
+            if (poll(&p, 1, timeoutMs) != 1) {
+                break;
+            }
+            char buffer[256];
+            ssize_t n = recv(peer_, buffer, std::min(sizeof buffer, count - got.size()), 0);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+    // reset: abort the connection (as a rebooting module does) instead of closing politely.
+    void closePeer(bool reset) {
+        if (peer_ < 0) {
+            return;
+        }
+        if (reset) {
+            linger abortive{1, 0};
+            setsockopt(peer_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        }
+        close(peer_);
+        peer_ = -1;
+    }
+
+    void stopListening() {
+        if (listener_ >= 0) {
+            close(listener_);
+            listener_ = -1;
+        }
+    }
+
+  private:
+    int listener_ = -1;
+    int peer_ = -1;
+    uint32_t port_ = 0;
+};
+
+uint32_t loopback() {
+    return htonl(INADDR_LOOPBACK);
+}
+
+// Polls the non-blocking stream until count bytes came or a generous limit passed.
+qErr readWithin(qStream* stream, uint8_t* buffer, size_t count) {
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    qErr err;
+    while ((err = qStream_Read(stream, buffer, count)) == qErrNotReady &&
+           std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return err;
+}
+
+class SocketStreamTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Connecting blocks until the test's server accepts, so accept on another thread.
+        std::thread acceptor([this] { accepted = server.accept(); });
+        created = qStream_CreateSocket(loopback(), server.port(), &stream);
+        acceptor.join();
+        ASSERT_EQ(created, qErrNone);
+        ASSERT_TRUE(accepted);
+    }
+    void TearDown() override {
+        if (stream != nullptr) {
+            qStream_Destroy(&stream);
+        }
+    }
+
+    LoopbackServer server;
+    qStream* stream = nullptr;
+    qErr created = qErrUnknown;
+    bool accepted = false;
+};
+
+TEST_F(SocketStreamTest, BytesTravelBothWays) {
+    ASSERT_EQ(qStream_Write(stream, reinterpret_cast<const uint8_t*>("\x02\x01\x17"), 3), qErrNone);
+    ASSERT_EQ(qStream_Write(stream, reinterpret_cast<const uint8_t*>("!"), 1), qErrNone);
+    EXPECT_EQ(server.receive(4), "\x02\x01\x17!");
+
+    uint8_t byte = 0;
+    EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrNotReady);
+    server.send("reply");
+    uint8_t buffer[5];
+    ASSERT_EQ(readWithin(stream, buffer, 5), qErrNone);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 5), "reply");
+}
+
+TEST_F(SocketStreamTest, PeerCloseReadsAsNotReady) {
+    server.send("z");
+    uint8_t byte = 0;
+    ASSERT_EQ(readWithin(stream, &byte, 1), qErrNone);
+    EXPECT_EQ(byte, 'z');
+    server.closePeer(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrNotReady);
+    EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrNotReady);
+}
+
+TEST_F(SocketStreamTest, ResetByPeerReconnectsOnRead) {
+    server.closePeer(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::thread acceptor([this] { accepted = server.accept(); });
+    uint8_t byte = 0;
+    EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrNotReady);
+    acceptor.join();
+    ASSERT_TRUE(accepted);
+    ASSERT_EQ(qStream_Write(stream, reinterpret_cast<const uint8_t*>("ok"), 2), qErrNone);
+    EXPECT_EQ(server.receive(2), "ok");
+}
+
+TEST_F(SocketStreamTest, WriteAfterModuleVanishedIsConnectionError) {
+    server.closePeer(true);
+    server.stopListening();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    qErr err = qErrNone;
+    for (int attempt = 0; attempt < 20 && err == qErrNone; ++attempt) {
+        err = qStream_Write(stream, reinterpret_cast<const uint8_t*>("xy"), 2);
+    }
+    EXPECT_EQ(err, qErrConnection);
+    uint8_t byte = 0;
+    EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrConnection);
+}
+
+TEST_F(SocketStreamTest, WriteToPeerThatNeverReadsGivesUp) {
+    // Far more than the socket buffers hold: the send keeps meeting a full buffer.
+    std::string flood(32 * 1024 * 1024, '\x55');
+    EXPECT_EQ(qStream_Write(stream, reinterpret_cast<const uint8_t*>(flood.data()), flood.size()),
+              qErrWrite);
+}
+
+// The link's reader thread only reads and its writer thread only writes, concurrently.
+TEST_F(SocketStreamTest, ReaderAndWriterThreadsShareTheStream) {
+    constexpr size_t kCount = 2000;
+    std::thread echo([this] {
+        for (size_t done = 0; done < kCount;) {
+            std::string chunk = server.receive(std::min<size_t>(100, kCount - done));
+            if (chunk.empty()) {
+                return;
+            }
+            server.send(chunk);
+            done += chunk.size();
+        }
+    });
+    std::string received;
+    std::thread reader([&] {
+        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (received.size() < kCount && std::chrono::steady_clock::now() < limit) {
+            uint8_t byte = 0;
+            if (qStream_Read(stream, &byte, 1) == qErrNone) {
+                received.push_back(static_cast<char>(byte));
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+    });
+    std::string sent;
+    for (size_t i = 0; i < kCount; i += 10) {
+        std::string piece;
+        for (size_t j = 0; j < 10; ++j) {
+            piece.push_back(static_cast<char>('a' + (i + j) % 26));
+        }
+        ASSERT_EQ(qStream_Write(stream, reinterpret_cast<const uint8_t*>(piece.data()), 10),
+                  qErrNone);
+        sent += piece;
+    }
+    reader.join();
+    echo.join();
+    EXPECT_EQ(received, sent);
+}
+
+TEST(SocketStreamCreateTest, RefusedOrBadArgumentsGiveResource) {
+    LoopbackServer closed;
+    uint32_t port = closed.port();
+    closed.stopListening();
+    qStream* stream = nullptr;
+    EXPECT_EQ(qStream_CreateSocket(loopback(), port, &stream), qErrResource);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(qStream_CreateSocket(loopback(), port, nullptr), qErrResource);
+    EXPECT_EQ(qStream_CreateSocket(loopback(), 70000, &stream), qErrResource);
+}
+
+}  // namespace
