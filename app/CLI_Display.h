@@ -1,0 +1,20 @@
+// Console display: messages as lines, a progress bar and a spinner when stdout is a terminal.
+#pragma once
+
+#include "UpdaterDisplayInterface.h"
+
+class CLI_Display : public UpdaterDisplayInterface {
+  public:
+    CLI_Display();
+    virtual ~CLI_Display() = default;
+
+    void display_progress(bool start) override;
+    void update_progress(double fraction, const char* label) override;
+    void update_spinner(bool active, const char* label) override;
+    void info_message(const char* text) override;
+    void error_message(const char* text) override;
+
+  protected:
+    // Whether progress may be drawn; the console asks isatty on standard output.
+    virtual bool drawsProgress() const;
+};

@@ -1,0 +1,32 @@
+#include "Log.h"
+
+#include <cstdarg>
+
+uint32_t Log::package_bitmask = 0;
+FILE* Log::fh = nullptr;
+
+void Log::log(uint32_t mask, const char* format, ...) {
+    if (mask != 0 && (mask & package_bitmask) == 0) {
+        return;
+    }
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (fh != nullptr) {
+        fputs(text, fh);
+    }
+}
+
+void Log::SetOutput(FILE* output) {
+    fh = output;
+}
+
+void Log::ActivatePackage(uint32_t bits) {
+    package_bitmask |= bits;
+}
+
+void Log::DeactivatePackage(uint32_t bits) {
+    package_bitmask &= ~bits;
+}

@@ -1,0 +1,54 @@
+// Everything the command line asked for, filled by _get_params.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Commands.h"
+
+class CLI_Display;
+
+// Transport chosen with "-t"; the values are the link types of the device library, plus one for
+// recovery through a ROM bootloader.
+enum : uint32_t {
+    TRANSPORT_INVALID = 0,
+    TRANSPORT_USB = 1,
+    TRANSPORT_TCPIP = 2,
+    TRANSPORT_RECOVER = 255,
+};
+
+struct Parameters {
+    CommandsClass commands;
+    uint32_t deviceSerialNumber = 0;
+    uint32_t routerSerialNumber = 0;
+    uint32_t transport = TRANSPORT_USB;
+    bool transportGiven = false;
+    std::string serialPort;
+    uint32_t baudRate = 115200;
+    uint8_t targetModuleAddress = 0;  // 0: looked up on the router's network
+    std::string birdFilePath;
+    std::string historyLogMessage;
+    std::string buildNumber;  // decimal text; empty means the latest build
+    bool echoDuringRecovery = false;
+    std::string updateServerUrl;
+    bool flagN = false;
+    std::string storageDirectory;
+    std::string programName;
+    std::string homeDirectory;
+    std::string logFileMode = "a+";
+    std::string logFileName = "Updater.log";
+    bool overrideModelChecks = false;
+    bool useUEIBytesLoading = true;
+    uint32_t debugBitMask = 0;
+    bool debugMaskGiven = false;
+    bool helpRequested = false;
+};
+
+// 0 when the command line was accepted; otherwise non-zero, every problem already reported.
+int _get_params(CLI_Display& display, int argc, char** argv, Parameters* params);
+int _release_params(Parameters* params);
+int _validate_params(Parameters* params);
+
+// Whole-text number arguments: any character outside the digits gives 0; truncated to 32 bits.
+uint32_t _get_hex_arg(const char* text, char** end);
+uint32_t _get_int_arg(const char* text, char** end);

@@ -1,0 +1,26 @@
+// The user-facing channel of every operation: messages, a progress bar and a spinner.
+#pragma once
+
+class UpdaterDisplayInterface {
+  public:
+    enum Level { LEVEL_INFO = 0, LEVEL_ERROR = 1 };
+
+    virtual void display_progress(bool start) = 0;
+    virtual void update_progress(double fraction, const char* label) = 0;
+    virtual void update_spinner(bool active, const char* label) = 0;
+    virtual void info_message(const char* text) = 0;
+    virtual void error_message(const char* text) = 0;
+
+    // Formats (cut at 2047 bytes) and hands the text to error_message for LEVEL_ERROR, else to
+    // info_message. Does nothing while muted.
+    void message(Level level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // Muting silences message() only; progress and spinner still draw.
+    void mute_messages(bool mute) { muted = mute; }
+
+  protected:
+    // Operations take the display by reference and never delete it.
+    ~UpdaterDisplayInterface() = default;
+
+  private:
+    bool muted = false;
+};

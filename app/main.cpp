@@ -1,0 +1,198 @@
+// Entry point of Updater: read the command line, prepare the store directory and run the
+// requested commands in their fixed order: "-N", "-G", "-C", then the first of "-D", "-U", "-B",
+// "-L".
+#include <string>
+
+#include "BuildPath.h"
+#include "CLI_Display.h"
+#include "CheckBird.h"
+#include "Log.h"
+#include "OutputFormats.h"
+#include "Parameters.h"
+#include "Updater.h"
+#include "Usage.h"
+#include "qDirectory.h"
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+
+void error(CLI_Display& display, const char* text) {
+    display.message(UpdaterDisplayInterface::LEVEL_ERROR, "%s", text);
+}
+
+// The store root: the "-i" directory or ~/.pelmorax, with "updater" below it. Empty on failure.
+std::string prepareStorageDirectory(CLI_Display& display, const Parameters& params) {
+    std::string base = params.storageDirectory;
+    if (base.empty()) {
+        char home[2048] = "";
+        int rc = qDirectory_GetHomeDirectory(home, sizeof home);
+        if (rc != 0) {
+            Log::log(DEBUG_APP, "Updater: FailedqDirectory_GetHomeDirectory()==> %d\n", rc);
+            return "";
+        }
+        base = BuildPath(home, ".pelmorax", nullptr);
+    }
+    std::string root = BuildPath(base.c_str(), "updater", nullptr);
+    if (qDirectory_Ensure(root.c_str(), 0755) != 0) {
+        display.message(UpdaterDisplayInterface::LEVEL_ERROR,
+                        "Could not find updater directory at %s", root.c_str());
+        return "";
+    }
+    return root;
+}
+
+int runFingerprint(CLI_Display& display, Updater& updater, const Parameters& params) {
+    Fingerprint fingerprint;
+    if (!updater.Get_Fingerprint(fingerprint, params.serialPort, UNKNOWN_RECOVERY_SERIAL,
+                                 params.birdFilePath, params.baudRate, true)) {
+        error(display, "Got no response from chip");
+        return EXIT_FAILED;
+    }
+    _display_fingerprint(display, fingerprint);
+    return EXIT_OK;
+}
+
+int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params) {
+    display.message(UpdaterDisplayInterface::LEVEL_INFO,
+                    "Retrieving firmware for device with serial number %08X",
+                    params.deviceSerialNumber);
+    if (params.buildNumber.empty()) {
+        display.message(UpdaterDisplayInterface::LEVEL_INFO, "No build specified");
+        display.message(UpdaterDisplayInterface::LEVEL_INFO, "Using Latest build");
+    } else {
+        display.message(UpdaterDisplayInterface::LEVEL_INFO, "Retrieving firmware build %s",
+                        params.buildNumber.c_str());
+    }
+    unsigned build = updater.Download_Firmware(params.deviceSerialNumber, params.buildNumber,
+                                               params.overrideModelChecks, false);
+    if (build == 0) {
+        return EXIT_FAILED;
+    }
+    // A following "-U" updates to exactly the build just stored.
+    params.buildNumber = std::to_string(build);
+    return EXIT_OK;
+}
+
+int runDiscover(CLI_Display& display, Updater& updater, const Parameters& params) {
+    linkType type = linkTypeNone;
+    if (params.transportGiven && params.transport != TRANSPORT_RECOVER) {
+        type = static_cast<linkType>(params.transport);
+    }
+    std::vector<DeviceInfo> devices;
+    if (params.routerSerialNumber != 0) {
+        display.message(UpdaterDisplayInterface::LEVEL_INFO,
+                        "Searching for Zendrival Network devices connected to %08X",
+                        params.routerSerialNumber);
+        devices = updater.Discover_ZVNetwork_Devices(params.routerSerialNumber, type);
+    } else {
+        display.message(UpdaterDisplayInterface::LEVEL_INFO, "Searching for Zendrival devices");
+        if (type == linkTypeNone) {
+            type = linkTypeUSB;
+        }
+        devices = updater.Discover_Devices(type);
+    }
+    _display_device_list(display, devices, type);
+    return EXIT_OK;
+}
+
+int runUpdate(CLI_Display& display, Updater& updater, const Parameters& params) {
+    unsigned build = params.buildNumber.empty()
+                         ? 0
+                         : static_cast<unsigned>(std::stoul(params.buildNumber, nullptr, 10));
+    updater.Set_UEIBytes_Load(params.useUEIBytesLoading);
+    bool ok = false;
+    if (params.transport == TRANSPORT_RECOVER) {
+        ok = updater.Recover_Firmware(params.serialPort, build, params.baudRate,
+                                      params.deviceSerialNumber, params.birdFilePath,
+                                      params.overrideModelChecks);
+    } else if (params.deviceSerialNumber != 0) {
+        ok = updater.Update_Firmware(params.deviceSerialNumber, build, params.birdFilePath,
+                                     params.targetModuleAddress, params.routerSerialNumber,
+                                     params.overrideModelChecks);
+    } else {
+        error(display, "Must specify the specific device to be updated");
+        return EXIT_FAILED;
+    }
+    return ok ? EXIT_OK : EXIT_FAILED;
+}
+
+int runListBuilds(CLI_Display& display, Updater& updater, const Parameters& params, bool local) {
+    if (params.deviceSerialNumber == 0) {
+        error(display, local ? "Error must supply a serial number for the List Local Builds command"
+                             : "Error must supply a serial number for the List Builds command");
+        _display_usage(params.debugMaskGiven, false);
+        return EXIT_FAILED;
+    }
+    BuildList builds = local ? updater.Get_BuildListLocal(params.deviceSerialNumber)
+                             : updater.Get_BuildList(params.deviceSerialNumber);
+    _display_builds(display, builds, params.deviceSerialNumber);
+    return EXIT_OK;
+}
+
+int runCommands(CLI_Display& display, Parameters& params, const std::string& storage) {
+    Updater updater(params.updateServerUrl.c_str(), storage.c_str(), display);
+    int result = EXIT_OK;
+    if (params.commands.IsSet(CMD_FINGERPRINT)) {
+        if (params.serialPort.empty()) {
+            error(display, "Must specify the serial port used for connecting");
+            return EXIT_FAILED;
+        }
+        result = runFingerprint(display, updater, params);
+    }
+    if (params.commands.IsSet(CMD_GET_BUILD)) {
+        if (params.deviceSerialNumber == 0) {
+            error(display, "-G must specify a specific device via -d");
+            error(display, "--help for usage information");
+            return EXIT_FAILED;
+        }
+        result = runGetBuild(display, updater, params);
+    }
+    if (params.commands.IsSet(CMD_CHECK_BIRD)) {
+        result = _check_bird_file(display, params.birdFilePath) ? EXIT_OK : EXIT_FAILED;
+    }
+    if (params.commands.IsSet(CMD_DISCOVER)) {
+        return runDiscover(display, updater, params);
+    }
+    if (params.commands.IsSet(CMD_UPDATE)) {
+        return runUpdate(display, updater, params);
+    }
+    if (params.commands.IsSet(CMD_LIST_BUILDS)) {
+        return runListBuilds(display, updater, params, false);
+    }
+    if (params.commands.IsSet(CMD_LIST_LOCAL_BUILDS)) {
+        return runListBuilds(display, updater, params, true);
+    }
+    return result;
+}
+
+int run(int argc, char** argv) {
+    Parameters params;
+    CLI_Display display;
+    Log::SetOutput(stderr);
+    if (_get_params(display, argc, argv, &params) != 0) {
+        _display_app_version(display);
+        _display_copyright(display);
+        _display_usage(params.debugMaskGiven, false);
+        return EXIT_FAILED;
+    }
+    _display_app_version(display);
+    if (params.helpRequested || !params.commands.IsSet(CMD_ANY_COMMAND)) {
+        _display_copyright(display);
+        _display_usage(params.debugMaskGiven, params.helpRequested);
+        return EXIT_OK;
+    }
+    std::string storage = prepareStorageDirectory(display, params);
+    if (storage.empty()) {
+        return EXIT_FAILED;
+    }
+    return runCommands(display, params, storage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int code = run(argc, argv);
+    return code;
+}

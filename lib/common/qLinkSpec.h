@@ -1,0 +1,41 @@
+// How one module is reached on one transport. The 128 bytes are also the payload of a link-server
+// beacon and of a loopback discovery reply, so the layout is a wire format (little-endian).
+#pragma once
+
+#include <cstdint>
+
+typedef enum {
+    linkTypeNone = 0,
+    linkTypeUSB = 1,
+    linkTypeTCPIP = 2,
+    linkTypeSerial = 3,
+    linkTypeNetworkClient = 4,
+    linkTypeNetworkClientUSB = 5,
+    linkTypeNetworkClientTCPIP = 6,
+    linkTypeNetworkClientSerial = 7,
+} linkType;
+
+#pragma pack(push, 1)
+struct linkSpec {
+    uint32_t type;
+    uint32_t serialNumber;
+    uint32_t module;
+    uint32_t router;
+    uint32_t routerSerialNumber;
+    uint32_t model;
+    union {
+        uint32_t usbId;
+        uint32_t ipAddress;  // network byte order
+        uint32_t baudRate;
+    };
+    union {
+        struct {
+            uint32_t port;
+            uint8_t reserved[96];
+        };
+        char devicePath[100];  // serial links only
+    };
+};
+#pragma pack(pop)
+
+static_assert(sizeof(linkSpec) == 128, "linkSpec is a 128-byte wire record");

@@ -1,0 +1,14 @@
+// What the command line prints for device lists, build lists and fingerprints.
+#pragma once
+
+#include <vector>
+
+#include "DeviceInfo.h"
+#include "Fingerprint.h"
+#include "Updater.h"
+
+class CLI_Display;
+
+void _display_device_list(CLI_Display& display, std::vector<DeviceInfo>& devices, linkType type);
+void _display_builds(CLI_Display& display, BuildList& builds, unsigned serial);
+void _display_fingerprint(CLI_Display& display, Fingerprint& fingerprint);
