@@ -7,23 +7,6 @@
 
 namespace {
 
-const char* blockTypeName(unsigned type) {
-    switch (type) {
-        case BirdFile::BLOCK_LOADER:
-            return "loader";
-        case BirdFile::BLOCK_FIRMWARE:
-            return "firmware";
-        case BirdFile::BLOCK_SERIAL_OFFSETS:
-            return "serial number offsets";
-        case BirdFile::BLOCK_INFO:
-            return "information";
-        case BirdFile::BLOCK_RECOVERY_START:
-            return "recovery start address";
-        default:
-            return "unused";
-    }
-}
-
 void describe(UpdaterDisplayInterface& display, BirdFile& bird) {
     const auto info = UpdaterDisplayInterface::LEVEL_INFO;
     const std::vector<BirdBlock>& blocks = bird.GetBlocks();
@@ -31,8 +14,8 @@ void describe(UpdaterDisplayInterface& display, BirdFile& bird) {
     unsigned number = 1;
     for (const BirdBlock& block : blocks) {
         display.message(info, "  Block %u: type %u (%s), flags %u, length %u, address 0x%08X",
-                        number++, block.type, blockTypeName(block.type), block.flags, block.length,
-                        block.address);
+                        number++, block.type, BirdFile::BlockTypeName(block.type), block.flags,
+                        block.length, block.address);
     }
     if (bird.FindBlocks(BirdFile::BLOCK_INFO).empty()) {
         display.message(info, "No information block");

@@ -400,3 +400,20 @@ bool BirdFile::DecodeFirmwareBlocks(const unsigned key[4]) {
     }
     return true;
 }
+
+const char* BirdFile::BlockTypeName(uint8_t type) {
+    switch (type) {
+        case BLOCK_LOADER:
+            return "loader";
+        case BLOCK_FIRMWARE:
+            return "firmware";
+        case BLOCK_SERIAL_OFFSETS:
+            return "serial number offsets";
+        case BLOCK_INFO:
+            return "information";
+        case BLOCK_RECOVERY_START:
+            return "recovery start address";
+        default:
+            return "unused";
+    }
+}

@@ -45,6 +45,9 @@ class BirdFile {
     BirdFile(const BirdFile&) = delete;
     BirdFile& operator=(const BirdFile&) = delete;
 
+    // A short name for a block type, for people reading a file's description.
+    static const char* BlockTypeName(uint8_t type);
+
     bool Load();
     // Cheap header check: exactly six bytes, "bird", and two non-zero version bytes.
     static bool VerifyFile(const char* path);

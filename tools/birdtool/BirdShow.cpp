@@ -7,30 +7,13 @@
 
 namespace {
 
-const char* typeName(uint8_t type) {
-    switch (type) {
-        case BirdFile::BLOCK_LOADER:
-            return "loader";
-        case BirdFile::BLOCK_FIRMWARE:
-            return "firmware";
-        case BirdFile::BLOCK_SERIAL_OFFSETS:
-            return "serial-offsets";
-        case BirdFile::BLOCK_INFO:
-            return "info";
-        case BirdFile::BLOCK_RECOVERY_START:
-            return "recovery-start";
-        default:
-            return "other";
-    }
-}
-
 uint32_t bigEndian32(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
 void printBlock(FILE* out, unsigned index, const BirdBlock& block) {
     fprintf(out, "block %u: type %u (%s) flags %u length %u", index, block.type,
-            typeName(block.type), block.flags, block.length);
+            BirdFile::BlockTypeName(block.type), block.flags, block.length);
     if (block.type == BirdFile::BLOCK_LOADER || block.type == BirdFile::BLOCK_FIRMWARE) {
         fprintf(out, " address 0x%08X image %u bytes", block.address, block.length - 4);
     } else if (block.type == BirdFile::BLOCK_RECOVERY_START && block.length >= 4) {
