@@ -241,6 +241,20 @@ TEST(CommandLineDispatch, ListsWithDeviceReportEmptyList) {
     EXPECT_EQ(r.out, kVersion + "No builds found for device [00001A2B]\n");
 }
 
+TEST(CommandLineDispatch, FingerprintWithoutAnswerNotesFailureAndGoesOn) {
+    TempDir dir;
+    RunResult alone = updaterIn(dir, {"-N", "-s", "/dev/null"});
+    EXPECT_EQ(alone.exitCode, 1);
+    EXPECT_EQ(alone.out, kVersion);
+    EXPECT_EQ(alone.err.substr(alone.err.find('\n') + 1), "Got no response from chip\n");
+
+    // A later command sets the exit code: discovery always ends with 0.
+    RunResult thenDiscover = updaterIn(dir, {"-N", "-s", "/dev/null", "-D"});
+    EXPECT_EQ(thenDiscover.exitCode, 0);
+    EXPECT_NE(thenDiscover.err.find("Got no response from chip\n"), std::string::npos);
+    EXPECT_NE(thenDiscover.out.find("Discovered Devices: (USB)\n"), std::string::npos);
+}
+
 TEST(CommandLineDispatch, RecoveryWithoutDeviceStillRuns) {
     TempDir dir;
     RunResult r = updaterIn(dir, {"-U", "-t", "RECOVER", "-s", "/dev/null"});
