@@ -64,6 +64,17 @@ struct BadArgumentCase {
     std::string messages;
 };
 
+std::string joined(const std::vector<std::string>& args) {
+    std::string text;
+    for (const std::string& arg : args) {
+        text += (text.empty() ? "" : " ") + arg;
+    }
+    return text;
+}
+
+// Names the cases by their command line in test listings.
+void PrintTo(const BadArgumentCase& c, std::ostream* os) { *os << joined(c.args); }
+
 class CommandLineBadArgument : public ::testing::TestWithParam<BadArgumentCase> {};
 
 TEST_P(CommandLineBadArgument, ReportsEveryProblemThenShortUsage) {
@@ -153,6 +164,8 @@ struct MissingDeviceCase {
     std::vector<std::string> args;
     std::string err;
 };
+
+void PrintTo(const MissingDeviceCase& c, std::ostream* os) { *os << joined(c.args); }
 
 class CommandLineMissingDevice : public ::testing::TestWithParam<MissingDeviceCase> {};
 
