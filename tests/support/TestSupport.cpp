@@ -53,6 +53,18 @@ void writeFile(const std::string& path, const std::string& bytes) {
     }
 }
 
+std::string readStream(FILE* file) {
+    fflush(file);
+    rewind(file);
+    std::string all;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        all.append(chunk, n);
+    }
+    return all;
+}
+
 bool pathExists(const std::string& path) {
     return std::filesystem::exists(path);
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the tests: scratch directories, files, and running the real programs.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ class TempDir {
 };
 
 std::string readFile(const std::string& path);
+// Everything written to an open temporary file so far (it is flushed and rewound first).
+std::string readStream(FILE* file);
 void writeFile(const std::string& path, const std::string& bytes);
 bool pathExists(const std::string& path);
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "TestSupport.h"
+
 class CaptureOutput {
   public:
     explicit CaptureOutput(FILE* stream) : stream(stream), fd(fileno(stream)) {
@@ -19,14 +21,7 @@ class CaptureOutput {
     // Stops capturing and returns everything written since construction.
     std::string text() {
         restore();
-        std::string out;
-        rewind(sink);
-        char chunk[4096];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, sink)) > 0) {
-            out.append(chunk, n);
-        }
-        return out;
+        return zvtest::readStream(sink);
     }
 
   private:

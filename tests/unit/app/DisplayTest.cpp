@@ -108,17 +108,7 @@ class LogTest : public ::testing::Test {
         Log::SetOutput(nullptr);
         fclose(sink);
     }
-    std::string written() {
-        fflush(sink);
-        rewind(sink);
-        std::string out;
-        char chunk[512];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, sink)) > 0) {
-            out.append(chunk, n);
-        }
-        return out;
-    }
+    std::string written() { return zvtest::readStream(sink); }
     FILE* sink = nullptr;
 };
 

@@ -26,17 +26,7 @@ class LogCapture {
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    std::string text() const {
-        fflush(file_);
-        std::string all;
-        rewind(file_);
-        char chunk[4096];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, file_)) > 0) {
-            all.append(chunk, n);
-        }
-        return all;
-    }
+    std::string text() const { return zvtest::readStream(file_); }
 
   private:
     uint32_t bits_;

@@ -5,20 +5,11 @@
 #include <thread>
 
 #include "PseudoTerminal.h"
+#include "StreamPolling.h"
 #include "TestSupport.h"
 #include "unix_streamserial.h"
 
 namespace {
-
-qErr readWithin(qStream* stream, uint8_t* buffer, size_t count) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    qErr err;
-    while ((err = qStream_Read(stream, buffer, count)) == qErrNotReady &&
-           std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return err;
-}
 
 TEST(SerialStreamTest, RawBytesBothWays) {
     PseudoTerminal pty;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "StreamPolling.h"
 #include "qStreamsocket.h"
 
 namespace {
@@ -90,17 +91,6 @@ class LoopbackServer {
 
 uint32_t loopback() {
     return htonl(INADDR_LOOPBACK);
-}
-
-// Polls the non-blocking stream until count bytes came or a generous limit passed.
-qErr readWithin(qStream* stream, uint8_t* buffer, size_t count) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    qErr err;
-    while ((err = qStream_Read(stream, buffer, count)) == qErrNotReady &&
-           std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return err;
 }
 
 class SocketStreamTest : public ::testing::Test {
