@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <sched.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -156,6 +158,29 @@ std::string updaterBinary() {
 
 std::string birdtoolBinary() {
     return std::string(ZV_BINARY_DIR) + "/tools/birdtool/birdtool";
+}
+
+std::string modulesimBinary() {
+    return std::string(ZV_BINARY_DIR) + "/tools/modulesim/modulesim";
+}
+
+std::string scriptPath(const std::string& name) {
+    return std::string(ZV_SOURCE_DIR) + "/scripts/" + name;
+}
+
+bool enterPrivateNetwork(bool veth, std::string* why) {
+    if (unshare(CLONE_NEWNET) != 0) {
+        if (why) *why = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
+        return false;
+    }
+    std::vector<std::string> args;
+    if (veth) args.push_back("--veth");
+    RunResult setup = runProgram(scriptPath("netns-setup"), args);
+    if (setup.exitCode != 0) {
+        if (why) *why = "netns-setup failed: " + setup.err;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace zvtest

@@ -42,5 +42,14 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 // Paths of the programs built beside the tests.
 std::string updaterBinary();
 std::string birdtoolBinary();
+std::string modulesimBinary();
+std::string scriptPath(const std::string& name);
+
+// Moves this test process into a fresh private network namespace (scripts/netns-setup: loopback
+// with multicast, and with veth a veth pair 10.77.0.1/10.77.0.2), so discovery and multicast never
+// reach the machine's own interfaces and tests using the fixed discovery ports can run side by
+// side. Programs started afterwards inherit it. False (with the reason in *why) when the process
+// may not make namespaces; callers then skip.
+bool enterPrivateNetwork(bool veth, std::string* why = nullptr);
 
 }  // namespace zvtest

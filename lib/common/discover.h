@@ -1,0 +1,49 @@
+// Finding modules before linking to them: USB modules on this machine, modules with their own
+// TCP/IP port that answer the multicast request, and links that other processes share through a
+// link server. Every module found is described by a linkSpec handed to a caller's callback.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "qError.h"
+#include "qLinkSpec.h"
+
+// UDP ports and groups of the discovery exchanges.
+constexpr uint16_t qDISCOVERY_TCPIP_REQUEST_PORT = 9888;
+constexpr uint16_t qDISCOVERY_TCPIP_REPLY_PORT = 9889;
+constexpr const char* qDISCOVERY_TCPIP_GROUP = "232.2.2.2";
+constexpr size_t qDISCOVERY_TCPIP_MESSAGE_SIZE = 16;
+constexpr const char* qDISCOVERY_LOOPBACK_GROUP = "224.0.0.7";
+constexpr uint16_t qDISCOVERY_LOOPBACK_REQUEST_PORT = 9850;
+constexpr uint16_t qDISCOVERY_LOOPBACK_REPLY_PORT = 9950;
+constexpr int qDISCOVERY_LOOPBACK_PORT_COUNT = 50;
+constexpr uint32_t qDISCOVERY_LOOPBACK_REQUEST = 0xABCDDCBA;
+constexpr uint16_t qDISCOVERY_BEACON_PORT = 8585;
+constexpr const char* qDISCOVERY_BEACON_PAYLOAD = "Zendrival2-Discovery";
+// 127.0.0.1 in network byte order, as it lies in memory on this little-endian platform.
+constexpr uint32_t qDISCOVERY_LOCALHOST = 0x0100007F;
+
+// Called once per module found. Sets *found when it accepts the spec; returns false to stop. The
+// spec is released after the call: a callback that keeps it copies all 128 bytes.
+typedef bool (*qDiscoveryCallback)(const linkSpec* spec, bool* found, void* reference);
+
+// Number of specs the callback accepted. networkInterface: IPv4, network byte order.
+int qDiscovery_EnumerateModules(uint32_t type, qDiscoveryCallback callback, void* reference,
+                                uint32_t networkInterface);
+int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback, void* reference,
+                                       uint32_t networkInterface);
+// New specs for the caller to release with qLinkSpec_Destroy, or null.
+linkSpec* qDiscovery_FindModule(uint32_t type, uint32_t serialNumber, uint32_t networkInterface);
+linkSpec* qDiscovery_FindFirstModule(uint32_t type, uint32_t networkInterface);
+
+// This machine's IPv4 interface addresses (network order), at most max; the count filled.
+int qDiscovery_GetIPv4Interfaces(uint32_t* addresses, int max);
+// Dotted text of address; its length, or 0 when size < 16 or the conversion fails.
+size_t qDiscovery_ConvertIPv4Interface(uint32_t address, char* buffer, size_t size);
+
+linkSpec* qLinkSpec_Create(uint32_t type);
+linkSpec* qLinkSpec_Copy(const linkSpec* spec);
+qErr qLinkSpec_Destroy(linkSpec** spec);
+// Same module: type, serial number, IP address and port equal.
+bool _isNewSpec(const linkSpec* a, const linkSpec* b);

@@ -1,0 +1,78 @@
+// Links: the library's connection to one module. A link owns a byte stream, an inbound and an
+// outbound packet queue, a reader thread that cuts the incoming bytes into packets (answering
+// heartbeats itself) and a writer thread that sends the outbound queue. Links live in one
+// process-wide table, are addressed by a small non-zero id and are reference-counted, so several
+// users of one module share one link.
+#pragma once
+
+#include <cstdint>
+
+#include "packetfifo.h"
+#include "qError.h"
+#include "qPacket.h"
+#include "qStream.h"
+
+#define qLINK_CHECK 0xCEED
+
+typedef uint32_t qLinkID;
+
+// Link status (qLink_GetStatus).
+constexpr uint32_t qLINK_STATUS_STOPPED = 0;
+constexpr uint32_t qLINK_STATUS_STARTING = 1;
+constexpr uint32_t qLINK_STATUS_RUNNING = 2;
+constexpr uint32_t qLINK_STATUS_STOPPING = 3;
+constexpr uint32_t qLINK_STATUS_SYNCING = 4;
+constexpr uint32_t qLINK_STATUS_INVALID = 5;
+constexpr uint32_t qLINK_STATUS_IO_ERROR = 6;
+constexpr uint32_t qLINK_STATUS_ERROR = 8;
+
+// Packet debug log record types.
+constexpr uint8_t qPACKETLOG_SENT = 1;
+constexpr uint8_t qPACKETLOG_RECEIVED = 2;
+constexpr uint8_t qPACKETLOG_TEXT = 3;
+constexpr uint32_t qPACKETLOG_DEFAULT_SIZE = 65536;
+constexpr int32_t qPACKETLOG_MAX_SIZE = 0x4000000;
+
+// Creation: each returns the new or reused link id, or 0 on failure (leaving no table entry).
+qLinkID qLink_CreateUSB(uint32_t serialNumber);
+// address: IPv4 in network byte order; port in host order.
+qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port);
+qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud);
+qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref);
+// interface: IPv4 in network byte order, in and out; port in and out.
+qLinkID qLink_CreateServer(qLinkID linkId, uint16_t* port, uint32_t* interface, bool localOnly);
+// A link over a caller-made stream, which belongs to the link from then on.
+qLinkID qLink_Create(qStream* stream);
+
+// Lifecycle.
+qLinkID qLink_Init(qLinkID id, qStream* stream);
+qErr qLink_Start(qLinkID id);
+qErr qLink_Sync(qLinkID id);
+qErr qLink_Reset(qLinkID id);
+qErr qLink_Destroy(qLinkID* id);
+
+// Traffic. Packets returned are the caller's to release with qPacket_Destroy.
+qErr qLink_PutPacket(qLinkID id, const qPacket* packet);
+qPacket* qLink_GetPacket(qLinkID id);
+qPacket* qLink_AwaitPacket(qLinkID id, uint32_t timeoutMs);
+qPacket* qLink_GetFirst(qLinkID id, qPacketFilter filter, void* reference);
+qPacket* qLink_AwaitFirst(qLinkID id, qPacketFilter filter, void* reference, uint32_t timeoutMs);
+size_t qLink_DrainPackets(qLinkID id, qPacketFilter filter, void* reference);
+// The user filter runs on the reader thread for every complete packet; a result of 1 means the
+// filter consumed it. Null clears it.
+qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter, void* reference);
+qErr qLink_EnablePooledPackets(qLinkID id, bool pooled);
+qErr qLink_ForceRoute(qLinkID id, uint8_t route);
+uint32_t qLink_GetStatus(qLinkID id);
+
+// Module queries used when a link server is put in front of a link.
+qErr _qLink_GetModuleAddress(qLinkID id, uint8_t* address);
+qErr _qLink_GetModel(qLinkID id, uint8_t address, uint8_t* model);
+
+// Packet debug log of a link.
+qErr qLink_PacketDebug_SetLogSize(qLinkID id, int32_t bytes);
+qErr qLink_PacketDebug_Enable(qLinkID id);
+qErr qLink_PacketDebug_Disable(qLinkID id);
+// length: buffer capacity on entry, record length on return.
+qErr qLink_PacketDebug_Read(qLinkID id, uint8_t* type, uint8_t* length, uint8_t* buffer);
+qErr qLink_PacketDebug_Write(qLinkID id, uint8_t type, uint8_t length, const uint8_t* bytes);
