@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <new>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,9 @@ constexpr int kMaxWriteRetries = 10;
 constexpr unsigned kWriteRetryPauseMs = 60;
 // Lets the peer see the old connection go before the new one arrives.
 constexpr unsigned kCloseSettleMs = 10;
+// How long a get waits for data before it reports that none is there.
+constexpr int kIdleWaitMs = 20;
+constexpr size_t kReceiveBufferSize = 4096;
 
 struct SocketRecord {
     uint16_t check;
@@ -29,6 +33,10 @@ struct SocketRecord {
     // The reader thread (get) and the writer thread (write) may both reconnect; the descriptor
     // and flags change only under this lock.
     std::mutex lock;
+    // Bytes received but not yet handed out; touched by the reading side only.
+    uint8_t received[kReceiveBufferSize];
+    size_t receivedLength;
+    size_t receivedNext;
 };
 
 bool validRecord(const void* reference) {
@@ -107,22 +115,53 @@ bool isDroppedConnection(int error) {
     return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT;
 }
 
-// Peeks so that a connection reset is noticed (and repaired) before a byte is taken.
-qErr peekByte(SocketRecord* record) {
-    uint8_t byte = 0;
-    ssize_t got = recv(record->descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+// Reads are taken from the kernel in blocks and handed out one byte per get.
+qErr takeBuffered(SocketRecord* record, uint8_t* byte) {
+    if (record->receivedNext >= record->receivedLength) {
+        return qErrNotReady;
+    }
+    *byte = record->received[record->receivedNext++];
+    return qErrNone;
+}
+
+// Waits a moment for something to read (bytes, the peer's close or an error), so that an idle
+// link's reader does not spin. The lock is not held meanwhile: the writer must not wait on it.
+bool awaitReadable(SocketRecord* record) {
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> guard(record->lock);
+        fd = record->descriptor;
+    }
+    pollfd readable{fd, POLLIN, 0};
+    return poll(&readable, 1, kIdleWaitMs) > 0;
+}
+
+enum class ReceiveOutcome { Received, Nothing, PeerClosed, Failed };
+
+// One receive of whatever the kernel holds. A connection found reset is made again (the module
+// rebooted) and read once more. Caller holds the lock.
+ReceiveOutcome receiveBlock(SocketRecord* record, qErr* failure) {
+    ssize_t got = recv(record->descriptor, record->received, sizeof record->received, MSG_DONTWAIT);
     if (got < 0 && isDroppedConnection(errno)) {
-        qErr err = resetSocket(record);
-        if (err != qErrNone) {
-            return qErrConnection;
+        if (resetSocket(record) != qErrNone) {
+            *failure = qErrConnection;
+            return ReceiveOutcome::Failed;
         }
-        got = recv(record->descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        got = recv(record->descriptor, record->received, sizeof record->received, MSG_DONTWAIT);
     }
     if (got < 0) {
-        return errno == EAGAIN || errno == EWOULDBLOCK ? qErrNotReady : qErrConnection;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return ReceiveOutcome::Nothing;
+        }
+        *failure = qErrConnection;
+        return ReceiveOutcome::Failed;
     }
-    // Zero bytes: the peer closed its side; nothing to read until someone reconnects.
-    return got == 0 ? qErrNotReady : qErrNone;
+    if (got == 0) {
+        return ReceiveOutcome::PeerClosed;
+    }
+    record->receivedLength = static_cast<size_t>(got);
+    record->receivedNext = 0;
+    return ReceiveOutcome::Received;
 }
 
 qErr socketGet(uint8_t* byte, void* reference) {
@@ -130,25 +169,41 @@ qErr socketGet(uint8_t* byte, void* reference) {
         return qErrParam;
     }
     SocketRecord* record = static_cast<SocketRecord*>(reference);
-    std::lock_guard<std::mutex> guard(record->lock);
-    if (!isConnected(record)) {
-        return qErrConnection;
-    }
-    qErr err = peekByte(record);
-    if (err != qErrNone) {
-        return err;
-    }
-    ssize_t got = recv(record->descriptor, byte, 1, MSG_DONTWAIT);
-    if (got == 1) {
+    if (takeBuffered(record, byte) == qErrNone) {
         return qErrNone;
     }
-    if (got == 0) {
+    {
+        std::lock_guard<std::mutex> guard(record->lock);
+        if (!isConnected(record)) {
+            return qErrConnection;
+        }
+    }
+    if (!awaitReadable(record)) {
         return qErrNotReady;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        return qErrEOF;
+    ReceiveOutcome outcome;
+    qErr failure = qErrNone;
+    {
+        std::lock_guard<std::mutex> guard(record->lock);
+        if (!isConnected(record)) {
+            return qErrConnection;
+        }
+        outcome = receiveBlock(record, &failure);
     }
-    return isDroppedConnection(errno) ? qErrNotReady : qErrIO;
+    switch (outcome) {
+        case ReceiveOutcome::Received:
+            return takeBuffered(record, byte);
+        case ReceiveOutcome::Nothing:
+            return qErrNotReady;
+        case ReceiveOutcome::PeerClosed:
+            // Nothing more will come until someone reconnects; a closed connection always reads
+            // as ready, so pause here instead of letting the reader spin.
+            qTime_MSSleep(kIdleWaitMs);
+            return qErrNotReady;
+        case ReceiveOutcome::Failed:
+            break;
+    }
+    return failure;
 }
 
 enum class SendOutcome { Sent, Retry, Reconnected, Failed };

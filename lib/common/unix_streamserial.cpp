@@ -4,10 +4,16 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "unix_time.h"
+
 namespace {
+
+// How long a get waits for a byte before it reports that none is there.
+constexpr int kIdleWaitMs = 20;
 
 struct SerialRecord {
     uint16_t check;
@@ -80,16 +86,31 @@ qErr openPort(SerialRecord* record, bool parity, bool sevenBits, bool twoStopBit
     return qErrNone;
 }
 
+// Waits a moment for a byte (or a hang-up) so that an idle link's reader does not spin; the
+// line itself is set to return at once.
+bool awaitByte(int descriptor) {
+    pollfd readable{descriptor, POLLIN, 0};
+    return poll(&readable, 1, kIdleWaitMs) > 0;
+}
+
 qErr serialGet(uint8_t* byte, void* reference) {
     SerialRecord* record = recordOf(reference);
     if (record == nullptr || byte == nullptr) {
         return qErrParam;
     }
+    if (!awaitByte(record->descriptor)) {
+        return qErrNotReady;
+    }
     ssize_t rc = read(record->descriptor, byte, 1);
     if (rc == 1) {
         return qErrNone;
     }
-    if (rc == 0 || errno == EINTR || errno == EAGAIN) {
+    if (rc == 0) {
+        // Ready but empty: the line hung up. Keep the caller from spinning on it.
+        qTime_MSSleep(kIdleWaitMs);
+        return qErrNotReady;
+    }
+    if (errno == EINTR || errno == EAGAIN) {
         return qErrNotReady;
     }
     return qErrIO;

@@ -1,0 +1,99 @@
+// The link object behind a link id and the procedures its parts share: the reader and writer
+// threads, the synchronisation procedure and the packet log.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+#include "packetfifo.h"
+#include "qLink.h"
+#include "qPacket.h"
+#include "qPacketDebug.h"
+#include "qStream.h"
+#include "qUEI.h"
+#include "unix_mutex.h"
+#include "unix_thread.h"
+
+// Sync requests sent each time the packet boundaries are looked for.
+constexpr int qLINK_SYNC_REQUESTS = 6;
+
+// Heartbeat state.
+constexpr uint32_t qHEARTBEAT_IDLE = 0;
+constexpr uint32_t qHEARTBEAT_ANSWERING_UP = 2;
+constexpr uint32_t qHEARTBEAT_ANSWERING_DOWN = 3;
+
+// Sync states: 0 not synchronising, 1 requests being sent, 2 requests out, 3..5 part of the
+// answer seen.
+constexpr uint32_t qSYNC_IDLE = 0;
+constexpr uint32_t qSYNC_SENDING = 1;
+constexpr uint32_t qSYNC_REQUESTED = 2;
+constexpr uint32_t qSYNC_GOT_ADDRESS = 3;
+constexpr uint32_t qSYNC_GOT_LENGTH = 4;
+constexpr uint32_t qSYNC_GOT_SECOND_ADDRESS = 5;
+
+struct qLinkObject {
+    uint16_t check;
+    qLinkID id;
+    // Status, running and the started flags are written by one thread and polled by another.
+    std::atomic<uint8_t> running;
+    std::atomic<uint32_t> status;
+    // Replaced by a reset while other threads may be reading them.
+    std::atomic<qPacketFifoHandle> inbound;
+    std::atomic<qPacketFifoHandle> outbound;
+    // Reader thread only, except while the threads are stopped.
+    qPacket* receivePacket;
+    qThread* readerThread;
+    qThread* writerThread;
+    qThreadProc readerProc;
+    qThreadProc writerProc;
+    std::atomic<uint8_t> readerStarted;
+    std::atomic<uint8_t> writerStarted;
+    qStream* stream;
+    uint32_t heartbeatState;
+    std::atomic<uint32_t> syncState;
+    uint8_t syncAddress;
+    // When the last six sync requests went out, to pace repeats while the module is silent.
+    std::chrono::steady_clock::time_point syncStartedAt;
+    std::atomic<qPacketLog*> packetLog;
+    uint32_t logSize;
+    std::atomic<bool> logEnabled;
+    qMutex* logMutex;
+    qPacketFilter userFilter;
+    void* userFilterReference;
+    qMutex* userFilterMutex;
+    std::atomic<uint8_t> pooled;
+};
+
+#define qVALIDLINK(l) ((l) != nullptr && (l)->check == qLINK_CHECK)
+
+// The link object of an id, or null for an unknown id or an entry without one.
+qLinkObject* qLink_Lookup(qLinkID id);
+// Stops the threads; the route-0 command goes out before the writer ends.
+qErr qLink_Stop(qLinkObject* link);
+
+// Thread bodies (argument: the link object).
+void* sInPipeProcess(void* argument);
+void* sOutPipeProcess(void* argument);
+
+// Queues the six sync requests; status becomes synchronising.
+void qLink_StartSync(qLinkObject* link);
+// Feeds one received byte to the synchronisation procedure.
+void qLink_SyncByte(qLinkObject* link, uint8_t byte);
+// Handles a complete received packet: log, user filter, heartbeat answer, inbound queue.
+qErr qLink_HandleReceivedPacket(qLinkObject* link, const qPacket* packet);
+
+// Logs a packet in its wire form when the link has a packet log.
+void qLink_LogPacket(qLinkObject* link, uint8_t type, const qPacket* packet);
+// Creates the packet log mutex if missing; qErrResource when it cannot be made.
+qErr qLink_EnsureLogMutex(qLinkObject* link);
+// Releases the packet log and its mutex (threads stopped).
+void qLink_DestroyPacketLog(qLinkObject* link);
+
+// A filter that accepts every packet.
+uint8_t qLink_AcceptAll(const qPacket* packet, void* reference);
+// Puts a packet of the given bytes on the outbound queue.
+qErr qLink_QueueOutbound(qLinkObject* link, uint8_t address, uint8_t length, const uint8_t* data);
+
+// The stream of a network client link; part of the link server's transport.
+qErr qLink_CreateClientStream(uint32_t address, uint32_t port, qStream** stream);

@@ -1,0 +1,123 @@
+// The reader thread: cuts the incoming byte stream into packets, answers the module's
+// heartbeats itself and queues everything else for the application.
+#include "qDebugging.h"
+#include "qLinkInternal.h"
+#include "unix_time.h"
+
+namespace {
+
+constexpr uint32_t kReadErrorPauseMs = 100;
+// While the module stays silent after sync requests, repeat them at most this often.
+constexpr auto kSyncRepeatInterval = std::chrono::milliseconds(100);
+
+constexpr uint8_t kHeartbeatUp = 0;
+constexpr uint8_t kHeartbeatDown = 1;
+// The host answers a heartbeat with its state byte plus this.
+constexpr uint8_t kHeartbeatAnswerOffset = 2;
+
+bool isHeartbeat(const qLinkObject* link, const qPacket* packet) {
+    return packet->dataSize == 2 && packet->data[0] == qCMD_HEARTBEAT &&
+           (packet->data[1] == kHeartbeatUp || packet->data[1] == kHeartbeatDown) &&
+           link->heartbeatState < qHEARTBEAT_ANSWERING_UP;
+}
+
+// True when the packet was a heartbeat; its answer is on the outbound queue then.
+bool answerHeartbeat(qLinkObject* link, const qPacket* packet) {
+    if (!isHeartbeat(link, packet)) {
+        return false;
+    }
+    const uint8_t state = packet->data[1];
+    if (state == kHeartbeatUp) {
+        link->heartbeatState = qHEARTBEAT_ANSWERING_UP;
+        qDebug_Print(qDEBUG_TRAFFIC, "sending HB UP\n");
+    } else {
+        link->heartbeatState = qHEARTBEAT_ANSWERING_DOWN;
+        qDebug_Print(qDEBUG_TRAFFIC, "sending HB DOWN\n");
+    }
+    const uint8_t answer[] = {qCMD_HEARTBEAT, static_cast<uint8_t>(state + kHeartbeatAnswerOffset)};
+    qLink_QueueOutbound(link, packet->address, sizeof answer, answer);
+    link->heartbeatState = qHEARTBEAT_IDLE;
+    return true;
+}
+
+bool consumedByUserFilter(qLinkObject* link, const qPacket* packet) {
+    qMutex_Lock(link->userFilterMutex);
+    bool consumed =
+        link->userFilter != nullptr && link->userFilter(packet, link->userFilterReference) == 1;
+    qMutex_Unlock(link->userFilterMutex);
+    return consumed;
+}
+
+// A silent module gets the sync requests again, but not on every empty read.
+void onNoByte(qLinkObject* link) {
+    const uint32_t status = link->status.load();
+    if (status != qLINK_STATUS_SYNCING && status != qLINK_STATUS_IO_ERROR) {
+        return;
+    }
+    const bool awaitingAnswer =
+        status == qLINK_STATUS_SYNCING && link->syncState.load() == qSYNC_REQUESTED &&
+        std::chrono::steady_clock::now() - link->syncStartedAt < kSyncRepeatInterval;
+    if (!awaitingAnswer) {
+        qLink_StartSync(link);
+    }
+}
+
+void onReadError(qLinkObject* link, qErr err) {
+    link->status = qLINK_STATUS_IO_ERROR;
+    qDebug_Print(qDEBUG_LINK, " sInPipeProcess(%d) IO_ERROR [qStream_Read()==>%d]\n", link->id,
+                 err);
+    qTime_MSSleep(kReadErrorPauseMs);
+}
+
+void onPacketByte(qLinkObject* link, uint8_t byte) {
+    qPacket* packet = link->receivePacket;
+    // Module addresses are even: an odd one means the packet boundaries are lost.
+    if (qPacket_AddByte(packet, byte) != qErrNone || (packet->address & 1) != 0) {
+        qDebug_Print(qDEBUG_LINK, "Out of sync\n");
+        qLink_StartSync(link);
+        return;
+    }
+    if (!qPacket_IsComplete(packet)) {
+        return;
+    }
+    if (qLink_HandleReceivedPacket(link, packet) != qErrNone) {
+        link->status = qLINK_STATUS_ERROR;
+    }
+}
+
+}  // namespace
+
+qErr qLink_HandleReceivedPacket(qLinkObject* link, const qPacket* packet) {
+    qDebug_Print(qDEBUG_TRAFFIC, "qLink(%u) received [%u, %u]\n", link->id, packet->address,
+                 packet->dataSize);
+    qLink_LogPacket(link, qPACKETLOG_RECEIVED, packet);
+    qErr err = qErrNone;
+    if (!consumedByUserFilter(link, packet) && !answerHeartbeat(link, packet)) {
+        err = qPacketFifo_Put(link->inbound.load(), packet);
+    }
+    qPacket_Reset(link->receivePacket);
+    return err;
+}
+
+void* sInPipeProcess(void* argument) {
+    qLinkObject* link = static_cast<qLinkObject*>(argument);
+    link->heartbeatState = qHEARTBEAT_IDLE;
+    link->syncAddress = 1;
+    link->readerStarted = 1;
+    link->status = qLINK_STATUS_RUNNING;
+    link->syncState = qSYNC_IDLE;
+    while (link->running.load() != 0) {
+        uint8_t byte = 0;
+        qErr err = qStream_Read(link->stream, &byte, 1);
+        if (err == qErrNotReady) {
+            onNoByte(link);
+        } else if (err != qErrNone) {
+            onReadError(link, err);
+        } else if (link->status.load() == qLINK_STATUS_SYNCING) {
+            qLink_SyncByte(link, byte);
+        } else {
+            onPacketByte(link, byte);
+        }
+    }
+    return nullptr;
+}

@@ -1,0 +1,169 @@
+// Traffic of a link: packets to the module through the outbound queue, packets from it out of
+// the inbound queue, the route command and the module queries. Queue handles are read under the
+// table mutex, so a link destroyed meanwhile only makes them unknown to the queue.
+#include "qLink.h"
+
+#include "qLinkInternal.h"
+#include "qLinkManagerInternal.h"
+#include "unix_time.h"
+
+namespace {
+
+constexpr uint32_t kQueryTimeoutMs = 1000;
+// Model query: system command, get of option 8, request for index 0.
+constexpr uint8_t kModelOption = 8;
+constexpr uint8_t kModelQuery[] = {qCMD_SYSTEM, qUEI_OPTION_GET | kModelOption,
+                                   qUEI_INDEX_REQUEST | 0};
+
+qPacketFifoHandle inboundOf(qLinkID id) {
+    qLinkView view{};
+    return qLinkManager_View(id, &view) ? view.inbound : 0;
+}
+
+bool deliversPackets(qLinkID id) {
+    qLinkView view{};
+    return qLinkManager_View(id, &view) && view.running && view.status == qLINK_STATUS_RUNNING;
+}
+
+}  // namespace
+
+uint8_t qLink_AcceptAll(const qPacket* packet, void* reference) {
+    (void)packet;
+    (void)reference;
+    return 1;
+}
+
+qErr qLink_QueueOutbound(qLinkObject* link, uint8_t address, uint8_t length, const uint8_t* data) {
+    static const uint8_t none = 0;
+    qPacket* packet = qPacket_CreateWithData(address, length, data != nullptr ? data : &none);
+    if (packet == nullptr) {
+        return qErrMemory;
+    }
+    qErr err = qPacketFifo_Put(link->outbound.load(), packet);
+    qPacket_Destroy(&packet);
+    return err;
+}
+
+qErr qLink_PutPacket(qLinkID id, const qPacket* packet) {
+    qLinkView view{};
+    if (!qLinkManager_View(id, &view) || !view.hasLink) {
+        return qErrParam;
+    }
+    return qPacketFifo_Put(view.outbound, packet);
+}
+
+qPacket* qLink_GetPacket(qLinkID id) {
+    return qPacketFifo_Get(inboundOf(id));
+}
+
+qPacket* qLink_AwaitPacket(qLinkID id, uint32_t timeoutMs) {
+    return qPacketFifo_Await(inboundOf(id), timeoutMs);
+}
+
+qPacket* qLink_GetFirst(qLinkID id, qPacketFilter filter, void* reference) {
+    return qPacketFifo_GetFirst(inboundOf(id), filter, reference);
+}
+
+size_t qLink_DrainPackets(qLinkID id, qPacketFilter filter, void* reference) {
+    return qPacketFifo_DrainPackets(inboundOf(id), filter, reference);
+}
+
+// A reset replaces the queues; the wait goes on in the new one while the link keeps running.
+qPacket* qLink_AwaitFirst(qLinkID id, qPacketFilter filter, void* reference, uint32_t timeoutMs) {
+    const uint64_t start = qTime_GetMSTicks();
+    for (;;) {
+        const uint64_t elapsed = qTime_GetMSTicks() - start;
+        const uint32_t remaining = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
+        qPacket* packet = qPacketFifo_AwaitFirst(inboundOf(id), filter, reference, remaining);
+        if (packet != nullptr || remaining == 0 || !deliversPackets(id)) {
+            return packet;
+        }
+    }
+}
+
+qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter, void* reference) {
+    qLinkObject* link = qLink_Lookup(id);
+    if (link == nullptr || link->userFilterMutex == nullptr) {
+        return qErrParam;
+    }
+    qErr err = qMutex_Lock(link->userFilterMutex);
+    if (err != qErrNone) {
+        return err;
+    }
+    link->userFilter = filter;
+    link->userFilterReference = filter != nullptr ? reference : nullptr;
+    return qMutex_Unlock(link->userFilterMutex);
+}
+
+qErr qLink_EnablePooledPackets(qLinkID id, bool pooled) {
+    qLinkObject* link = qLink_Lookup(id);
+    if (link == nullptr) {
+        return qErrParam;
+    }
+    link->pooled = pooled ? 1 : 0;
+    return qErrNone;
+}
+
+qErr qLink_ForceRoute(qLinkID id, uint8_t route) {
+    qLinkEntry* entry = sLookupEntryByID(id);
+    if (entry == nullptr) {
+        return qErrNotFound;
+    }
+    if (!qVALIDLINK(entry->link)) {
+        return qErrParam;
+    }
+    return qLink_QueueOutbound(entry->link, qADDRESS_ROUTE, 1, &route);
+}
+
+uint32_t qLink_GetStatus(qLinkID id) {
+    qLinkView view{};
+    if (!qLinkManager_View(id, &view)) {
+        return qLINK_STATUS_INVALID;
+    }
+    return view.status;
+}
+
+qErr _qLink_GetModuleAddress(qLinkID id, uint8_t* address) {
+    qLinkObject* link = qLink_Lookup(id);
+    if (link == nullptr || address == nullptr) {
+        return qErrParam;
+    }
+    qErr err = qLink_QueueOutbound(link, qADDRESS_MAGIC, 0, nullptr);
+    if (err != qErrNone) {
+        return err;
+    }
+    qPacket* reply = qLink_AwaitPacket(id, kQueryTimeoutMs);
+    if (reply == nullptr) {
+        return qErrTimeout;
+    }
+    // The module answers the magic request with an empty packet from its own address.
+    err = qErrIO;
+    if (reply->dataSize == 0 && reply->address != 0) {
+        *address = reply->address;
+        err = qErrNone;
+    }
+    qPacket_Destroy(&reply);
+    return err;
+}
+
+qErr _qLink_GetModel(qLinkID id, uint8_t address, uint8_t* model) {
+    qLinkObject* link = qLink_Lookup(id);
+    if (link == nullptr || model == nullptr) {
+        return qErrParam;
+    }
+    qErr err = qLink_QueueOutbound(link, address, sizeof kModelQuery, kModelQuery);
+    if (err != qErrNone) {
+        return err;
+    }
+    qPacket* reply = qLink_AwaitPacket(id, kQueryTimeoutMs);
+    if (reply == nullptr) {
+        return qErrTimeout;
+    }
+    err = qErrIO;
+    if (reply->address == address && reply->dataSize == 4 && reply->data[0] == qCMD_SYSTEM) {
+        *model = reply->data[3];
+        err = qErrNone;
+    }
+    qPacket_Destroy(&reply);
+    return err;
+}

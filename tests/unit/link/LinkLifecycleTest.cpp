@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "LinkFixture.h"
+#include "LoopbackListener.h"
+#include "qLinkInternal.h"
+#include "qLinkManagerInternal.h"
+
+namespace {
+
+TEST(LinkLifecycleTest, StartSendsRouteOnAndDestroySendsRouteOff) {
+    ModuleEnd module;
+    qLinkID id = qLink_Create(module.stream());
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_RUNNING);
+    EXPECT_EQ(hex(module.receive(3)), hex(routeOn()));
+    // A second start of a running link changes nothing.
+    EXPECT_EQ(qLink_Start(id), qErrNone);
+    EXPECT_EQ(module.receiveUntilSilent(100), "");
+
+    qLinkID copy = id;
+    EXPECT_EQ(qLink_Destroy(&id), qErrNone);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(hex(module.receive(3)), hex(routeOff()));
+    EXPECT_EQ(qLink_GetStatus(copy), qLINK_STATUS_INVALID);
+    EXPECT_EQ(qLink_Destroy(&copy), qErrParam);
+    EXPECT_EQ(copy, 0u);
+    EXPECT_EQ(qLink_Destroy(nullptr), qErrParam);
+}
+
+TEST(LinkLifecycleTest, PacketsQueuedBeforeStopStillGoOut) {
+    ModuleEnd module;
+    qLinkID id = qLink_Create(module.stream());
+    ASSERT_NE(id, 0u);
+    ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));
+    module.clearWriteSizes();
+    module.holdWrites();
+    ASSERT_EQ(qLink_ForceRoute(id, 9), qErrNone);
+    ASSERT_TRUE(eventually([&module] { return module.writesBegun() == 1; }));
+    ASSERT_EQ(qLink_ForceRoute(id, 7), qErrNone);
+    module.releaseWrites();
+    EXPECT_EQ(qLink_Destroy(&id), qErrNone);
+    EXPECT_EQ(hex(module.receive(9)),
+              hex(bytes({0xAF, 0x01, 0x09, 0xAF, 0x01, 0x07}) + routeOff()));
+}
+
+TEST(LinkLifecycleTest, CallerMadeStreamsAreNeverShared) {
+    ModuleEnd first;
+    ModuleEnd second;
+    qLinkID a = qLink_Create(first.stream());
+    qLinkID b = qLink_Create(second.stream());
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(qLinkManager_UseCount(a), 1);
+    EXPECT_EQ(qLinkManager_UseCount(b), 1);
+    qLink_Destroy(&a);
+    EXPECT_EQ(qLink_GetStatus(b), qLINK_STATUS_RUNNING);
+    qLink_Destroy(&b);
+    EXPECT_EQ(qLink_Create(nullptr), 0u);
+}
+
+TEST(LinkLifecycleTest, TcpLinksToOneModuleShareOneIdAndCountUsers) {
+    LoopbackListener listener;
+    const size_t linksBefore = qLinkManager_Count();
+    qLinkID a = qLink_CreateTCPIP(0x0BADF00D, listener.address(), listener.port());
+    ASSERT_NE(a, 0u);
+    int connection = listener.accept();
+    ASSERT_GE(connection, 0);
+    EXPECT_EQ(hex(receiveFrom(connection, 3)), hex(routeOn()));
+
+    qLinkID b = qLink_CreateTCPIP(0x0BADF00D, listener.address(), listener.port());
+    EXPECT_EQ(b, a);
+    EXPECT_EQ(qLinkManager_UseCount(a), 2);
+    EXPECT_EQ(listener.accept(200), -1);
+    EXPECT_EQ(qLinkManager_Count(), linksBefore + 1);
+
+    // The first user letting go leaves the link running.
+    EXPECT_EQ(qLink_Destroy(&a), qErrNone);
+    EXPECT_EQ(qLink_GetStatus(b), qLINK_STATUS_RUNNING);
+    EXPECT_EQ(qLinkManager_UseCount(b), 1);
+    sendTo(connection, bytes({0x04, 0x01, 0x5A}));
+    qPacket* packet = qLink_AwaitPacket(b, 5000);
+    ASSERT_NE(packet, nullptr);
+    EXPECT_EQ(packet->data[0], 0x5A);
+    qPacket_Destroy(&packet);
+
+    qLinkID gone = b;
+    EXPECT_EQ(qLink_Destroy(&b), qErrNone);
+    EXPECT_EQ(hex(receiveFrom(connection, 3)), hex(routeOff()));
+    EXPECT_EQ(qLink_GetStatus(gone), qLINK_STATUS_INVALID);
+    EXPECT_EQ(qLinkManager_Count(), linksBefore);
+    close(connection);
+}
+
+TEST(LinkLifecycleTest, TcpLinkToAnotherModuleIsItsOwn) {
+    LoopbackListener listener;
+    qLinkID a = qLink_CreateTCPIP(0x11111111, listener.address(), listener.port());
+    qLinkID b = qLink_CreateTCPIP(0x22222222, listener.address(), listener.port());
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    qLink_Destroy(&a);
+    qLink_Destroy(&b);
+}
+
+TEST(LinkLifecycleTest, FailedCreationsLeaveNoEntry) {
+    const size_t linksBefore = qLinkManager_Count();
+    uint32_t port = 0;
+    {
+        LoopbackListener closed;
+        port = closed.port();
+    }
+    // Nobody listens there any more.
+    EXPECT_EQ(qLink_CreateTCPIP(0x1234, LoopbackListener::address(), port), 0u);
+    EXPECT_EQ(qLink_CreateSerial(0x1234, "/dev/null", 1200), 0u);
+    EXPECT_EQ(qLink_CreateSerial(0x1234, nullptr, 115200), 0u);
+    // The framed serial stream is not available: the supported rate fails cleanly too.
+    EXPECT_EQ(qLink_CreateSerial(0x1234, "/dev/null", 115200), 0u);
+    EXPECT_EQ(qLink_CreateUSB(0), 0u);
+    EXPECT_EQ(qLink_CreateClient(LoopbackListener::address(), 9999, 0), 0u);
+    EXPECT_EQ(qLinkManager_Count(), linksBefore);
+}
+
+TEST(LinkLifecycleTest, ClientWithReferenceSharesThatLink) {
+    ModuleEnd module;
+    qLinkID id = qLink_Create(module.stream());
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(qLink_CreateClient(0, 0, id), id);
+    EXPECT_EQ(qLinkManager_UseCount(id), 2);
+    EXPECT_EQ(qLink_CreateClient(0, 0, 424242), 0u);
+    qLinkID copy = id;
+    qLink_Destroy(&copy);
+    EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_RUNNING);
+    qLink_Destroy(&id);
+}
+
+TEST(LinkLifecycleTest, ServerCannotBeCreatedInThisBuild) {
+    ModuleEnd module;
+    qLinkID id = qLink_Create(module.stream());
+    ASSERT_NE(id, 0u);
+    const size_t links = qLinkManager_Count();
+    uint16_t port = 0;
+    uint32_t interface = 0;
+    EXPECT_EQ(qLink_CreateServer(id, &port, &interface, true), 0u);
+    EXPECT_EQ(qLink_CreateServer(424242, &port, &interface, true), 0u);
+    EXPECT_EQ(qLinkManager_Count(), links);
+    EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_RUNNING);
+    qLink_Destroy(&id);
+}
+
+void* readerThatNeverStarts(void*) {
+    return nullptr;
+}
+
+TEST(LinkLifecycleTest, StartWhoseReaderNeverStartsIsIndexRange) {
+    ModuleEnd module;
+    qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
+    ASSERT_NE(entry, nullptr);
+    qLinkID id = entry->id;
+    ASSERT_EQ(qLink_Init(id, module.stream()), id);
+    ASSERT_TRUE(qLinkManager_AddUser(id));
+    EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_STOPPED);
+    entry->link->readerProc = readerThatNeverStarts;
+    EXPECT_EQ(qLink_Start(id), qErrIndexRange);
+    // No route-on for a link that did not come up; stopping it still says route off.
+    EXPECT_EQ(qLink_Destroy(&id), qErrNone);
+    EXPECT_EQ(hex(module.receive(3)), hex(routeOff()));
+}
+
+TEST(LinkLifecycleTest, LinkWithoutStreamIsInvalidAndDoesNotStart) {
+    qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
+    ASSERT_NE(entry, nullptr);
+    qLinkID id = entry->id;
+    ASSERT_EQ(qLink_Init(id, nullptr), id);
+    ASSERT_TRUE(qLinkManager_AddUser(id));
+    EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_INVALID);
+    EXPECT_EQ(qLink_Start(id), qErrParam);
+    EXPECT_EQ(qLink_Destroy(&id), qErrNone);
+    EXPECT_EQ(qLink_Init(424242, nullptr), 0u);
+}
+
+TEST(LinkLifecycleTest, ResetMakesTheTcpConnectionAgain) {
+    LoopbackListener listener;
+    qLinkID id = qLink_CreateTCPIP(0x00C0FFEE, listener.address(), listener.port());
+    ASSERT_NE(id, 0u);
+    int first = listener.accept();
+    ASSERT_GE(first, 0);
+    ASSERT_EQ(hex(receiveFrom(first, 3)), hex(routeOn()));
+
+    EXPECT_EQ(qLink_Reset(id), qErrNone);
+    int second = listener.accept();
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(hex(receiveFrom(second, 3)), hex(routeOn()));
+    EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_RUNNING);
+    // The old connection is gone.
+    std::string rest = receiveFrom(first, 100);
+    EXPECT_TRUE(rest.empty() || rest == routeOff()) << hex(rest);
+    sendTo(second, bytes({0x04, 0x01, 0x66}));
+    qPacket* packet = qLink_AwaitPacket(id, 5000);
+    ASSERT_NE(packet, nullptr);
+    EXPECT_EQ(packet->data[0], 0x66);
+    qPacket_Destroy(&packet);
+    qLink_Destroy(&id);
+    close(first);
+    close(second);
+}
+
+TEST(LinkLifecycleTest, ResetOfCallerMadeStreamKeepsTheLink) {
+    ModuleEnd module;
+    qLinkID id = qLink_Create(module.stream());
+    ASSERT_NE(id, 0u);
+    ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));
+    EXPECT_EQ(qLink_Reset(id), qErrParam);
+    EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_RUNNING);
+    module.send(bytes({0x04, 0x01, 0x01}));
+    qPacket* packet = qLink_AwaitPacket(id, 5000);
+    EXPECT_NE(packet, nullptr);
+    qPacket_Destroy(&packet);
+    qLink_Destroy(&id);
+}
+
+}  // namespace
