@@ -1,0 +1,374 @@
+// UEI exchanges of one entity: get (answered from the stream cache when possible), set
+// (acknowledged by the module), call, and the store-entity requests.
+#include "Entity.h"
+
+#include "Module.h"
+#include "qUEI.h"
+
+namespace Pelmorax {
+namespace Zendrival {
+
+namespace {
+
+constexpr uint8_t STORE_SAVE = 0;
+constexpr uint8_t STORE_RESET_TO_FACTORY = 1;
+constexpr uint8_t STORE_LOAD = 2;
+constexpr uint8_t SET_REPLY = qUEI_OPTION_GET | qUEI_OPTION_SET;
+
+bool isErrorReply(const uei& reply) {
+    return (reply.specifier & qUEI_INDEX_ERROR) != 0;
+}
+
+bool hasValue(qErr result) {
+    return result == qErrNone || result == qErrStreamStale;
+}
+
+uei numeric(ueiType type, uint32_t value) {
+    uei request;
+    request.type = type;
+    switch (type) {
+        case ueiTypeByte:
+            request.value.u8 = static_cast<uint8_t>(value);
+            break;
+        case ueiTypeShort:
+            request.value.u16 = static_cast<uint16_t>(value);
+            break;
+        default:
+            request.value.u32 = value;
+            break;
+    }
+    return request;
+}
+
+}  // namespace
+
+struct EntityClass::impl {
+    EntityClass* owner = nullptr;
+    Module* module = nullptr;
+    uint8_t command = 0;
+    uint8_t index = 0;
+};
+
+EntityClass::EntityClass() : m_impl(new impl) {
+    m_impl->owner = this;
+}
+
+EntityClass::~EntityClass() {
+    delete m_impl;
+}
+
+void EntityClass::init(Module* module, uint8_t command, uint8_t index) {
+    m_impl->module = module;
+    m_impl->command = command;
+    m_impl->index = index;
+}
+
+uint8_t EntityClass::getIndex() const {
+    return m_impl->index;
+}
+uint8_t EntityClass::getCommand() const {
+    return m_impl->command;
+}
+Module* EntityClass::getModule() const {
+    return m_impl->module;
+}
+
+Link* EntityClass::boundLink() const {
+    return m_impl->module != nullptr ? m_impl->module->getLink() : nullptr;
+}
+
+qErr EntityClass::sendPacket(uint8_t command, uint8_t length, const uint8_t* data) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    return link->sendPacket(m_impl->module->getModuleAddress(), command, length, data);
+}
+
+qErr EntityClass::receivePacket(const uint8_t* pattern, uint8_t* length, uint8_t* data) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    return link->receivePacket(m_impl->module->getModuleAddress(), pattern, length, data);
+}
+
+qErr EntityClass::getUEI(uint8_t option, uei* value) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    if (value == nullptr) {
+        return qErrParam;
+    }
+    const uint8_t module = m_impl->module->getModuleAddress();
+    const uint8_t subIndex = value->type == ueiTypeByte ? value->value.u8 : 0;
+    uint32_t cached = 0;
+    qErr result =
+        link->getStreamValue(module, m_impl->command, option, m_impl->index, subIndex, &cached);
+    if (result != qErrNotFound) {
+        if (hasValue(result)) {
+            value->value.u32 = cached;
+        }
+        return result;
+    }
+    value->module = module;
+    value->command = m_impl->command;
+    value->option = option | qUEI_OPTION_GET;
+    value->specifier = m_impl->index | qUEI_INDEX_REQUEST;
+    result = link->sendUEI(*value);
+    if (result != qErrNone) {
+        return result;
+    }
+    result = link->receiveUEI(module, m_impl->command, option, m_impl->index, value);
+    if (result == qErrNone && isErrorReply(*value)) {
+        return static_cast<qErr>(value->value.u8);
+    }
+    return result;
+}
+
+namespace {
+
+qErr awaitAcknowledgement(Link* link, uint8_t module, uint8_t command, uint8_t option,
+                          uint8_t index, uei* value) {
+    const qErr result = link->receiveUEI(module, command, option | SET_REPLY, index, value);
+    if (result == qErrNone && isErrorReply(*value)) {
+        return static_cast<qErr>(value->value.u8);
+    }
+    return result;
+}
+
+}  // namespace
+
+qErr EntityClass::setUEI(uint8_t option, uei* value) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    if (value == nullptr) {
+        return qErrParam;
+    }
+    const uint8_t module = m_impl->module->getModuleAddress();
+    value->module = module;
+    value->command = m_impl->command;
+    value->option = option | qUEI_OPTION_SET;
+    value->specifier = m_impl->index | qUEI_INDEX_REQUEST;
+    const qErr result = link->sendUEI(*value);
+    if (result != qErrNone) {
+        return result;
+    }
+    return awaitAcknowledgement(link, module, m_impl->command, option, m_impl->index, value);
+}
+
+qErr EntityClass::setUEI(uint8_t option, uint8_t subIndex, uei* value) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    if (value == nullptr) {
+        return qErrParam;
+    }
+    const uint8_t module = m_impl->module->getModuleAddress();
+    value->module = module;
+    value->command = m_impl->command;
+    value->option = option | qUEI_OPTION_SET;
+    value->specifier = m_impl->index | qUEI_INDEX_REQUEST;
+    const qErr result = link->sendUEI(*value, subIndex);
+    if (result != qErrNone) {
+        return result;
+    }
+    return awaitAcknowledgement(link, module, m_impl->command, option, m_impl->index, value);
+}
+
+qErr EntityClass::callUEI(uint8_t option) {
+    uei request;
+    return setUEI(option, &request);
+}
+
+qErr EntityClass::setUEI8(uint8_t option, uint8_t value) {
+    uei request = numeric(ueiTypeByte, value);
+    return setUEI(option, &request);
+}
+
+qErr EntityClass::setUEI16(uint8_t option, uint16_t value) {
+    uei request = numeric(ueiTypeShort, value);
+    return setUEI(option, &request);
+}
+
+qErr EntityClass::setUEI32(uint8_t option, uint32_t value) {
+    uei request = numeric(ueiTypeInt, value);
+    return setUEI(option, &request);
+}
+
+qErr EntityClass::setUEI8(uint8_t option, uint8_t subIndex, uint8_t value) {
+    uei request = numeric(ueiTypeByte, value);
+    return setUEI(option, subIndex, &request);
+}
+
+qErr EntityClass::setUEI16(uint8_t option, uint8_t subIndex, uint16_t value) {
+    uei request = numeric(ueiTypeShort, value);
+    return setUEI(option, subIndex, &request);
+}
+
+qErr EntityClass::setUEI32(uint8_t option, uint8_t subIndex, uint32_t value) {
+    uei request = numeric(ueiTypeInt, value);
+    return setUEI(option, subIndex, &request);
+}
+
+qErr EntityClass::setUEIBytes(uint8_t option, const uint8_t* data, size_t length) {
+    uei request;
+    request.type = ueiTypeBytes;
+    request.value.bytes.data = data;
+    request.value.bytes.bytesLength = length;
+    return setUEI(option, &request);
+}
+
+namespace {
+
+// A get whose reply value is narrowed to the width of the output.
+template <typename T>
+qErr typedGet(EntityClass& entity, uint8_t option, uei request, T* out) {
+    if (out == nullptr) {
+        return qErrParam;
+    }
+    const qErr result = entity.getUEI(option, &request);
+    if (hasValue(result)) {
+        *out = static_cast<T>(request.value.u32);
+    }
+    return result;
+}
+
+uei withSubIndex(uint8_t subIndex) {
+    uei request;
+    request.type = ueiTypeByte;
+    request.value.u8 = subIndex;
+    return request;
+}
+
+}  // namespace
+
+qErr EntityClass::getUEI8(uint8_t option, uint8_t* value) {
+    return typedGet(*this, option, uei(), value);
+}
+
+qErr EntityClass::getUEI16(uint8_t option, uint16_t* value) {
+    return typedGet(*this, option, uei(), value);
+}
+
+qErr EntityClass::getUEI32(uint8_t option, uint32_t* value) {
+    return typedGet(*this, option, uei(), value);
+}
+
+qErr EntityClass::getUEI8(uint8_t option, uint8_t subIndex, uint8_t* value) {
+    return typedGet(*this, option, withSubIndex(subIndex), value);
+}
+
+qErr EntityClass::getUEI16(uint8_t option, uint8_t subIndex, uint16_t* value) {
+    return typedGet(*this, option, withSubIndex(subIndex), value);
+}
+
+qErr EntityClass::getUEI32(uint8_t option, uint8_t subIndex, uint32_t* value) {
+    return typedGet(*this, option, withSubIndex(subIndex), value);
+}
+
+qErr EntityClass::awaitUEI32Val(uint8_t option, uint32_t* value, uint32_t /*unused*/) {
+    if (value == nullptr) {
+        return qErrParam;
+    }
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    uei reply;
+    const qErr result = link->receiveUEI(m_impl->module->getModuleAddress(), m_impl->command,
+                                         option, m_impl->index, &reply);
+    if (result != qErrNone) {
+        return result;
+    }
+    if (isErrorReply(reply)) {
+        return static_cast<qErr>(reply.value.u8);
+    }
+    *value = reply.value.u32;
+    return qErrNone;
+}
+
+qErr EntityClass::drainUEI(uint8_t option) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    return link->dropMatchingUEIPackets(m_impl->module->getModuleAddress(), m_impl->command, option,
+                                        m_impl->index);
+}
+
+qErr EntityClass::setStreamEnabled(bool enable) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    return link->enableStream(m_impl->module->getModuleAddress(), m_impl->command, Link::STREAM_ANY,
+                              m_impl->index, enable);
+}
+
+qErr EntityClass::registerOptionCallback(uint8_t option, bool enable, StreamCallback callback,
+                                         void* context) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    return link->registerStreamCallback(m_impl->module->getModuleAddress(), m_impl->command, option,
+                                        m_impl->index, enable, std::move(callback), context);
+}
+
+qErr EntityClass::getStreamStatus(Link::StreamStatusEntry* entries, size_t count, size_t* filled) {
+    Link* link = boundLink();
+    if (link == nullptr) {
+        return qErrResource;
+    }
+    return link->getStreamStatus(m_impl->module->getModuleAddress(), m_impl->command,
+                                 Link::STREAM_ANY, m_impl->index, Link::STREAM_ANY, entries, count,
+                                 filled);
+}
+
+qErr EntityClass::storeEntityRequest(uint8_t option) {
+    if (boundLink() == nullptr) {
+        return qErrResource;
+    }
+    EntityClass store;
+    store.init(m_impl->module, qCMD_STORE_ENTITY, 0);
+    return store.setUEI32(option, (static_cast<uint32_t>(m_impl->command) << 8) | m_impl->index);
+}
+
+qErr EntityClass::saveEntityToStore() {
+    return storeEntityRequest(STORE_SAVE);
+}
+
+qErr EntityClass::resetEntityToFactoryDefaults() {
+    return storeEntityRequest(STORE_RESET_TO_FACTORY);
+}
+
+qErr EntityClass::loadEntityFromStore() {
+    return storeEntityRequest(STORE_LOAD);
+}
+
+uint8_t EntityClass::getUEIBytesSequence(const qPacket* packet) {
+    return qUEI_getBytesSequence(packet);
+}
+
+bool EntityClass::getUEIBytesContinue(const qPacket* packet) {
+    return qUEI_getBytesContinue(packet);
+}
+
+qErr EntityClass::getUEIBytesCheck(size_t* count, size_t elementSize) {
+    if (count == nullptr || elementSize == 0) {
+        return qErrParam;
+    }
+    if (*count % elementSize != 0) {
+        return qErrMemory;
+    }
+    *count /= elementSize;
+    return qErrNone;
+}
+
+}  // namespace Zendrival
+}  // namespace Pelmorax

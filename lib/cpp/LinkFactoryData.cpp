@@ -1,0 +1,159 @@
+// Factory data: numbered blocks read or written in chunks and closed with an end request that
+// carries the byte count, so the module can tell a complete transfer from a broken one.
+#include <algorithm>
+#include <cstring>
+
+#include "LinkImpl.h"
+#include "qUEI.h"
+
+namespace Pelmorax {
+namespace Zendrival {
+
+namespace {
+
+constexpr uint8_t COMMAND_OVERHEAD = 2;
+constexpr uint8_t FACTORY_INDEX_MASK = 0x0F;
+constexpr uint8_t FACTORY_WRITE = 0x10;
+constexpr uint8_t FACTORY_END = 0x20;
+constexpr uint8_t FACTORY_FIRST = 0x40;
+constexpr uint8_t FACTORY_ERROR = 0x80;
+constexpr size_t FACTORY_CHUNK = qPACKET_MAX_DATA - COMMAND_OVERHEAD;
+
+OwnedPacket factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
+                            qErr* put) {
+    OwnedPacket packet(qPacket_CreateWithData(module, length, request));
+    if (!packet) {
+        *put = qErrResource;
+        return nullptr;
+    }
+    *put = qLink_PutPacket(linkId, packet.get());
+    if (*put != qErrNone) {
+        return nullptr;
+    }
+    FactoryRequest filterData{request, length};
+    return OwnedPacket(
+        qLink_AwaitFirst(linkId, sFactoryFilter, &filterData, LINK_REPLY_TIMEOUT_MS));
+}
+
+bool isFactoryError(const qPacket* reply) {
+    return (reply->data[1] & FACTORY_ERROR) != 0;
+}
+
+qErr factoryErrorCode(const qPacket* reply) {
+    return reply->dataSize > 2 ? static_cast<qErr>(reply->data[2]) : qErrUnknown;
+}
+
+// Closes a transfer of count bytes.
+qErr sendFactoryEnd(qLinkID linkId, uint8_t module, size_t count) {
+    const uint8_t request[] = {qCMD_FACTORY, FACTORY_END, static_cast<uint8_t>(count >> 8),
+                               static_cast<uint8_t>(count)};
+    qErr put = qErrNone;
+    OwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
+    if (put != qErrNone) {
+        return put;
+    }
+    if (!reply) {
+        return qErrTimeout;
+    }
+    if (reply->dataSize == 3 && isFactoryError(reply.get())) {
+        return factoryErrorCode(reply.get());
+    }
+    return qErrNone;
+}
+
+}  // namespace
+
+uint8_t sFactoryFilter(const qPacket* packet, void* filterData) {
+    const FactoryRequest* request = static_cast<const FactoryRequest*>(filterData);
+    if (!qVALIDPACKET(packet) || request == nullptr || request->length < 2 ||
+        packet->dataSize <= 1 || packet->data[0] != qCMD_FACTORY) {
+        return 0;
+    }
+    const uint8_t index = request->data[1] & FACTORY_INDEX_MASK;
+    return packet->data[1] == index || packet->data[1] == (index | FACTORY_ERROR) ? 1 : 0;
+}
+
+qErr Link::getFactoryData(uint8_t module, uint8_t index, uint8_t* buffer, size_t capacity,
+                          size_t* length) {
+    qErr result = m_impl->checkSendable(module);
+    if (result != qErrNone) {
+        return result;
+    }
+    if (buffer == nullptr || length == nullptr || index > FACTORY_INDEX_MASK) {
+        return qErrParam;
+    }
+    const qLinkID linkId = m_impl->m_stem;
+    size_t count = 0;
+    bool first = true;
+    uint8_t lastLength = qPACKET_MAX_DATA;
+    while (result == qErrNone && (first || lastLength == qPACKET_MAX_DATA)) {
+        const uint8_t request[] = {qCMD_FACTORY,
+                                   static_cast<uint8_t>(index | (first ? FACTORY_FIRST : 0))};
+        first = false;
+        qErr put = qErrNone;
+        OwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
+        if (put != qErrNone) {
+            result = put;
+        } else if (!reply) {
+            result = qErrTimeout;
+        } else if (reply->dataSize < COMMAND_OVERHEAD) {
+            result = qErrUnknown;
+        } else if (count + reply->dataSize - COMMAND_OVERHEAD >= capacity) {
+            result = qErrOverrun;
+        } else if (isFactoryError(reply.get())) {
+            result = factoryErrorCode(reply.get());
+        } else {
+            const size_t bytes = reply->dataSize - COMMAND_OVERHEAD;
+            memcpy(buffer + count, reply->data + COMMAND_OVERHEAD, bytes);
+            count += bytes;
+            lastLength = reply->dataSize;
+        }
+    }
+    if (result != qErrNone) {
+        return result;
+    }
+    result = sendFactoryEnd(linkId, module, count);
+    if (result == qErrNone) {
+        *length = count;
+    }
+    return result;
+}
+
+qErr Link::setFactoryData(uint8_t module, uint8_t index, const uint8_t* data, size_t length) {
+    qErr result = m_impl->checkSendable(module);
+    if (result != qErrNone) {
+        return result;
+    }
+    if ((data == nullptr && length != 0) || index > FACTORY_INDEX_MASK) {
+        return qErrParam;
+    }
+    const qLinkID linkId = m_impl->m_stem;
+    size_t sent = 0;
+    while (result == qErrNone && sent < length) {
+        const size_t chunk = std::min(FACTORY_CHUNK, length - sent);
+        uint8_t request[qPACKET_MAX_DATA];
+        request[0] = qCMD_FACTORY;
+        request[1] = static_cast<uint8_t>(index | FACTORY_WRITE | (sent == 0 ? FACTORY_FIRST : 0));
+        memcpy(request + COMMAND_OVERHEAD, data + sent, chunk);
+        qErr put = qErrNone;
+        OwnedPacket reply = factoryExchange(linkId, module, request,
+                                            static_cast<uint8_t>(COMMAND_OVERHEAD + chunk), &put);
+        if (put != qErrNone) {
+            result = put;
+        } else if (!reply) {
+            result = qErrTimeout;
+        } else if (isFactoryError(reply.get())) {
+            result = factoryErrorCode(reply.get());
+        } else if (reply->dataSize != COMMAND_OVERHEAD) {
+            result = qErrSize;
+        }
+        sent += chunk;
+    }
+    if (result != qErrNone) {
+        return result;
+    }
+    return sendFactoryEnd(linkId, module, sent);
+}
+
+}  // namespace Zendrival
+}  // namespace Pelmorax
