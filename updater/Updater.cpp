@@ -11,16 +11,6 @@ void Updater::reportUnavailable(const char* operation) {
                     operation);
 }
 
-std::vector<DeviceInfo> Updater::Discover_Devices(linkType) {
-    reportUnavailable("Device discovery");
-    return {};
-}
-
-std::vector<DeviceInfo> Updater::Discover_ZVNetwork_Devices(unsigned, linkType) {
-    reportUnavailable("Network device discovery");
-    return {};
-}
-
 bool Updater::Update_Firmware(unsigned, unsigned, std::string, unsigned char, unsigned, bool) {
     reportUnavailable("Firmware update");
     return false;
