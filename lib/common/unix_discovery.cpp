@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <libusb-1.0/libusb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -171,9 +172,20 @@ bool sendRequests(uint32_t networkInterface) {
     return any;
 }
 
-// Hands each reply to the callback until the network is quiet for the time-out.
+bool alreadyOffered(const std::vector<linkSpec>& offered, const linkSpec& spec) {
+    for (const linkSpec& seen : offered) {
+        if (_isNewSpec(&seen, &spec)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Hands each reply to the callback until the network is quiet for the time-out. A module hears
+// the request once per interface it went out on and answers each time; it is offered once.
 int collectReplies(int listener, qDiscoveryCallback callback, void* reference) {
     int count = 0;
+    std::vector<linkSpec> offered;
     for (int replies = 0; replies < kMaxReplies; ++replies) {
         // One byte more than a reply, so that a longer datagram is not taken for one.
         uint8_t reply[qDISCOVERY_TCPIP_MESSAGE_SIZE + 1];
@@ -193,6 +205,11 @@ int collectReplies(int listener, qDiscoveryCallback callback, void* reference) {
             qDebug_Print(qDEBUG_DISCOVERY, "Discovery reply of %zd bytes ignored\n", received);
             continue;
         }
+        if (alreadyOffered(offered, *spec)) {
+            qLinkSpec_Destroy(&spec);
+            continue;
+        }
+        offered.push_back(*spec);
         bool found = false;
         bool more = callback(spec, &found, reference);
         qLinkSpec_Destroy(&spec);
