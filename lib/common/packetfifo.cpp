@@ -1,5 +1,6 @@
 #include "packetfifo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -51,6 +53,29 @@ FifoRef findFifo(qPacketFifoHandle handle) {
 qPacketFifoHandle nextHandle() {
     qPacketFifoHandle handle = gpSequentialId++;
     return handle != 0 ? handle : gpSequentialId++;
+}
+
+// A module answers a request within tens of microseconds, and putting a sleeping thread back on a
+// core costs about as much again; so a waiter first checks the queue for a short while, yielding
+// the core in between, and only then sleeps until a put wakes it.
+constexpr auto kBriefWait = std::chrono::microseconds(60);
+
+template <typename Ready>
+void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
+                   Clock::time_point deadline, Ready ready) {
+    if (ready()) {
+        return;
+    }
+    const Clock::time_point briefEnd = std::min(deadline, Clock::now() + kBriefWait);
+    while (Clock::now() < briefEnd) {
+        queueLock.unlock();
+        std::this_thread::yield();
+        queueLock.lock();
+        if (ready()) {
+            return;
+        }
+    }
+    fifo.changed.wait_until(queueLock, deadline, ready);
 }
 
 bool accepts(qPacketFilter filter, const SerialPacket& element, void* reference) {
@@ -182,8 +207,8 @@ qPacket* qPacketFifo_Await(qPacketFifoHandle handle, uint32_t timeoutMs) {
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> queueLock(fifo->lock);
-    fifo->changed.wait_until(queueLock, deadline,
-                             [&] { return !fifo->packets.empty() || !fifo->alive; });
+    waitForPacket(*fifo, queueLock, deadline,
+                  [&] { return !fifo->packets.empty() || !fifo->alive; });
     if (fifo->packets.empty()) {
         return nullptr;
     }
@@ -224,7 +249,7 @@ qPacket* qPacketFifo_AwaitFirst(qPacketFifoHandle handle, qPacketFilter filter, 
         }
         return !fifo->alive;
     };
-    fifo->changed.wait_until(queueLock, deadline, scanNewPackets);
+    waitForPacket(*fifo, queueLock, deadline, scanNewPackets);
     if (match == fifo->packets.end()) {
         return nullptr;
     }
