@@ -43,7 +43,8 @@ Endpoint parseEndpoint(const std::string& value) {
     Endpoint endpoint;
     size_t space = value.find(' ');
     size_t colon = value.rfind(':');
-    if (space == std::string::npos || colon == std::string::npos) return endpoint;
+    if (space == std::string::npos || colon == std::string::npos)
+        return endpoint;
     endpoint.host = value.substr(space + 1, colon - space - 1);
     endpoint.port = static_cast<uint16_t>(std::atoi(value.c_str() + colon + 1));
     return endpoint;
@@ -57,7 +58,8 @@ bool readExactly(int fd, uint8_t* buffer, size_t size) {
     size_t done = 0;
     while (done < size) {
         ssize_t got = read(fd, buffer + done, size - done);
-        if (got <= 0) return false;
+        if (got <= 0)
+            return false;
         done += static_cast<size_t>(got);
     }
     return true;
@@ -104,13 +106,15 @@ double libraryRoundTrip(const Endpoint& endpoint, int count) {
     spec.serialNumber = kSerial;
     inet_pton(AF_INET, endpoint.host.c_str(), &spec.ipAddress);
     spec.port = endpoint.port;
-    if (module.connectFromSpec(spec) != qErrNone) return -1;
+    if (module.connectFromSpec(spec) != qErrNone)
+        return -1;
     SystemClass system;
     system.init(&module, 0);
     uint32_t serial = 0;
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
-        if (system.getSerialNumber(&serial) != qErrNone || serial != kSerial) return -1;
+        if (system.getSerialNumber(&serial) != qErrNone || serial != kSerial)
+            return -1;
     }
     double mean = secondsSince(start) / count;
     module.disconnect();
@@ -122,12 +126,14 @@ double libraryRoundTrip(const Endpoint& endpoint, int count) {
 int main(int argc, char** argv) {
     int count = 2000;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--count") == 0) count = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--count") == 0)
+            count = std::atoi(argv[i + 1]);
     }
-    if (count <= 0) count = 2000;
+    if (count <= 0)
+        count = 2000;
     char module[128];
-    std::snprintf(module, sizeof(module), "serial=%08X,address=%u,hb-ms=0,tcp=127.0.0.1:0",
-                  kSerial, kAddress);
+    std::snprintf(module, sizeof(module), "serial=%08X,address=%u,hb-ms=0,tcp=127.0.0.1:0", kSerial,
+                  kAddress);
     zvtest::BackgroundProgram sim(std::string(ZV_BINARY_DIR) + "/tools/modulesim/modulesim",
                                   {"--duration", "300", "--module", module});
     if (!sim.waitReady()) {

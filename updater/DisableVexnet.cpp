@@ -12,7 +12,8 @@ qErr _disableVexnet(Module& module, UpdaterDisplayInterface& display) {
     config.localOnly = true;
     qErr result = module.setConfig(config);
     if (result != qErrNone) {
-        display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Failed to SET network configuration");
+        display.message(UpdaterDisplayInterface::LEVEL_ERROR,
+                        "Failed to SET network configuration");
     }
     return result;
 }

@@ -108,8 +108,8 @@ static bool _discovered_link(const linkSpec* spec, bool* found, void* query) {
     if (spec->serialNumber != wanted->serial) {
         return true;
     }
-    Log::log(DEBUG_Network, "NETWORK: Found device [%08X] via link type [%d]\n",
-             spec->serialNumber, static_cast<int>(spec->type));
+    Log::log(DEBUG_Network, "NETWORK: Found device [%08X] via link type [%d]\n", spec->serialNumber,
+             static_cast<int>(spec->type));
     wanted->type = static_cast<linkType>(spec->type);
     *found = true;
     return false;
@@ -183,8 +183,8 @@ std::vector<DeviceInfo> Updater::Discover_ZVNetwork_Devices(unsigned routerSeria
             continue;
         }
         DeviceInfo info;
-        if (readBusDevice(router, routerSpec, routerSerial, static_cast<uint8_t>(address),
-                          display, info)) {
+        if (readBusDevice(router, routerSpec, routerSerial, static_cast<uint8_t>(address), display,
+                          info)) {
             devices.push_back(info);
         }
     }

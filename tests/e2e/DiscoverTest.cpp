@@ -22,8 +22,9 @@ const std::string kNetworkHeader =
 std::string tcpLine(unsigned serial, unsigned module, unsigned router, const char* model,
                     const char* version, unsigned build, const char* name) {
     char line[256];
-    std::snprintf(line, sizeof(line), "    %08X  %02X       %02X      %-12s %s (%10u)        %-17s  %s",
-                  serial, module, router, model, version, build, "[10.77.0.2]", name);
+    std::snprintf(line, sizeof(line),
+                  "    %08X  %02X       %02X      %-12s %s (%10u)        %-17s  %s", serial, module,
+                  router, model, version, build, "[10.77.0.2]", name);
     return line;
 }
 

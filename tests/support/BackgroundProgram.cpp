@@ -42,7 +42,9 @@ BackgroundProgram::BackgroundProgram(const std::string& program,
     outFd_ = outPipe[0];
 }
 
-BackgroundProgram::~BackgroundProgram() { stop(); }
+BackgroundProgram::~BackgroundProgram() {
+    stop();
+}
 
 bool BackgroundProgram::waitReady(int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
