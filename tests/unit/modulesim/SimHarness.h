@@ -1,0 +1,79 @@
+// Runs the module simulator in the background and talks raw bytes to it, with plain sockets and
+// file descriptors only: the simulator is checked on its own, not through the device library.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+struct WirePacket {
+    uint8_t address = 0;
+    std::vector<uint8_t> data;
+};
+
+// The bytes of a packet as they travel: address, length, data.
+std::vector<uint8_t> wire(uint8_t address, const std::vector<uint8_t>& data);
+uint32_t bigEndian32(const std::vector<uint8_t>& bytes, size_t offset);
+
+// The simulator as a child process; stopped (SIGTERM) when the object goes away.
+class SimProcess {
+  public:
+    SimProcess() = default;
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // Starts modulesim with args and waits (10 s at most) for its "ready" line.
+    bool start(const std::vector<std::string>& args, std::string* why = nullptr);
+    // The third word of the start-up line "KIND SERIAL WHERE", or "" when there is none.
+    std::string where(const std::string& kind, const std::string& serial) const;
+    const std::vector<std::string>& lines() const { return lines_; }
+    // SIGTERM, then the exit code (or 128 + signal), or -1 when it would not end.
+    int stop();
+
+  private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::vector<std::string> lines_;
+};
+
+// A byte channel to a module: a TCP connection or an opened pseudo-terminal.
+class PacketChannel {
+  public:
+    PacketChannel() = default;
+    ~PacketChannel();
+    PacketChannel(const PacketChannel&) = delete;
+    PacketChannel& operator=(const PacketChannel&) = delete;
+
+    // "ADDR:PORT"; retried for up to retryMs while the port is closed.
+    bool connectTcp(const std::string& where, int retryMs = 0);
+    bool openDevice(const std::string& path);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    void send(const std::vector<uint8_t>& bytes);
+    void sendPacket(uint8_t address, const std::vector<uint8_t>& data) {
+        send(wire(address, data));
+    }
+    // The next whole packet; heartbeats from the module ([a, 2, 0, 0/1]) are skipped unless
+    // keepHeartbeats. False when none comes within timeoutMs.
+    bool receive(WirePacket& packet, int timeoutMs = 3000, bool keepHeartbeats = false);
+    // Sends a request and returns the next reply; an empty packet with address 0 when none.
+    WirePacket exchange(uint8_t address, const std::vector<uint8_t>& data);
+    // True when no byte arrives for ms milliseconds (a channel closed meanwhile counts as quiet:
+    // pair it with closedByPeer when the channel must stay up).
+    bool quietFor(int ms);
+    // True once the peer has closed or reset the connection (within timeoutMs).
+    bool closedByPeer(int timeoutMs = 3000);
+
+  private:
+    bool readExactly(uint8_t* out, size_t count, int timeoutMs);
+
+    int fd_ = -1;
+};
+
+}  // namespace simtest

@@ -1,0 +1,122 @@
+#include "PtyLink.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace modulesim {
+
+PtyLink::PtyLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log)
+    : HostLink(loop, front, defaultLatencyMs, log) {}
+
+PtyLink::~PtyLink() {
+    hangUp();
+}
+
+bool PtyLink::open(std::string& error) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const char* name = nullptr;
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        (name = ptsname(master_)) == nullptr) {
+        error = std::string("cannot make a pseudo-terminal: ") + strerror(errno);
+        return false;
+    }
+    slavePath_ = name;
+    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios settings{};
+    if (slave_ < 0 || tcgetattr(slave_, &settings) != 0) {
+        error = "cannot open " + slavePath_ + ": " + strerror(errno);
+        return false;
+    }
+    // Raw bytes; a read with nothing waiting returns after 0.1 s, as the module's device node.
+    cfmakeraw(&settings);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 1;
+    if (tcsetattr(slave_, TCSANOW, &settings) != 0) {
+        error = "cannot set up " + slavePath_ + ": " + strerror(errno);
+        return false;
+    }
+    if (!front_.config().nodeDir.empty() && !makeNode(error)) {
+        return false;
+    }
+    setChannel(master_);
+    return true;
+}
+
+bool PtyLink::makeNode(std::string& error) {
+    char file[32];
+    snprintf(file, sizeof file, "/zendrival.%08X", front_.serial());
+    std::string path = front_.config().nodeDir + file;
+    struct stat existing {};
+    if (lstat(path.c_str(), &existing) == 0) {
+        if (!S_ISLNK(existing.st_mode)) {
+            error = path + " exists and is not a link";
+            return false;
+        }
+        unlink(path.c_str());  // left over from an earlier run
+    }
+    if (symlink(slavePath_.c_str(), path.c_str()) != 0) {
+        error = "cannot make " + path + ": " + strerror(errno);
+        return false;
+    }
+    nodePath_ = path;
+    return true;
+}
+
+void PtyLink::describe(std::vector<std::string>& lines) const {
+    char serial[9];
+    snprintf(serial, sizeof serial, "%08X", front_.serial());
+    lines.push_back(std::string("pty ") + serial + " " + slavePath_);
+    if (!nodePath_.empty()) {
+        lines.push_back(std::string("node ") + serial + " " + nodePath_);
+    }
+}
+
+void PtyLink::sessionChanging() {
+    // Bytes a host left unread are not for the next one. A new host starts reading as soon as
+    // it opens the terminal, before its first byte arrives here, so this matters most when the
+    // old host is found gone.
+    if (slave_ >= 0) {
+        tcflush(slave_, TCIFLUSH);
+    }
+}
+
+void PtyLink::hangUp() {
+    endSession();
+    clearChannel();
+    if (!nodePath_.empty()) {
+        unlink(nodePath_.c_str());
+        nodePath_.clear();
+    }
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+    if (slave_ >= 0) {
+        close(slave_);
+        slave_ = -1;
+    }
+}
+
+void PtyLink::channelClosed() {
+    // With our own slave descriptor open the master only fails when the terminal is broken.
+    log_.note(front_.serial(), "pseudo-terminal failed");
+    hangUp();
+}
+
+void PtyLink::disconnectOnPurpose() {
+    // Like a module pulled from its USB port: the terminal hangs up and its node disappears.
+    hangUp();
+}
+
+void PtyLink::rebootFront() {
+    front_.reboot(EventLoop::nowMs());
+}
+
+}  // namespace modulesim

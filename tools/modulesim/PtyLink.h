@@ -1,0 +1,35 @@
+// A module on a pseudo-terminal, as a USB module looks through a serial device or the kernel
+// driver's node: raw bytes both ways. With a node directory the slave is also reachable as
+// DIR/zendrival.SERIAL.
+#pragma once
+
+#include "HostLink.h"
+
+namespace modulesim {
+
+class PtyLink : public HostLink {
+  public:
+    PtyLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log);
+    ~PtyLink() override;
+
+    bool open(std::string& error) override;
+    void describe(std::vector<std::string>& lines) const override;
+
+  protected:
+    void channelClosed() override;
+    void disconnectOnPurpose() override;
+    void rebootFront() override;
+    void sessionChanging() override;
+    bool hostTrackedByHeartbeat() const override { return true; }
+
+  private:
+    bool makeNode(std::string& error);
+    void hangUp();
+
+    int master_ = -1;
+    int slave_ = -1;  // kept open so the line settings stay and the terminal never hangs up
+    std::string slavePath_;
+    std::string nodePath_;
+};
+
+}  // namespace modulesim

@@ -1,0 +1,494 @@
+#include "SimConfig.h"
+
+#include <arpa/inet.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+namespace modulesim {
+
+namespace {
+
+constexpr int kMaxMilliseconds = 600000;
+constexpr double kMaxDurationSeconds = 7 * 24 * 3600;
+constexpr size_t kMaxNameLength = 32;
+
+// Decimal, or hexadecimal with a 0x prefix; the whole text must be the number.
+bool parseNumber(const std::string& text, unsigned long long max, unsigned long long& out) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || isspace((unsigned char)text[0])) {
+        return false;
+    }
+    int base = 10;
+    const char* start = text.c_str();
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        start += 2;
+    }
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long value = strtoull(start, &end, base);
+    if (errno != 0 || end == start || *end != '\0' || value > max) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool parseHexSerial(const std::string& text, uint32_t& out) {
+    if (text.empty() || text.size() > 8) {
+        return false;
+    }
+    for (char c : text) {
+        if (!isxdigit((unsigned char)c)) {
+            return false;
+        }
+    }
+    out = static_cast<uint32_t>(strtoul(text.c_str(), nullptr, 16));
+    return true;
+}
+
+bool parseVersion(const std::string& text, ModuleConfig& module) {
+    unsigned long long parts[3];
+    size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+        size_t dot = text.find('.', start);
+        if ((i < 2) != (dot != std::string::npos)) {
+            return false;
+        }
+        std::string piece = text.substr(start, i < 2 ? dot - start : std::string::npos);
+        if (!parseNumber(piece, 255, parts[i])) {
+            return false;
+        }
+        start = dot + 1;
+    }
+    module.major = static_cast<uint8_t>(parts[0]);
+    module.minor = static_cast<uint8_t>(parts[1]);
+    module.patch = static_cast<uint8_t>(parts[2]);
+    return true;
+}
+
+bool parseTcp(const std::string& text, ModuleConfig& module) {
+    std::string host = text;
+    unsigned long long port = 0;
+    size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        host = text.substr(0, colon);
+        if (!parseNumber(text.substr(colon + 1), 65535, port)) {
+            return false;
+        }
+    }
+    if (host.empty()) {
+        host = "127.0.0.1";
+    }
+    in_addr probe{};
+    if (inet_pton(AF_INET, host.c_str(), &probe) != 1) {
+        return false;
+    }
+    module.tcpHost = host;
+    module.tcpPort = static_cast<uint16_t>(port);
+    return true;
+}
+
+bool setAttachment(ModuleConfig& module, Attachment kind, std::string& error) {
+    if (module.attachment != Attachment::None) {
+        error = "a module takes one of tcp, pty, node= and behind=";
+        return false;
+    }
+    module.attachment = kind;
+    return true;
+}
+
+bool parseMilliseconds(const std::string& key, const std::string& value, int& out,
+                       std::string& error) {
+    unsigned long long number = 0;
+    if (!parseNumber(value, kMaxMilliseconds, number)) {
+        error = key + " needs milliseconds from 0 to " + std::to_string(kMaxMilliseconds);
+        return false;
+    }
+    out = static_cast<int>(number);
+    return true;
+}
+
+bool parseCount(const std::string& key, const std::string& value, uint32_t& out,
+                std::string& error) {
+    unsigned long long number = 0;
+    if (!parseNumber(value, 0xFFFFFFFFull, number)) {
+        error = key + " needs a count";
+        return false;
+    }
+    out = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool parseBusAddress(const std::string& key, const std::string& value, bool allowZero, uint8_t& out,
+                     std::string& error) {
+    unsigned long long number = 0;
+    if (!parseNumber(value, 254, number) || (number & 1) != 0 || (number == 0 && !allowZero)) {
+        error = key + " needs an even address from " + (allowZero ? "0" : "2") + " to 254";
+        return false;
+    }
+    out = static_cast<uint8_t>(number);
+    return true;
+}
+
+// What applying one key came to: done, refused (error set), or not a key of that group.
+enum class KeyResult { Done, Error, NotMine };
+
+KeyResult result(bool ok) {
+    return ok ? KeyResult::Done : KeyResult::Error;
+}
+
+// Keys that stand alone: pty, silent, no-address, and tcp with or without ADDR:PORT.
+KeyResult applyFlagKey(const std::string& key, const std::string& value, bool hasValue,
+                       ModuleConfig& module, std::string& error) {
+    if (key != "pty" && key != "silent" && key != "no-address" && key != "tcp") {
+        return KeyResult::NotMine;
+    }
+    if (hasValue && key != "tcp") {
+        error = key + " takes no value";
+        return KeyResult::Error;
+    }
+    if (key == "silent") {
+        module.faults.silent = true;
+    } else if (key == "no-address") {
+        module.faults.noAddress = true;
+    } else if (key == "pty") {
+        return result(setAttachment(module, Attachment::Pty, error));
+    } else if (!setAttachment(module, Attachment::Tcp, error)) {
+        return KeyResult::Error;
+    } else if (hasValue && !parseTcp(value, module)) {
+        error = "tcp needs ADDR:PORT with an IPv4 address";
+        return KeyResult::Error;
+    }
+    return KeyResult::Done;
+}
+
+// Who the module is: serial number, model, addresses, firmware version, build, name, features.
+KeyResult applyIdentityKey(const std::string& key, const std::string& value, ModuleConfig& module,
+                           std::string& error) {
+    unsigned long long number = 0;
+    if (key == "serial") {
+        module.hasSerial = parseHexSerial(value, module.serial);
+        if (!module.hasSerial)
+            error = "serial needs up to 8 hexadecimal digits";
+        return result(module.hasSerial);
+    }
+    if (key == "model") {
+        bool ok = parseNumber(value, 255, number);
+        if (ok)
+            module.model = static_cast<uint8_t>(number);
+        if (!ok)
+            error = "model needs a number from 0 to 255";
+        return result(ok);
+    }
+    if (key == "address") {
+        return result(parseBusAddress(key, value, false, module.address, error));
+    }
+    if (key == "router-address") {
+        uint8_t router = 0;
+        bool ok = parseBusAddress(key, value, true, router, error);
+        if (ok)
+            module.routerAddress = router;
+        return result(ok);
+    }
+    if (key == "version") {
+        bool ok = parseVersion(value, module);
+        if (!ok)
+            error = "version needs MAJOR.MINOR.PATCH, each 0 to 255";
+        return result(ok);
+    }
+    if (key == "build" || key == "features") {
+        bool ok = parseNumber(value, 0xFFFFFFFFull, number);
+        (key == "build" ? module.build : module.protocolFeatures) = static_cast<uint32_t>(number);
+        if (!ok)
+            error = key + " needs a number from 0 to 4294967295";
+        return result(ok);
+    }
+    if (key == "name") {
+        bool ok = value.size() <= kMaxNameLength;
+        module.name = value;
+        module.hasName = true;
+        if (!ok)
+            error = "name holds at most 32 bytes";
+        return result(ok);
+    }
+    return KeyResult::NotMine;
+}
+
+// Where the module is reached when it is not a flag: a node directory or a router's bus.
+KeyResult applyPlaceKey(const std::string& key, const std::string& value, ModuleConfig& module,
+                        std::string& error) {
+    if (key == "node") {
+        module.nodeDir = value;
+        if (value.empty())
+            error = "node needs a directory";
+        return result(!value.empty() && setAttachment(module, Attachment::Node, error));
+    }
+    if (key == "behind") {
+        if (!parseHexSerial(value, module.behind)) {
+            error = "behind needs the router's serial number (up to 8 hexadecimal digits)";
+            return KeyResult::Error;
+        }
+        return result(setAttachment(module, Attachment::Bus, error));
+    }
+    return KeyResult::NotMine;
+}
+
+// Timing and fault knobs.
+KeyResult applyKnobKey(const std::string& key, const std::string& value, ModuleConfig& module,
+                       std::string& error) {
+    if (key == "latency-ms")
+        return result(parseMilliseconds(key, value, module.faults.latencyMs, error));
+    if (key == "hb-ms")
+        return result(parseMilliseconds(key, value, module.heartbeatMs, error));
+    if (key == "reboot-ms")
+        return result(parseMilliseconds(key, value, module.rebootMs, error));
+    if (key == "stream-ms") {
+        if (!parseMilliseconds(key, value, module.streamMs, error))
+            return KeyResult::Error;
+        if (module.streamMs == 0)
+            error = "stream-ms needs at least 1 ms";
+        return result(module.streamMs != 0);
+    }
+    if (key == "drop-every")
+        return result(parseCount(key, value, module.faults.dropEvery, error));
+    if (key == "corrupt-every") {
+        return result(parseCount(key, value, module.faults.corruptEvery, error));
+    }
+    if (key == "disconnect-after") {
+        return result(parseCount(key, value, module.faults.disconnectAfter, error));
+    }
+    return KeyResult::NotMine;
+}
+
+// One key or key=value of a --module specification.
+bool applyModuleKey(const std::string& key, const std::string& value, bool hasValue,
+                    ModuleConfig& module, std::string& error) {
+    KeyResult outcome = applyFlagKey(key, value, hasValue, module, error);
+    if (outcome == KeyResult::NotMine) {
+        if (!hasValue) {
+            ModuleConfig scratch;
+            std::string ignored;
+            bool known = applyIdentityKey(key, "", scratch, ignored) != KeyResult::NotMine ||
+                         applyPlaceKey(key, "", scratch, ignored) != KeyResult::NotMine ||
+                         applyKnobKey(key, "", scratch, ignored) != KeyResult::NotMine;
+            error = known ? key + " needs a value (" + key + "=...)"
+                          : "unknown module key \"" + key + "\"";
+            return false;
+        }
+        outcome = applyIdentityKey(key, value, module, error);
+    }
+    if (outcome == KeyResult::NotMine)
+        outcome = applyPlaceKey(key, value, module, error);
+    if (outcome == KeyResult::NotMine)
+        outcome = applyKnobKey(key, value, module, error);
+    if (outcome == KeyResult::NotMine) {
+        error = "unknown module key \"" + key + "\"";
+        return false;
+    }
+    return outcome == KeyResult::Done;
+}
+
+bool parseModule(const std::string& spec, ModuleConfig& module, std::string& error) {
+    size_t start = 0;
+    while (start <= spec.size()) {
+        size_t comma = spec.find(',', start);
+        std::string item = spec.substr(start, comma == std::string::npos ? comma : comma - start);
+        if (item.empty()) {
+            error = "empty item in --module " + spec;
+            return false;
+        }
+        size_t equals = item.find('=');
+        std::string key = item.substr(0, equals);
+        std::string value = equals == std::string::npos ? "" : item.substr(equals + 1);
+        if (!applyModuleKey(key, value, equals != std::string::npos, module, error)) {
+            return false;
+        }
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (!module.hasSerial) {
+        error = "--module " + spec + ": serial= is required";
+        return false;
+    }
+    return true;
+}
+
+const ModuleConfig* findModule(const SimConfig& config, uint32_t serial) {
+    for (const ModuleConfig& module : config.modules) {
+        if (module.serial == serial) {
+            return &module;
+        }
+    }
+    return nullptr;
+}
+
+std::string serialText(uint32_t serial) {
+    char text[9];
+    snprintf(text, sizeof text, "%08X", serial);
+    return text;
+}
+
+// Checks that apply across modules: unique serials, attachments, routers and bus addresses.
+bool validate(SimConfig& config, std::string& error) {
+    if (config.modules.empty()) {
+        error = "no modules: give at least one --module";
+        return false;
+    }
+    std::set<uint32_t> serials;
+    std::set<std::pair<uint32_t, uint8_t>> busAddresses;
+    for (ModuleConfig& module : config.modules) {
+        std::string who = "module " + serialText(module.serial);
+        if (!serials.insert(module.serial).second) {
+            error = who + " is given twice";
+            return false;
+        }
+        if (module.attachment == Attachment::None) {
+            error = who + " has no attachment (tcp=, pty, node= or behind=)";
+            return false;
+        }
+        if (module.attachment != Attachment::Bus) {
+            if (module.routerAddress < 0)
+                module.routerAddress = module.address;
+            continue;
+        }
+        const ModuleConfig* router = findModule(config, module.behind);
+        if (router == nullptr || router->attachment == Attachment::Bus ||
+            router->attachment == Attachment::None) {
+            error = who + ": behind= must name a module with a tcp, pty or node attachment";
+            return false;
+        }
+        if (module.address == router->address ||
+            !busAddresses.insert({module.behind, module.address}).second) {
+            error = who + ": address " + std::to_string(module.address) + " is taken on the bus";
+            return false;
+        }
+        if (module.routerAddress < 0)
+            module.routerAddress = router->address;
+    }
+    return true;
+}
+
+bool parseDuration(const std::string& text, double& out) {
+    errno = 0;
+    char* end = nullptr;
+    double value = strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0 ||
+        value > kMaxDurationSeconds) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+bool parseCommandLine(int argc, const char* const* argv, SimConfig& config, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool inlineValue = false;
+        size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            inlineValue = true;
+        }
+        auto takeValue = [&]() {
+            if (inlineValue)
+                return true;
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            config.help = true;
+        } else if (arg == "--log" && !inlineValue) {
+            config.log = true;
+        } else if (arg == "--duration") {
+            if (!takeValue())
+                return false;
+            if (!parseDuration(value, config.durationSeconds)) {
+                error = "--duration needs seconds above 0 (at most a week)";
+                return false;
+            }
+        } else if (arg == "--latency-ms") {
+            if (!takeValue())
+                return false;
+            if (!parseMilliseconds(arg, value, config.latencyMs, error))
+                return false;
+        } else if (arg == "--module") {
+            if (!takeValue())
+                return false;
+            ModuleConfig module;
+            if (!parseModule(value, module, error))
+                return false;
+            config.modules.push_back(module);
+        } else {
+            error = "unknown argument \"" + std::string(argv[i]) + "\" (see --help)";
+            return false;
+        }
+    }
+    return config.help || validate(config, error);
+}
+
+const char* usageText() {
+    return "usage: modulesim [--duration SECONDS] [--latency-ms N] [--log] MODULE...\n"
+           "Simulates Zendrival modules for the host library and Updater to talk to.\n"
+           "\n"
+           "  MODULE = --module key=value[,key=value...]\n"
+           "    serial=HEX8          serial number (required)\n"
+           "    model=N              model number (default 13)\n"
+           "    address=N            even bus address (default 2)\n"
+           "    router-address=N     router address it reports (default: its own address, or\n"
+           "                         the router's for a module on a bus)\n"
+           "    version=MAJ.MIN.PAT  firmware version (default 2.12.2)\n"
+           "    build=N              firmware build number (default 1000)\n"
+           "    name=TEXT            module name, at most 32 bytes, no commas\n"
+           "                         (default \"Module\" and the serial number)\n"
+           "    features=N           protocol feature bits (default 0x80000000)\n"
+           "  one attachment:\n"
+           "    tcp[=ADDR:PORT]      own TCP/IP port (default 127.0.0.1:0, 0 = any free port);\n"
+           "                         answers the TCP/IP discovery request\n"
+           "    pty                  raw bytes on a pseudo-terminal\n"
+           "    node=DIR             pseudo-terminal reached as DIR/zendrival.SERIAL, as the\n"
+           "                         kernel driver's device node\n"
+           "    behind=HEX8          on the I2C bus of that router module, at its address\n"
+           "  timing and faults:\n"
+           "    latency-ms=N         delay every reply (default: --latency-ms, else 0)\n"
+           "    drop-every=N         drop every Nth reply\n"
+           "    corrupt-every=N      damage every Nth reply (last data byte inverted; a reply\n"
+           "                         without data gets an odd address)\n"
+           "    disconnect-after=N   close the link on the Nth received packet, unanswered\n"
+           "                         (TCP: that connection; pty: the terminal hangs up for good)\n"
+           "    silent               answer nothing on the link (discovery still finds it)\n"
+           "    no-address           ignore the sync/identify request (address 173)\n"
+           "    hb-ms=N              heartbeat interval (default 1000, 0 = off); system option 3\n"
+           "                         reads and sets it in units of 10 ms; modules on a bus send\n"
+           "                         none of their own\n"
+           "    stream-ms=N          stream sampling interval (default 50)\n"
+           "    reboot-ms=N          how long a TCP/IP module stays away when it reboots\n"
+           "                         (default 500)\n"
+           "\n"
+           "On start it prints one line per attachment, then \"ready\":\n"
+           "  tcp SERIAL ADDR:PORT | pty SERIAL /dev/pts/N | node SERIAL DIR/zendrival.SERIAL\n"
+           "(a node attachment prints its pty line too). It runs until SIGTERM or SIGINT, or for\n"
+           "--duration seconds (default 600), and exits 0. Command-line errors exit 2.\n"
+           "--log prints every packet received (<) and sent (>) on standard error.\n"
+           "\n"
+           "TCP/IP modules join the discovery group on every interface: run it in a private\n"
+           "network namespace (scripts/netns-run). In the machine's own namespace it listens\n"
+           "for discovery on loopback only.\n";
+}
+
+}  // namespace modulesim

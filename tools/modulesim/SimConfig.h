@@ -1,0 +1,61 @@
+// What the simulator is asked to run: the modules, their attachments and their fault knobs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace modulesim {
+
+enum class Attachment { None, Tcp, Pty, Node, Bus };
+
+// Ways a module can misbehave on purpose, and how fast it answers.
+struct FaultKnobs {
+    int latencyMs = -1;            // delay before every reply; -1 = the simulator-wide value
+    uint32_t dropEvery = 0;        // drop every Nth reply (0 = never)
+    uint32_t corruptEvery = 0;     // damage every Nth reply (0 = never)
+    uint32_t disconnectAfter = 0;  // close the link on the Nth received packet (0 = never)
+    bool silent = false;           // answers nothing on its link
+    bool noAddress = false;        // ignores the sync/identify request
+};
+
+struct ModuleConfig {
+    uint32_t serial = 0;
+    bool hasSerial = false;
+    uint8_t model = 13;
+    uint8_t address = 2;
+    int routerAddress = -1;  // -1 = own address, or the router's for a module on a bus
+    uint8_t major = 2;
+    uint8_t minor = 12;
+    uint8_t patch = 2;
+    uint32_t build = 1000;
+    std::string name;
+    bool hasName = false;
+    uint32_t protocolFeatures = 0x80000000u;  // bit 31: batched packets are fine
+
+    Attachment attachment = Attachment::None;
+    std::string tcpHost = "127.0.0.1";
+    uint16_t tcpPort = 0;
+    std::string nodeDir;
+    uint32_t behind = 0;  // serial number of the router for Attachment::Bus
+
+    FaultKnobs faults;
+    int heartbeatMs = 1000;  // 0 = no heartbeats
+    int streamMs = 50;
+    int rebootMs = 500;  // how long a rebooting module stays away
+};
+
+struct SimConfig {
+    double durationSeconds = 600;
+    int latencyMs = 0;
+    bool log = false;
+    bool help = false;
+    std::vector<ModuleConfig> modules;
+};
+
+// Fills config from the command line; false with a one-line reason in error.
+bool parseCommandLine(int argc, const char* const* argv, SimConfig& config, std::string& error);
+
+const char* usageText();
+
+}  // namespace modulesim
