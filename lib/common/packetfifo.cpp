@@ -68,8 +68,12 @@ void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
     }
     const Clock::time_point briefEnd = std::min(deadline, Clock::now() + kBriefWait);
     while (Clock::now() < briefEnd) {
+        // Only a put changes nextId: watch it without the lock, so the putter is not held up.
+        const int64_t seen = fifo.nextId.load(std::memory_order_acquire);
         queueLock.unlock();
-        std::this_thread::yield();
+        while (fifo.nextId.load(std::memory_order_acquire) == seen && Clock::now() < briefEnd) {
+            std::this_thread::yield();
+        }
         queueLock.lock();
         if (ready()) {
             return;
