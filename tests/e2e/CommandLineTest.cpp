@@ -73,7 +73,9 @@ std::string joined(const std::vector<std::string>& args) {
 }
 
 // Names the cases by their command line in test listings.
-void PrintTo(const BadArgumentCase& c, std::ostream* os) { *os << joined(c.args); }
+void PrintTo(const BadArgumentCase& c, std::ostream* os) {
+    *os << joined(c.args);
+}
 
 class CommandLineBadArgument : public ::testing::TestWithParam<BadArgumentCase> {};
 
@@ -165,7 +167,9 @@ struct MissingDeviceCase {
     std::string err;
 };
 
-void PrintTo(const MissingDeviceCase& c, std::ostream* os) { *os << joined(c.args); }
+void PrintTo(const MissingDeviceCase& c, std::ostream* os) {
+    *os << joined(c.args);
+}
 
 class CommandLineMissingDevice : public ::testing::TestWithParam<MissingDeviceCase> {};
 

@@ -170,14 +170,17 @@ std::string scriptPath(const std::string& name) {
 
 bool enterPrivateNetwork(bool veth, std::string* why) {
     if (unshare(CLONE_NEWNET) != 0) {
-        if (why) *why = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
+        if (why)
+            *why = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
         return false;
     }
     std::vector<std::string> args;
-    if (veth) args.push_back("--veth");
+    if (veth)
+        args.push_back("--veth");
     RunResult setup = runProgram(scriptPath("netns-setup"), args);
     if (setup.exitCode != 0) {
-        if (why) *why = "netns-setup failed: " + setup.err;
+        if (why)
+            *why = "netns-setup failed: " + setup.err;
         return false;
     }
     return true;

@@ -55,10 +55,10 @@ bool enterPrivateNetwork(bool veth, std::string* why = nullptr);
 }  // namespace zvtest
 
 // In a test body: enter a private network namespace or skip the test, saying why.
-#define ZV_PRIVATE_NETWORK_OR_SKIP(veth)                                          \
-    do {                                                                          \
-        std::string zvWhyNoNamespace;                                             \
-        if (!zvtest::enterPrivateNetwork((veth), &zvWhyNoNamespace)) {            \
-            GTEST_SKIP() << zvWhyNoNamespace;                                     \
-        }                                                                         \
+#define ZV_PRIVATE_NETWORK_OR_SKIP(veth)                               \
+    do {                                                               \
+        std::string zvWhyNoNamespace;                                  \
+        if (!zvtest::enterPrivateNetwork((veth), &zvWhyNoNamespace)) { \
+            GTEST_SKIP() << zvWhyNoNamespace;                          \
+        }                                                              \
     } while (0)
