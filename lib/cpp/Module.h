@@ -64,6 +64,8 @@ class Module {
   private:
     qErr _autoNetwork();
     // Sends one module-information request and checks that the reply echoes it.
+    qErr exchange(uint8_t command, const uint8_t* request, uint8_t length, uint8_t matchLength,
+                  uint8_t* reply, uint8_t* replyLength);
     qErr queryInformation(const uint8_t* request, uint8_t length, uint8_t* answer);
 
     Link* link;

@@ -21,20 +21,32 @@ constexpr uint8_t BUILD_REPLY_LENGTH = 6;
 
 }  // namespace
 
+// Sends command followed by the request bytes and awaits the reply whose first matchLength data
+// bytes are the command and the request's first matchLength - 1 bytes; reply receives all of its
+// data bytes. The caller has checked the link.
+qErr Module::exchange(uint8_t command, const uint8_t* request, uint8_t length, uint8_t matchLength,
+                      uint8_t* reply, uint8_t* replyLength) {
+    qErr result = link->sendPacket(address, command, length, request);
+    if (result != qErrNone) {
+        return result;
+    }
+    uint8_t pattern[qPACKET_MAX_DATA] = {command};
+    if (matchLength > 1) {
+        memcpy(pattern + 1, request, static_cast<size_t>(matchLength - 1));
+    }
+    *replyLength = matchLength;
+    return link->receivePacket(address, pattern, replyLength, reply);
+}
+
 // request holds the data bytes after the command byte; the reply must repeat command and
 // request, followed by one answer byte.
 qErr Module::queryInformation(const uint8_t* request, uint8_t length, uint8_t* answer) {
     if (link == nullptr || !link->isConnected()) {
         return qErrConnection;
     }
-    qErr result = link->sendPacket(address, qCMD_MODULE_INFO, length, request);
-    if (result != qErrNone) {
-        return result;
-    }
-    const uint8_t pattern[] = {qCMD_MODULE_INFO};
-    uint8_t replyLength = sizeof(pattern);
     uint8_t reply[qPACKET_MAX_DATA];
-    result = link->receivePacket(address, pattern, &replyLength, reply);
+    uint8_t replyLength = 0;
+    qErr result = exchange(qCMD_MODULE_INFO, request, length, 1, reply, &replyLength);
     if (result != qErrNone) {
         return result;
     }
@@ -56,14 +68,10 @@ qErr Module::getBuild(uint32_t* build) {
         return qErrConnection;
     }
     const uint8_t request[] = {INFO_BUILD};
-    qErr result = link->sendPacket(address, qCMD_MODULE_INFO, sizeof(request), request);
-    if (result != qErrNone) {
-        return result;
-    }
-    const uint8_t pattern[] = {qCMD_MODULE_INFO, INFO_BUILD};
-    uint8_t replyLength = sizeof(pattern);
     uint8_t reply[qPACKET_MAX_DATA];
-    result = link->receivePacket(address, pattern, &replyLength, reply);
+    uint8_t replyLength = 0;
+    // The reply must repeat both the command and the build query byte.
+    qErr result = exchange(qCMD_MODULE_INFO, request, sizeof(request), 2, reply, &replyLength);
     if (result != qErrNone) {
         return result;
     }
@@ -84,14 +92,9 @@ qErr Module::hasUEI(uint8_t command, uint8_t option, uint8_t index, uint8_t flag
     if (link == nullptr || !link->isConnected()) {
         return qErrConnection;
     }
-    qErr result = link->sendPacket(address, qCMD_MODULE_INFO, sizeof(request), request);
-    if (result != qErrNone) {
-        return result;
-    }
-    const uint8_t pattern[] = {qCMD_MODULE_INFO};
-    uint8_t replyLength = sizeof(pattern);
     uint8_t reply[qPACKET_MAX_DATA];
-    result = link->receivePacket(address, pattern, &replyLength, reply);
+    uint8_t replyLength = 0;
+    qErr result = exchange(qCMD_MODULE_INFO, request, sizeof(request), 1, reply, &replyLength);
     if (result != qErrNone) {
         return result;
     }
@@ -132,14 +135,9 @@ qErr Module::debug(const uint8_t* data, uint8_t length) {
     if (link == nullptr || !link->isConnected()) {
         return qErrConnection;
     }
-    qErr result = link->sendPacket(address, qCMD_ECHO, length, data);
-    if (result != qErrNone) {
-        return result;
-    }
-    const uint8_t pattern[] = {qCMD_ECHO};
-    uint8_t replyLength = sizeof(pattern);
     uint8_t reply[qPACKET_MAX_DATA];
-    result = link->receivePacket(address, pattern, &replyLength, reply);
+    uint8_t replyLength = 0;
+    qErr result = exchange(qCMD_ECHO, data, length, 1, reply, &replyLength);
     if (result != qErrNone) {
         return result;
     }
