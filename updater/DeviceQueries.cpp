@@ -2,38 +2,20 @@
 
 #include <algorithm>
 
-#include "Link.h"
 #include "autoGen_SystemClass_CPP.h"
-#include "qUEI.h"
 #include "qVersion.h"
 
-using Pelmorax::Zendrival::Link;
 using Pelmorax::Zendrival::Module;
 using Pelmorax::Zendrival::SystemClass;
 
 namespace {
-constexpr uint8_t BUILD_QUERY = 255;
-constexpr uint8_t BUILD_REPLY_LENGTH = 6;
 constexpr size_t DEVICE_NAME_CAPACITY = 32;
 }  // namespace
 
 unsigned _get_build_number(Module& module) {
-    Link* link = module.getLink();
-    if (link == nullptr) {
-        return 0;
-    }
-    uint8_t request = BUILD_QUERY;
-    if (link->sendPacket(module.getModuleAddress(), qCMD_MODULE_INFO, 1, &request) != qErrNone) {
-        return 0;
-    }
-    const uint8_t pattern[2] = {qCMD_MODULE_INFO, BUILD_QUERY};
-    uint8_t length = sizeof(pattern);
-    uint8_t reply[qPACKET_MAX_DATA] = {};
-    if (link->receivePacket(module.getModuleAddress(), pattern, &length, reply) != qErrNone ||
-        length != BUILD_REPLY_LENGTH) {
-        return 0;
-    }
-    return qUEI_RetrieveInt(reply + 2);
+    // The module-information form of the build; any failure reads as build 0.
+    uint32_t build = 0;
+    return module.getBuild(&build) == qErrNone ? build : 0;
 }
 
 qErr _get_version(Module& module, DeviceInfo& info) {
