@@ -141,26 +141,15 @@ qErr awaitAcknowledgement(Link* link, uint8_t module, uint8_t command, uint8_t o
 }  // namespace
 
 qErr EntityClass::setUEI(uint8_t option, uei* value) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    if (value == nullptr) {
-        return qErrParam;
-    }
-    const uint8_t module = m_impl->module->getModuleAddress();
-    value->module = module;
-    value->command = m_impl->command;
-    value->option = option | qUEI_OPTION_SET;
-    value->specifier = m_impl->index | qUEI_INDEX_REQUEST;
-    const qErr result = link->sendUEI(*value);
-    if (result != qErrNone) {
-        return result;
-    }
-    return awaitAcknowledgement(link, module, m_impl->command, option, m_impl->index, value);
+    return sendSet(option, value, nullptr);
 }
 
 qErr EntityClass::setUEI(uint8_t option, uint8_t subIndex, uei* value) {
+    return sendSet(option, value, &subIndex);
+}
+
+// A set, with or without a sub-index, succeeds only when the module acknowledges it.
+qErr EntityClass::sendSet(uint8_t option, uei* value, const uint8_t* subIndex) {
     Link* link = boundLink();
     if (link == nullptr) {
         return qErrResource;
@@ -173,7 +162,8 @@ qErr EntityClass::setUEI(uint8_t option, uint8_t subIndex, uei* value) {
     value->command = m_impl->command;
     value->option = option | qUEI_OPTION_SET;
     value->specifier = m_impl->index | qUEI_INDEX_REQUEST;
-    const qErr result = link->sendUEI(*value, subIndex);
+    const qErr result =
+        subIndex != nullptr ? link->sendUEI(*value, *subIndex) : link->sendUEI(*value);
     if (result != qErrNone) {
         return result;
     }

@@ -78,6 +78,7 @@ class EntityClass {
     qErr loadEntityFromStore();
 
   private:
+    qErr sendSet(uint8_t option, uei* value, const uint8_t* subIndex);
     // The link of a bound module, or null.
     Link* boundLink() const;
     qErr storeEntityRequest(uint8_t option);
