@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kMaxInterfaces = 50;
 constexpr size_t kIPv4TextSize = 16;
-// Larger than a spec, so that a longer datagram is seen as such and not taken for a spec.
+// Larger than a linkSpec, so that a longer datagram is seen as such and not taken for a linkSpec.
 constexpr size_t kProbeReplyBuffer = 256;
 constexpr int kBeaconIntervalMs = 100;
 constexpr int kBeaconReceiveTimeoutMs = 100;
@@ -55,7 +55,7 @@ bool onThisMachine(const Search& search, const linkSpec& spec) {
            (search.hostAddress != 0 && spec.ipAddress == search.hostAddress);
 }
 
-// Offers a spec heard from a link server. Returns false when the callback wants no more.
+// Offers a linkSpec heard from a link server. Returns false when the callback wants no more.
 bool offerSharedLink(Search* search, const uint8_t* bytes) {
     linkSpec heard;
     memcpy(&heard, bytes, sizeof(heard));
@@ -80,7 +80,7 @@ bool offerSharedLink(Search* search, const uint8_t* bytes) {
     return more;
 }
 
-// Asks the link server that holds request port n for its spec. False when the callback wants no
+// Asks the link server that holds request port n for its linkSpec. False when the callback wants no
 // more.
 bool askLoopbackServer(Search* search, int n) {
     uint16_t requestPort = static_cast<uint16_t>(qDISCOVERY_LOOPBACK_REQUEST_PORT + n);

@@ -24,16 +24,16 @@ constexpr const char* qDISCOVERY_BEACON_PAYLOAD = "Zendrival2-Discovery";
 // 127.0.0.1 in network byte order, as it lies in memory on this little-endian platform.
 constexpr uint32_t qDISCOVERY_LOCALHOST = 0x0100007F;
 
-// Called once per module found. Sets *found when it accepts the spec; returns false to stop. The
-// spec is released after the call: a callback that keeps it copies all 128 bytes.
+// Called once per module found. Sets *found when it accepts the linkSpec; returns false to stop.
+// The linkSpec is released after the call: a callback that keeps it copies all 128 bytes.
 typedef bool (*qDiscoveryCallback)(const linkSpec* spec, bool* found, void* reference);
 
-// Number of specs the callback accepted. networkInterface: IPv4, network byte order.
+// Number of linkSpecs the callback accepted. networkInterface: IPv4, network byte order.
 int qDiscovery_EnumerateModules(uint32_t type, qDiscoveryCallback callback, void* reference,
                                 uint32_t networkInterface);
 int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback, void* reference,
                                        uint32_t networkInterface);
-// New specs for the caller to release with qLinkSpec_Destroy, or null.
+// New linkSpecs for the caller to release with qLinkSpec_Destroy, or null.
 linkSpec* qDiscovery_FindModule(uint32_t type, uint32_t serialNumber, uint32_t networkInterface);
 linkSpec* qDiscovery_FindFirstModule(uint32_t type, uint32_t networkInterface);
 

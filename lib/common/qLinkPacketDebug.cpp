@@ -88,7 +88,12 @@ qErr qLink_PacketDebug_Disable(qLinkID id) {
     return link->packetLog.load() != nullptr ? qErrNone : qErrNotReady;
 }
 
-qErr qLink_PacketDebug_Write(qLinkID id, uint8_t type, uint8_t length, const uint8_t* bytes) {
+namespace {
+
+// Runs access on the link's packet log under the log mutex: qErrParam for an unknown link,
+// qErrNotReady when it has no log.
+template <typename Access>
+qErr withPacketLog(qLinkID id, Access access) {
     qLinkObject* link = qLink_Lookup(id);
     if (link == nullptr) {
         return qErrParam;
@@ -98,18 +103,17 @@ qErr qLink_PacketDebug_Write(qLinkID id, uint8_t type, uint8_t length, const uin
         return qErrNotReady;
     }
     LogLock lock(link->logMutex);
-    return qPacketLog_Put(log, type, length, bytes);
+    return access(log);
+}
+
+}  // namespace
+
+qErr qLink_PacketDebug_Write(qLinkID id, uint8_t type, uint8_t length, const uint8_t* bytes) {
+    return withPacketLog(id,
+                         [&](qPacketLog* log) { return qPacketLog_Put(log, type, length, bytes); });
 }
 
 qErr qLink_PacketDebug_Read(qLinkID id, uint8_t* type, uint8_t* length, uint8_t* buffer) {
-    qLinkObject* link = qLink_Lookup(id);
-    if (link == nullptr) {
-        return qErrParam;
-    }
-    qPacketLog* log = link->packetLog.load();
-    if (log == nullptr) {
-        return qErrNotReady;
-    }
-    LogLock lock(link->logMutex);
-    return qPacketLog_Get(log, type, length, buffer);
+    return withPacketLog(
+        id, [&](qPacketLog* log) { return qPacketLog_Get(log, type, length, buffer); });
 }

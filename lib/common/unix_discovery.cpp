@@ -55,7 +55,7 @@ uint32_t littleEndian32(const uint8_t* bytes) {
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// The spec of one opened USB device, or null when its serial-number string is unusable.
+// The linkSpec of one opened USB device, or null when its serial-number string is unusable.
 linkSpec* describeUsbDevice(libusb_device_handle* handle, const libusb_device_descriptor& info) {
     if (info.iSerialNumber == 0) {
         return nullptr;

@@ -7,15 +7,15 @@
 
 #include "discover.h"
 
-// Number of specs the callback accepted.
+// Number of linkSpecs the callback accepted.
 int qDiscovery_Enumerate_USBModules(qDiscoveryCallback callback, void* reference);
 int qDiscovery_Enumerate_TCPIPModules(qDiscoveryCallback callback, void* reference,
                                       uint32_t networkInterface);
 
-// A USB module's spec from its serial-number string (length bytes, not terminated) and product
+// A USB module's linkSpec from its serial-number string (length bytes, not terminated) and product
 // id; null unless the string is exactly eight hexadecimal digits.
 linkSpec* qDiscovery_CreateUSBSpec(const char* serialText, size_t length, uint16_t productId);
-// A TCP/IP module's spec from its reply and the reply's sender (IPv4, network byte order); null
+// A TCP/IP module's linkSpec from its reply and the reply's sender (IPv4, network byte order); null
 // unless the reply is exactly 16 bytes.
 linkSpec* qDiscovery_CreateTCPIPSpec(const uint8_t* reply, size_t length, uint32_t sender);
 

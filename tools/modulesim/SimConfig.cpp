@@ -266,7 +266,7 @@ KeyResult applyKnobKey(const std::string& key, const std::string& value, ModuleC
     return KeyResult::NotMine;
 }
 
-// One key or key=value of a --module specification.
+// One key or key=value of a --module description.
 bool applyModuleKey(const std::string& key, const std::string& value, bool hasValue,
                     ModuleConfig& module, std::string& error) {
     KeyResult outcome = applyFlagKey(key, value, hasValue, module, error);

@@ -101,7 +101,7 @@ TEST(BeaconSearchTest, ServerHeardRepeatedlyIsReportedOnce) {
     BeaconListener listener;
     auto server = std::make_unique<Beacon>("10.77.0.2", &served, sizeof(served), 50);
     ASSERT_EQ(server->host(), "10.77.0.2");
-    // Not a spec: a payload must be exactly 128 bytes.
+    // Not a linkSpec: a payload must be exactly 128 bytes.
     linkSpec other = sharedLinkSpec(0x0BADBEEF, "10.77.0.2", 5556);
     auto shortPayload = std::make_unique<Beacon>("10.77.0.2", &other, sizeof(other) - 1, 50);
     ASSERT_TRUE(zBeaconInterface_setAndLock("*"));

@@ -27,7 +27,7 @@ inline uint32_t ipv4(const char* text) {
     return address.s_addr;
 }
 
-// Copies every spec offered and accepts all of them, or only the first `accept` ones, stopping
+// Copies every linkSpec offered and accepts all of them, or only the first `accept` ones, stopping
 // after the last accepted one.
 struct Collector {
     std::vector<linkSpec> offered;
@@ -44,7 +44,7 @@ struct Collector {
     }
 };
 
-// A spec as a link server would announce it.
+// A linkSpec as a link server would announce it.
 inline linkSpec sharedLinkSpec(uint32_t serial, const char* ip, uint32_t port) {
     linkSpec spec{};
     spec.type = linkTypeNetworkClientUSB;

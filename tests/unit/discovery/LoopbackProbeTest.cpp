@@ -17,7 +17,7 @@ using discoverytest::sharedLinkSpec;
 TEST(LoopbackProbeTest, ServerHoldingARequestPortIsAskedAndFound) {
     ENTER_PRIVATE_NETWORK(false);
     linkSpec served = sharedLinkSpec(0x00C0FFEE, "127.0.0.1", 5556);
-    served.reserved[95] = 0x5A;  // every byte of the reply makes it into the spec
+    served.reserved[95] = 0x5A;  // every byte of the reply makes it into the found linkSpec
     LinkServerPeer server(3, served);
     ASSERT_TRUE(server.ready());
     server.start();

@@ -155,7 +155,8 @@ class ModulePeer : public UdpPeer {
 };
 
 // A link server on this machine: holds request port 9850 + n (without address reuse, as a
-// server does) and answers the probe with its spec (or replySize bytes of it) on the reply port.
+// server does) and answers the probe with its linkSpec (or replySize bytes of it) on the reply
+// port.
 class LinkServerPeer : public UdpPeer {
   public:
     LinkServerPeer(int n, const linkSpec& spec, size_t replySize = sizeof(linkSpec))

@@ -21,7 +21,8 @@ class TcpSimTest : public ::testing::Test {
         }
     }
 
-    // Starts the simulator with one --module per spec and connects to the module with serial.
+    // Starts the simulator with one --module per description and connects to the module with
+    // serial.
     bool start(const std::vector<std::string>& modules, const std::string& serial,
                const std::vector<std::string>& options = {}) {
         std::vector<std::string> args = options;
