@@ -1,0 +1,7 @@
+#include "HTTPResponse.h"
+
+void HTTPResponse::process(const char* bytes, size_t length) {
+    if (length > 0) {
+        response_.append(bytes, length);
+    }
+}

@@ -1,0 +1,20 @@
+#include "ServerExchange.h"
+#include "UpdateServerRequest.h"
+
+bool UpdateServerRequest::GetBuild(uint32_t serial, const char* firmware, const char* build,
+                                   std::string& data, const char* url, bool noCal) {
+    data.clear();
+    std::map<std::string, std::string> query = {
+        {"op", "bird"},
+        {"sn", ServerHex(serial)},
+        {"fw", firmware != nullptr ? firmware : ""},
+        {"bld", build != nullptr ? build : ""},
+        {"no_cal", noCal ? "true" : "false"},
+    };
+    auto takeResult = [&](ReplyLines& lines) {
+        if (const char* encoded = lines.next("\n")) {
+            data = encoded;
+        }
+    };
+    return ExchangeWithServer({"GetBuild", "GetBuild"}, url, std::move(query), takeResult);
+}
