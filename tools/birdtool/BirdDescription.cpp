@@ -1,5 +1,6 @@
 #include "BirdDescription.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -197,13 +198,33 @@ std::vector<unsigned char> randomBytes(uint32_t seed, size_t size) {
     return bytes;
 }
 
+// Marks a firmware image with the build it is: the module simulator reports the number that
+// follows "ZVBUILD=" in its flash as its build once it restarts into the image.
+void stampBuild(std::vector<unsigned char>& data, uint32_t build) {
+    static const char marker[] = "ZVBUILD=";
+    const size_t markerLength = sizeof marker - 1;
+    if (data.size() < markerLength + 4) {
+        throw DescriptionError("stamp= needs at least 12 data bytes");
+    }
+    std::copy(marker, marker + markerLength, data.begin());
+    for (size_t i = 0; i < 4; ++i) {
+        data[markerLength + i] = static_cast<unsigned char>(build >> (8 * (3 - i)));
+    }
+}
+
 void DescriptionReader::block(const std::vector<std::string>& line) {
-    auto opts =
-        options(line, {"type", "flags", "address", "file", "hex", "fill", "random", "size", "raw", "length"});
+    auto opts = options(line, {"type", "flags", "address", "file", "hex", "fill", "random", "size",
+                               "raw", "length", "stamp"});
     uint8_t type = static_cast<uint8_t>(number(opts["type"], 0x1F, "type"));
     uint8_t flags =
         static_cast<uint8_t>(opts.count("flags") ? number(opts["flags"], 7, "flags") : 0);
     std::vector<unsigned char> data = blockData(opts);
+    if (opts.count("stamp")) {
+        if (type != 1) {
+            throw DescriptionError("stamp= is for firmware blocks (type=1)");
+        }
+        stampBuild(data, number32(opts["stamp"], "stamp"));
+    }
     bool image = (type == 0 || type == 1) && !opts.count("raw");
     BirdWriterBlock& added =
         image ? writer_.AddImage(type, flags,

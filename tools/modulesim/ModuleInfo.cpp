@@ -67,9 +67,6 @@ uint8_t ueiAvailability(uint8_t command, uint8_t option, uint8_t index, uint8_t 
     } else {
         access = otherOptionAccess(command, option, facts);
     }
-    if (command == kCmdUpgrade && option == 10 && access == 0) {
-        return qErrUnimplemented;
-    }
     if (access == 0) {
         return qErrInvalidOption;
     }

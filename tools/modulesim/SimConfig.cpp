@@ -266,10 +266,70 @@ KeyResult applyKnobKey(const std::string& key, const std::string& value, ModuleC
     return KeyResult::NotMine;
 }
 
+// The upgrade loader's stand-alone keys: its fault knobs that take no value.
+KeyResult applyLoaderFlag(const std::string& key, bool hasValue, LoaderKnobs& loader,
+                          std::string& error) {
+    bool* flag = key == "always-short"    ? &loader.alwaysShort
+                 : key == "silent-loader" ? &loader.silent
+                 : key == "drop-at-load"  ? &loader.dropAtLoad
+                 : key == "no-uei-data"   ? &loader.noUeiData
+                                          : nullptr;
+    if (flag == nullptr) {
+        return KeyResult::NotMine;
+    }
+    *flag = true;
+    if (hasValue)
+        error = key + " takes no value";
+    return result(!hasValue);
+}
+
+// The upgrade loader's keys with a value: its flash image, what PREPARE answers, and the knobs
+// that pick one exchange to spoil.
+KeyResult applyLoaderValue(const std::string& key, const std::string& value, bool hasValue,
+                           LoaderKnobs& loader, std::string& error) {
+    if (key != "flash" && key != "block-size" && key != "prepare-status" && key != "bad-sum" &&
+        key != "drop-reply" && key != "short-count") {
+        return KeyResult::NotMine;
+    }
+    if (!hasValue) {
+        error = key + " needs a value (" + key + "=...)";
+        return KeyResult::Error;
+    }
+    if (key == "flash") {
+        loader.flashPath = value;
+        if (value.empty())
+            error = "flash needs a file path";
+        return result(!value.empty());
+    }
+    unsigned long long number = 0;
+    if (key == "block-size") {
+        bool ok = parseNumber(value, 0xFFFF, number);
+        loader.blockSize = static_cast<uint16_t>(number);
+        if (!ok)
+            error = "block-size needs a number from 0 to 65535";
+        return result(ok);
+    }
+    if (key == "prepare-status") {
+        bool ok = parseNumber(value, 0xFF, number);
+        loader.prepareStatus = static_cast<uint8_t>(number);
+        if (!ok)
+            error = "prepare-status needs a number from 0 to 255";
+        return result(ok);
+    }
+    uint32_t& count = key == "bad-sum"      ? loader.badSum
+                      : key == "drop-reply" ? loader.dropReply
+                                            : loader.shortCount;
+    return result(parseCount(key, value, count, error));
+}
+
 // One key or key=value of a --module description.
 bool applyModuleKey(const std::string& key, const std::string& value, bool hasValue,
                     ModuleConfig& module, std::string& error) {
     KeyResult outcome = applyFlagKey(key, value, hasValue, module, error);
+    if (outcome == KeyResult::NotMine)
+        outcome = applyLoaderFlag(key, hasValue, module.loader, error);
+    if (outcome == KeyResult::NotMine)
+        outcome = applyLoaderValue(key, value, hasValue, module.loader, error);
     if (outcome == KeyResult::NotMine) {
         if (!hasValue) {
             ModuleConfig scratch;
@@ -479,6 +539,21 @@ const char* usageText() {
            "    stream-ms=N          stream sampling interval (default 50)\n"
            "    reboot-ms=N          how long a TCP/IP module stays away when it reboots\n"
            "                         (default 500)\n"
+           "  upgrade loader (command 95; REBOOT after a WRITE commits the image and restarts the\n"
+           "  module into it, reporting the build stamped in it as \"ZVBUILD=\" and a big-endian\n"
+           "  32-bit number, else the build it had):\n"
+           "    flash=PATH           after each commit, write the flash from the lowest to the\n"
+           "                         highest written address (gaps 0xFF) to PATH\n"
+           "    block-size=N         block size PREPARE offers (default 1024; 0 is allowed)\n"
+           "    prepare-status=S     PREPARE answers status S (default 0)\n"
+           "    bad-sum=N            the Nth SUM reply carries the sum plus 1\n"
+           "    drop-reply=N         the Nth reply to command 95 is not sent\n"
+           "    short-count=N        the Nth DATA is not accepted (count n-1, bytes discarded)\n"
+           "    always-short         no DATA is accepted (every count n-1)\n"
+           "    silent-loader        command 95 is never answered\n"
+           "    drop-at-load         LOAD drops the link unanswered; the module comes back after\n"
+           "                         reboot-ms with its loader running\n"
+           "    no-uei-data          a block cannot come as one byte sequence (UEI option 10)\n"
            "\n"
            "On start it prints one line per attachment, then \"ready\":\n"
            "  tcp SERIAL ADDR:PORT | pty SERIAL /dev/pts/N | node SERIAL DIR/zendrival.SERIAL\n"

@@ -19,6 +19,20 @@ struct FaultKnobs {
     bool noAddress = false;        // ignores the sync/identify request
 };
 
+// How the module's upgrade loader (command 95) behaves, and how it misbehaves on purpose.
+struct LoaderKnobs {
+    std::string flashPath;      // where each committed image is written ("" = nowhere)
+    uint16_t blockSize = 1024;  // what PREPARE offers
+    uint8_t prepareStatus = 0;  // what PREPARE answers
+    uint32_t badSum = 0;        // the Nth SUM reply is off by one (0 = never)
+    uint32_t dropReply = 0;     // the Nth reply to command 95 is not sent (0 = never)
+    uint32_t shortCount = 0;    // the Nth DATA is not accepted (0 = never)
+    bool alwaysShort = false;   // no DATA is accepted
+    bool silent = false;        // command 95 is never answered
+    bool dropAtLoad = false;    // LOAD drops the link and restarts into the loader
+    bool noUeiData = false;     // a block cannot come as one byte sequence
+};
+
 struct ModuleConfig {
     uint32_t serial = 0;
     bool hasSerial = false;
@@ -40,6 +54,7 @@ struct ModuleConfig {
     uint32_t behind = 0;  // serial number of the router for Attachment::Bus
 
     FaultKnobs faults;
+    LoaderKnobs loader;
     int heartbeatMs = 1000;  // 0 = no heartbeats
     int streamMs = 50;
     int rebootMs = 500;  // how long a rebooting module stays away

@@ -17,7 +17,8 @@ SimModule::SimModule(const ModuleConfig& config, int64_t nowMs)
       startMs_(nowMs),
       system_(config, nowMs),
       streams_(system_),
-      factory_(config.serial, config.model) {}
+      factory_(config.serial, config.model),
+      upgrade_(config.loader) {}
 
 void SimModule::handle(const Packet& request, int64_t nowMs, Outcome& outcome) {
     if (request.data.empty()) {
@@ -38,8 +39,8 @@ void SimModule::handle(const Packet& request, int64_t nowMs, Outcome& outcome) {
             outcome.replies.push_back(Packet(address, request.data));
             break;
         case kCmdModuleInfo:
-            handleModuleInfo(request, address, ModuleFacts{config_.build, upgrade_.takesUeiData()},
-                             outcome);
+            handleModuleInfo(request, address,
+                             ModuleFacts{system_.build(), upgrade_.takesUeiData()}, outcome);
             break;
         case kCmdFactoryData:
             factory_.handle(request, address, outcome);
@@ -105,13 +106,17 @@ void SimModule::endSession() {
     slots_.closeAll();
     factory_.abandonTransfer();
     system_.endSession();
-    upgrade_.reset();
+    upgrade_.abandonBlock();
     unansweredHeartbeats_ = 0;
     receivedThisSession = 0;
 }
 
 void SimModule::reboot(int64_t nowMs) {
     endSession();
+    uint32_t newBuild = 0;
+    if (upgrade_.restart(newBuild)) {
+        system_.runBuild(newBuild);
+    }
     system_.reboot(nowMs);
     startMs_ = nowMs;
     route_ = 0;

@@ -106,7 +106,7 @@ std::vector<uint8_t> defaultName(const ModuleConfig& config) {
 }  // namespace
 
 SystemEntity::SystemEntity(const ModuleConfig& config, int64_t startMs)
-    : config_(config), startMs_(startMs) {
+    : config_(config), startMs_(startMs), build_(config.build) {
     factory_.router = static_cast<uint8_t>(config.routerAddress);
     factory_.heartbeatMs = config.heartbeatMs;
     factory_.name = defaultName(config);
@@ -226,7 +226,7 @@ bool SystemEntity::readNumber(uint8_t option, int64_t nowMs, uint32_t& value) co
             value = live_.ledMaxBrightness;
             break;
         case kBuild:
-            value = config_.build;
+            value = build_;
             break;
         case kProtocolFeatures:
             value = config_.protocolFeatures;

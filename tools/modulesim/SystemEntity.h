@@ -47,6 +47,9 @@ class SystemEntity {
     bool readNumber(uint8_t option, int64_t nowMs, uint32_t& value) const;
 
     int heartbeatMs() const { return live_.heartbeatMs; }
+    uint32_t build() const { return build_; }
+    // The module restarted into firmware of another build.
+    void runBuild(uint32_t build) { build_ = build; }
     uint8_t routeToMe() const { return routeToMe_; }
 
     void saveSettings() { saved_ = live_; }
@@ -66,6 +69,7 @@ class SystemEntity {
 
     const ModuleConfig& config_;
     int64_t startMs_;  // uptime counts from here
+    uint32_t build_;
     SystemSettings factory_;
     SystemSettings saved_;
     SystemSettings live_;

@@ -80,14 +80,16 @@ BytesCollector::Result BytesCollector::add(const UeiRequest& request, size_t lim
     uint8_t sequence = trailer & 0x7F;
     bool sameValue = active_ && command_ == request.command && option_ == request.option &&
                      index_ == request.index;
-    if (sequence == 0) {
-        // A new run always starts at 0, even when an earlier one was left unfinished.
+    bool continues = sameValue && sequence == expected_;
+    if (sequence == 0 && !continues) {
+        // A new run always starts at 0, even when an earlier one was left unfinished; a long run
+        // also passes through 0 again after 127, and then it simply goes on.
         reset();
         active_ = true;
         command_ = request.command;
         option_ = request.option;
         index_ = request.index;
-    } else if (!sameValue || sequence != expected_) {
+    } else if (!continues) {
         reset();
         *code = qErrPacket;
         return Result::Error;

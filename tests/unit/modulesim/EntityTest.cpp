@@ -1,5 +1,4 @@
-// The system and store entities, module information, echo and the upgrade command as the wire
-// shows them.
+// The system and store entities, module information and echo as the wire shows them.
 #include "SimFixture.h"
 
 namespace {
@@ -131,21 +130,14 @@ TEST_F(TcpSimTest, EchoAndModuleInformation) {
     EXPECT_EQ(link.exchange(4, {73, 1, 3, 11, 0, 0x80}).data, (Bytes{73, 1, 3, 11, 0, 0}));
     EXPECT_EQ(link.exchange(4, {73, 1, 3, 50, 0, 0}).data, (Bytes{73, 1, 3, 50, 0, 29}));
     EXPECT_EQ(link.exchange(4, {73, 1, 18, 1, 0, 0}).data, (Bytes{73, 1, 18, 1, 0, 28}));
-    EXPECT_EQ(link.exchange(4, {73, 1, 95, 10, 0, 0x80}).data, (Bytes{73, 1, 95, 10, 0, 21}));
+    EXPECT_EQ(link.exchange(4, {73, 1, 95, 10, 0, 0x80}).data, (Bytes{73, 1, 95, 10, 0, 0}));
+    EXPECT_EQ(link.exchange(4, {73, 1, 95, 10, 0, 0x40}).data, (Bytes{73, 1, 95, 10, 0, 7}));
+    EXPECT_EQ(link.exchange(4, {73, 1, 95, 11, 0, 0x80}).data, (Bytes{73, 1, 95, 11, 0, 29}));
     EXPECT_EQ(link.exchange(4, {73, 4, 3}).data, (Bytes{73, 4, 3, 1}));
     EXPECT_EQ(link.exchange(4, {73, 4, 18}).data, (Bytes{73, 4, 18, 0}));
     EXPECT_EQ(link.exchange(4, {73, 5, 8, 0}).data, (Bytes{73, 5, 8, 0, 1}));
     EXPECT_EQ(link.exchange(4, {73, 6, 8, 0}).data, (Bytes{73, 6, 8, 0, 1}));
     EXPECT_EQ(link.exchange(4, {73, 6, 8, 1}).data, (Bytes{73, 6, 8, 1, 0xFF}));
-}
-
-TEST_F(TcpSimTest, UpgradeCommandsAreRefusedForNow) {
-    ASSERT_TRUE(start({kModule}, "0A0B0C0D"));
-    EXPECT_EQ(link.exchange(4, {95, 0}).data, (Bytes{95, 0x80, 21}));
-    EXPECT_EQ(link.exchange(4, {95, 3, 0, 0, 0, 0x10, 0}).data, (Bytes{95, 7, 21}));
-    EXPECT_EQ(link.exchange(4, {95, 0x8A, 0x20, 1, 2, 0}).data, (Bytes{95, 0xCA, 0x80, 21}));
-    link.sendPacket(4, {95, 6});
-    EXPECT_TRUE(link.quietFor(200));
 }
 
 }  // namespace

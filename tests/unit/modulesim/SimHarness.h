@@ -32,6 +32,7 @@ class SimProcess {
     // The third word of the start-up line "KIND SERIAL WHERE", or "" when there is none.
     std::string where(const std::string& kind, const std::string& serial) const;
     const std::vector<std::string>& lines() const { return lines_; }
+    pid_t pid() const { return pid_; }
     // SIGTERM, then the exit code (or 128 + signal), or -1 when it would not end.
     int stop();
 
