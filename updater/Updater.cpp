@@ -11,31 +11,6 @@ void Updater::reportUnavailable(const char* operation) {
                     operation);
 }
 
-bool Updater::Update_Firmware(unsigned, unsigned, std::string, unsigned char, unsigned, bool) {
-    reportUnavailable("Firmware update");
-    return false;
-}
-
-BirdFile Updater::load_bird(const char*, std::string, unsigned, unsigned, bool) {
-    reportUnavailable("Loading a stored build");
-    return BirdFile();
-}
-
-unsigned Updater::Download_Firmware(unsigned, std::string, bool, bool) {
-    reportUnavailable("Firmware download");
-    return 0;
-}
-
-BuildList Updater::Get_BuildList(unsigned) {
-    reportUnavailable("Listing server builds");
-    return {};
-}
-
-BuildList Updater::Get_BuildListLocal(unsigned) {
-    reportUnavailable("Listing local builds");
-    return {};
-}
-
 bool Updater::Get_Fingerprint(Fingerprint&, std::string, unsigned, std::string, unsigned, bool) {
     reportUnavailable("Reading a chip fingerprint");
     return false;

@@ -13,9 +13,16 @@
 #include "DeviceInfo.h"
 #include "Fingerprint.h"
 #include "UpdaterDisplayInterface.h"
+#include "qError.h"
 #include "qLinkSpec.h"
 
 class UpdaterStore;
+class UpdaterStoreItem;
+namespace Pelmorax {
+namespace Zendrival {
+class Module;
+}
+}  // namespace Pelmorax
 
 // Build number (decimal text) -> version text.
 using BuildList = std::map<std::string, std::string>;
@@ -47,6 +54,22 @@ class Updater {
                           std::string birdFile, bool overrideChecks);
 
   private:
+    // The build an update without a file uses: the server's latest when it is stored, else the
+    // last download, else the last transfer; 0 when there is none.
+    unsigned chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned build);
+    // Connects target through the router; giveUp says the failure ends the update at once.
+    qErr connectThroughRouter(Pelmorax::Zendrival::Module& target,
+                              std::unique_ptr<Pelmorax::Zendrival::Module>& router,
+                              unsigned serial, unsigned routerSerial, bool& giveUp);
+    // Runs the server request on a worker while the spinner turns.
+    bool fetchBuild(unsigned serial, const std::string& firmware, unsigned build,
+                    bool noCalibration, std::string& data);
+    // Decodes and stores a downloaded build; its number, or 0 after one error line.
+    unsigned storeDownload(UpdaterStoreItem& item, unsigned build, const std::string& data);
+    // One error line for a failed update that has not shown one yet.
+    void explainFailure(unsigned errorsBefore, qErr result);
+    void recordTransfer(UpdaterStore& store, UpdaterStoreItem& item, unsigned serial,
+                        const std::string& transferred);
     // Reports that an operation arrives with a later build of this program.
     void reportUnavailable(const char* operation);
 
@@ -62,3 +85,6 @@ class Updater {
 std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
                                                   const std::string& storageDirectory,
                                                   const char* caller);
+
+// Whether the server lists build for the device.
+bool _valid_build(unsigned serial, unsigned build, const char* serverUrl);

@@ -1,0 +1,240 @@
+// "-U": choose a BIRD file for one module, reach the module directly or through its router,
+// send the loader, find the module again in its loader, send the firmware and reboot it.
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "DisableVexnet.h"
+#include "Log.h"
+#include "TransferSteps.h"
+#include "UpdateServerRequest.h"
+#include "Updater.h"
+#include "UpdaterStore.h"
+#include "Zendrival-C.h"
+#include "unix_time.h"
+
+using Pelmorax::Zendrival::Module;
+
+namespace {
+
+constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
+constexpr auto ERROR = UpdaterDisplayInterface::LEVEL_ERROR;
+constexpr int REFIND_ATTEMPTS = 15;
+constexpr int REFIND_SLEEP_MS = 1000;
+
+// Leading decimal digits as a build number; 0 (logged) when there are none.
+unsigned toBuild(const std::string& text) {
+    try {
+        return static_cast<unsigned>(std::stoul(text, nullptr, 10));
+    } catch (const std::exception&) {
+        Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", text.c_str());
+        return 0;
+    }
+}
+
+// USB first; a module that is not on USB is looked for on TCP/IP.
+qErr connectDirect(Module& module, unsigned serial) {
+    qErr result = module.connect(linkTypeUSB, serial);
+    if (result == qErrNotFound) {
+        result = module.connect(linkTypeTCPIP, serial);
+    }
+    return result;
+}
+
+// A module that restarted into its loader re-enumerates on USB, possibly slowly.
+void findAgainAfterLoad(Module& target, unsigned serial) {
+    target.disconnect();
+    for (int attempt = 0; attempt < REFIND_ATTEMPTS; ++attempt) {
+        if (attempt % 3 == 2) {
+            Log::log(DEBUG_APP, "Failed enumeration after 3 tries, refreshing libusb context.\n");
+            Zendrival_libusb_exit();
+        }
+        target.discoverAndConnect(linkTypeUSB, serial);
+        if (target.isConnected()) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(REFIND_SLEEP_MS));
+    }
+}
+
+}  // namespace
+
+unsigned Updater::chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned build) {
+    if (build == 0) {
+        std::string buildText;
+        std::string firmware;
+        if (UpdateServerRequest::QueryBuild(serial, buildText, firmware, serverUrl.c_str())) {
+            build = toBuild(buildText);
+        }
+    }
+    if (build != 0) {
+        try {
+            item.ReadBirdFile((std::to_string(build) + ".bird").c_str());
+        } catch (const std::runtime_error&) {
+            build = 0;
+            display.message(INFO, "New firmware is available.  Updater will proceed if valid "
+                                  "firmware is found locally.");
+        }
+    }
+    if (build == 0) {
+        build = static_cast<unsigned>(item.Settings().GetInt(KEY_LATEST_DOWNLOAD, 0));
+        if (build != 0) {
+            display.message(INFO, "Updating with the Latest Download");
+        }
+    }
+    if (build == 0) {
+        build = static_cast<unsigned>(item.Settings().GetInt(KEY_LATEST_TRANSFER, 0));
+        if (build != 0) {
+            display.message(INFO, "Updating with the Latest Transfer");
+        }
+    }
+    return build;
+}
+
+qErr Updater::connectThroughRouter(Module& target, std::unique_ptr<Module>& router,
+                                   unsigned serial, unsigned routerSerial, bool& giveUp) {
+    giveUp = true;
+    if (target.getModuleAddress() == 0) {
+        std::vector<DeviceInfo> devices = Discover_ZVNetwork_Devices(routerSerial, linkTypeNone);
+        if (devices.empty()) {
+            display.message(ERROR, "Unable to find modules on Network");
+            return qErrNotFound;
+        }
+        uint16_t address = 0;
+        for (const DeviceInfo& device : devices) {
+            if (device.specifier.serialNumber == serial) {
+                address = device.scannedAddress;
+            }
+        }
+        if (address == 0) {
+            display.message(ERROR,
+                            "Module address required for indirect firmware update, could not "
+                            "find serial number [0x%08X] on network",
+                            serial);
+            return qErrNotFound;
+        }
+        target.setModuleAddress(static_cast<uint8_t>(address));
+    }
+    router = std::make_unique<Module>(0, 0);
+    qErr result = _disableVexnet(*router, display);
+    if (result != qErrNone) {
+        giveUp = false;
+        return result;
+    }
+    if (connectDirect(*router, routerSerial) != qErrNone) {
+        display.message(ERROR, "Failed to connect to link module [%08X]", routerSerial);
+        return qErrConnection;
+    }
+    giveUp = false;
+    result = target.connectThroughLinkModule(router.get());
+    if (result != qErrNone) {
+        display.message(ERROR, "Failed to connect to module [%08X]", serial);
+    }
+    return result;
+}
+
+bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdFile,
+                              unsigned char moduleAddress, unsigned routerSerial,
+                              bool overrideChecks) {
+    if (serial == 0) {
+        display.message(ERROR, "Update command must specify the specific device");
+        return false;
+    }
+    std::unique_ptr<UpdaterStore> store =
+        _createUpdaterStore(display, storageDirectory, "Update_Firmware");
+    if (!store) {
+        return false;
+    }
+    UpdaterStoreItem item;
+    store->FindDevice(serial, &item);
+    const uint64_t started = qTime_GetMSTicks();
+    const unsigned errorsBefore = display.errors_shown();
+
+    if (birdFile.empty()) {
+        build = chooseBuild(item, serial, build);
+        if (build == 0) {
+            display.message(ERROR, "Could not find valid build for this device.");
+            return false;
+        }
+    }
+    BirdFile file;
+    try {
+        file = load_bird("Updating", birdFile, serial, build, false);
+    } catch (const std::runtime_error&) {
+        display.message(ERROR, "Failed to load bird file");
+        return false;
+    }
+    if (file.HasSerialNumberBlock()) {
+        Log::log(DEBUG_Updater, "Setting serial number into firmware... ");
+        if (!file.ReplaceSerialNumber(serial)) {
+            Log::log(DEBUG_Updater, "Error: Unable to modify serial number in bird.\n");
+            explainFailure(errorsBefore, qErrParse);
+            return false;
+        }
+        Log::log(DEBUG_Updater, " Serial Number inserted into firmware.\n");
+    }
+
+    Module target(moduleAddress, 0);
+    std::unique_ptr<Module> router;  // kept until the update ends: the target's link runs on it
+    qErr result = _disableVexnet(target, display);
+    if (result == qErrNone && routerSerial == 0) {
+        result = connectDirect(target, serial);
+        if (result != qErrNone) {
+            display.message(ERROR, "Failed to connect to module [%08X]", serial);
+        }
+    } else if (result == qErrNone) {
+        bool giveUp = false;
+        result = connectThroughRouter(target, router, serial, routerSerial, giveUp);
+        if (giveUp) {
+            return false;
+        }
+    }
+    if (result == qErrNone && !overrideChecks &&
+        !_validate_birdfile(display, file, target, serial)) {
+        display.message(ERROR, "Birdfile failed validation");
+        return false;
+    }
+    if (result == qErrNone) {
+        result = _transfer_loader(display, target, file);
+    }
+    if (result == qErrNone && !target.isConnected()) {
+        findAgainAfterLoad(target, serial);
+    }
+    if (result == qErrNone) {
+        result = _transfer_firmware(display, target, file, routerSerial != 0, useUEIBytesLoading);
+    }
+    if (result != qErrNone) {
+        Log::log(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", result);
+        explainFailure(errorsBefore, result);
+        return false;
+    }
+    recordTransfer(*store, item, serial,
+                   birdFile.empty() ? std::to_string(build) + ".bird" : birdFile);
+    Log::log(DEBUG_Updater, "Updating device firmware: \n");
+    display.message(INFO, "Update time: %.4f sec", double(qTime_GetMSTicks() - started) / 1000.0);
+    return true;
+}
+
+void Updater::explainFailure(unsigned errorsBefore, qErr result) {
+    // Every failed update ends in one error line, even where the step itself only logs.
+    if (display.errors_shown() == errorsBefore) {
+        display.message(ERROR, "Firmware update failed [%d, %s]", result,
+                        qError_GetErrorText(result));
+    }
+}
+
+void Updater::recordTransfer(UpdaterStore& store, UpdaterStoreItem& item, unsigned serial,
+                             const std::string& transferred) {
+    // A module updated from a file it was never downloaded for still gets its history.
+    if (!item.IsValid()) {
+        try {
+            item = store.AddDevice(serial);
+        } catch (const std::runtime_error& error) {
+            Log::log(DEBUG_Updater, "Could not record the transfer: %s\n", error.what());
+            return;
+        }
+    }
+    item.Settings().Add(KEY_LATEST_TRANSFER, transferred);
+    item.Settings().Add(KEY_LAST_TRANSFER_DATE, KeyValueStore_TimeStamp());
+    item.Settings().Save();
+}
