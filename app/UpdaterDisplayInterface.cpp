@@ -13,6 +13,7 @@ void UpdaterDisplayInterface::message(Level level, const char* format, ...) {
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (level == LEVEL_ERROR) {
+        ++errorsShown;
         error_message(text);
     } else {
         info_message(text);

@@ -16,6 +16,9 @@ class UpdaterDisplayInterface {
     void message(Level level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // Muting silences message() only; progress and spinner still draw.
     void mute_messages(bool mute) { muted = mute; }
+    // Error messages shown so far, so that an operation can tell whether its failure has been
+    // explained to the user already.
+    unsigned errors_shown() const { return errorsShown; }
 
   protected:
     // Operations take the display by reference and never delete it.
@@ -23,4 +26,5 @@ class UpdaterDisplayInterface {
 
   private:
     bool muted = false;
+    unsigned errorsShown = 0;
 };

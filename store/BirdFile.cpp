@@ -268,8 +268,12 @@ bool BirdFile::VerifyFile(const char* path) {
     size_t got = 0;
     qErr err = qFile_Read(file, header, sizeof header, &got);
     qFile_Close(&file);
-    return err == qErrNone && got == HEADER_SIZE && memcmp(header, BIRD_FILE_SIGNATURE, 4) == 0 &&
-           header[4] != 0 && header[5] != 0;
+    return err == qErrNone && VerifyBytes(header, got);
+}
+
+bool BirdFile::VerifyBytes(const unsigned char* bytes, size_t length) {
+    return bytes != nullptr && length >= HEADER_SIZE &&
+           memcmp(bytes, BIRD_FILE_SIGNATURE, 4) == 0 && bytes[4] != 0 && bytes[5] != 0;
 }
 
 std::vector<BirdBlock> BirdFile::FindBlocks(uint8_t type) const {

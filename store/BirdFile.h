@@ -51,6 +51,8 @@ class BirdFile {
     bool Load();
     // Cheap header check: exactly six bytes, "bird", and two non-zero version bytes.
     static bool VerifyFile(const char* path);
+    // The same check on bytes in memory (the first six of them).
+    static bool VerifyBytes(const unsigned char* bytes, size_t length);
 
     std::vector<BirdBlock> FindBlocks(uint8_t type) const;
     unsigned GetSerialNumber() const;
