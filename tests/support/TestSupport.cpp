@@ -121,9 +121,21 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     }
     argv.push_back(nullptr);
 
+    // An extra entry replaces the test's own entry of that name: getenv takes the first.
+    auto overridden = [&extraEnv](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        for (const std::string& extra : extraEnv) {
+            if (extra.compare(0, name.size(), name) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
     std::vector<std::string> envStore;
     for (char** e = environ; *e != nullptr; ++e) {
-        envStore.emplace_back(*e);
+        if (!overridden(*e)) {
+            envStore.emplace_back(*e);
+        }
     }
     envStore.insert(envStore.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> envp;
@@ -162,6 +174,10 @@ std::string birdtoolBinary() {
 
 std::string modulesimBinary() {
     return std::string(ZV_BINARY_DIR) + "/tools/modulesim/modulesim";
+}
+
+std::string updateserverBinary() {
+    return std::string(ZV_BINARY_DIR) + "/tools/updateserver/updateserver";
 }
 
 std::string scriptPath(const std::string& name) {

@@ -43,6 +43,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 std::string updaterBinary();
 std::string birdtoolBinary();
 std::string modulesimBinary();
+std::string updateserverBinary();
 std::string scriptPath(const std::string& name);
 
 // Moves this test process into a fresh private network namespace (scripts/netns-setup: loopback

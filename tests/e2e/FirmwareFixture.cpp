@@ -1,0 +1,131 @@
+#include "FirmwareFixture.h"
+
+#include <sstream>
+
+namespace firmwaretest {
+
+namespace {
+
+// Pseudo-random image bytes that do not compress (a BIRD reader refuses bodies that inflate
+// more than eightfold).
+std::string imageBytes(size_t length, unsigned seed) {
+    std::string bytes(length, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 16);
+    }
+    return bytes;
+}
+
+void stamp(std::string& image, unsigned build) {
+    const std::string marker = "ZVBUILD=";
+    image.replace(0, marker.size(), marker);
+    for (int i = 0; i < 4; ++i) {
+        image[marker.size() + i] = static_cast<char>(build >> (24 - 8 * i));
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+void FirmwareFixture::SetUp() {
+    // The module answers discovery and Updater discovers: keep both off the machine's network.
+    ZV_PRIVATE_NETWORK_OR_SKIP(true);
+    builds = work.file("builds");
+    zvtest::runProgram("/bin/mkdir", {"-p", builds + "/" + kSerial});
+}
+
+std::string FirmwareFixture::makeBird(const std::string& path, const std::string& description) {
+    const std::string text = path + ".txt";
+    zvtest::writeFile(text, description);
+    zvtest::RunResult r = zvtest::runProgram(zvtest::birdtoolBinary(), {"build", text, path});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return path;
+}
+
+std::string FirmwareFixture::makeBuild(const std::string& path, unsigned build,
+                                       const std::string& version, const std::string& extra) {
+    std::string first = imageBytes(3000, build);
+    std::string second = imageBytes(1500, build + 1);
+    stamp(first, build);
+    zvtest::writeFile(path + ".loader", imageBytes(300, 7));
+    zvtest::writeFile(path + ".fw1", first);
+    zvtest::writeFile(path + ".fw2", second);
+    std::string base = path.substr(path.rfind('/') + 1);
+    std::ostringstream description;
+    description << "block type=0 address=0x10000000 file=" << base << ".loader\n"
+                << "block type=1 address=0x00004000 file=" << base << ".fw1\n"
+                << "block type=1 address=0x00005000 file=" << base << ".fw2\n"
+                << "info build=" << build << " version=" << version << " serial=" << kSerial
+                << " model=Hub-4\n"
+                << extra;
+    return makeBird(path, description.str());
+}
+
+std::string FirmwareFixture::expectedFlash(const std::string& birdPath) const {
+    // Blocks at 0x4000 (3000 bytes) and 0x5000 (1500 bytes): erased flash between them.
+    std::string image = zvtest::readFile(birdPath + ".fw1");
+    image.resize(0x1000, '\xFF');
+    return image + zvtest::readFile(birdPath + ".fw2");
+}
+
+std::string FirmwareFixture::startServer(const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"--builds", builds, "--port", "0", "--duration", "120"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    server = std::make_unique<zvtest::BackgroundProgram>(zvtest::updateserverBinary(), args);
+    EXPECT_TRUE(server->waitReady()) << "the update server simulator did not start";
+    std::string endpoint = server->startupValue("http");
+    std::string scheme = "http";
+    if (endpoint.empty()) {
+        endpoint = server->startupValue("https");
+        scheme = "https";
+    }
+    url = scheme + "://" + endpoint + "/cgi/u";
+    return url;
+}
+
+void FirmwareFixture::startModule(const std::string& keys, const std::vector<std::string>& more) {
+    std::string description = std::string("serial=") + kSerial +
+                              ",model=3,address=4,version=2.11.0,build=1000,name=Left hub,"
+                              "reboot-ms=200,flash=" +
+                              work.file("flash.bin") + ",tcp=10.77.0.2:0";
+    if (!keys.empty()) {
+        description += "," + keys;
+    }
+    std::vector<std::string> args = {"--duration", "120", "--module", description};
+    for (const std::string& extra : more) {
+        args.push_back("--module");
+        args.push_back(extra);
+    }
+    module = std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args);
+    EXPECT_TRUE(module->waitReady()) << "the module simulator did not start";
+}
+
+zvtest::RunResult FirmwareFixture::updater(std::vector<std::string> args,
+                                           const std::vector<std::string>& env) {
+    args.insert(args.begin(), {"-i", store.path()});
+    return zvtest::runProgram(zvtest::updaterBinary(), args, env);
+}
+
+std::string FirmwareFixture::settings() const {
+    return zvtest::readFile(deviceFile(".settings"));
+}
+
+std::string FirmwareFixture::storedFile(const std::string& name) const {
+    return zvtest::readFile(deviceFile(name));
+}
+
+}  // namespace firmwaretest

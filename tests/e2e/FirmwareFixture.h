@@ -1,0 +1,56 @@
+// The world of an update, made for one test: a private network with a veth pair, an update
+// server simulator serving builds from a directory on 127.0.0.1, a simulated module at 10.77.0.2,
+// and an empty store for the real Updater binary.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BackgroundProgram.h"
+#include "TestSupport.h"
+
+namespace firmwaretest {
+
+constexpr const char* kSerial = "40F5849A";
+
+class FirmwareFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+
+    // Writes DESCRIPTION for birdtool and builds it into path; the path.
+    std::string makeBird(const std::string& path, const std::string& description);
+    // A Hub-4 build for kSerial: a loader block, two firmware blocks stamped with the build.
+    std::string makeBuild(const std::string& path, unsigned build, const std::string& version,
+                          const std::string& extra = "");
+    // Serves builds/ (started with --builds and these arguments); its URL.
+    std::string startServer(const std::vector<std::string>& extra = {});
+    // A Hub-4 module kSerial with these extra keys, writing its flash to flash.bin.
+    void startModule(const std::string& keys = "", const std::vector<std::string>& more = {});
+
+    zvtest::RunResult updater(std::vector<std::string> args,
+                              const std::vector<std::string>& env = {});
+    // The store's directory of kSerial, and a file in it.
+    std::string deviceDir() const { return store.path() + "/updater/" + kSerial; }
+    std::string deviceFile(const std::string& name) const { return deviceDir() + "/" + name; }
+    std::string settings() const;
+    std::string storedFile(const std::string& name) const;
+    std::string flash() const { return zvtest::readFile(work.file("flash.bin")); }
+    // What the module's flash must hold after the file's firmware blocks were written (erased
+    // bytes between blocks), with the serial number patched in when patchedSerial is not empty.
+    std::string expectedFlash(const std::string& birdPath) const;
+
+    zvtest::TempDir work;
+    zvtest::TempDir store;
+    std::string builds;  // the server's directory
+    std::string url;
+    std::unique_ptr<zvtest::BackgroundProgram> server;
+    std::unique_ptr<zvtest::BackgroundProgram> module;
+};
+
+std::vector<std::string> lines(const std::string& text);
+bool contains(const std::string& text, const std::string& part);
+
+}  // namespace firmwaretest
