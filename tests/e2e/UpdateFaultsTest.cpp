@@ -1,0 +1,107 @@
+// "-U" when something goes wrong: the link drops in the middle, the module refuses or garbles
+// what it gets, its loader stays silent, the server's certificate is not to be trusted. Each run
+// ends in exactly one error line and exit 1, and the store's record of the last transfer is left
+// as it was; a fault the protocol can recover from is recovered from.
+#include "FirmwareFixture.h"
+
+using namespace firmwaretest;
+using zvtest::RunResult;
+
+namespace {
+
+const std::string kEarlierTransfer =
+    "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\nLATEST_DOWNLOAD=1300.bird\n"
+    "LATEST_TRANSFER=1234.bird\n";
+
+class UpdateFaults : public FirmwareFixture {
+  protected:
+    void SetUp() override {
+        FirmwareFixture::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
+        zvtest::writeFile(deviceFile("1300.bird"), zvtest::readFile(bird));
+        zvtest::writeFile(deviceFile(".settings"), kEarlierTransfer);
+    }
+    // One error line, exit 1, the record of the earlier transfer untouched. Standard error also
+    // carries the diagnostic lines the exchange writes whatever the debug mask.
+    void expectCleanFailure(const RunResult& r) {
+        EXPECT_EQ(r.exitCode, 1) << r.out;
+        EXPECT_EQ(errorLines(r).size(), 1u) << r.err;
+        EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1234.bird\n")) << settings();
+        EXPECT_TRUE(contains(settings(), "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\n"));
+    }
+    static std::vector<std::string> errorLines(const RunResult& r) {
+        std::vector<std::string> errors;
+        for (const std::string& line : lines(r.err)) {
+            if (!line.empty() && line.rfind("NETWORK", 0) != 0) {
+                errors.push_back(line);
+            }
+        }
+        return errors;
+    }
+    std::string bird;
+};
+
+TEST_F(UpdateFaults, LinkThatDropsDuringTheFirmwareEndsInOneError) {
+    // Past the module queries and the 12 loader pieces, inside the first firmware block.
+    startModule("disconnect-after=80");
+    RunResult r = updater({"-U", "-d", kSerial});
+    expectCleanFailure(r);
+    EXPECT_TRUE(contains(r.err, "Firmware update failed")) << r.err;
+    EXPECT_TRUE(contains(r.out, "Transferring firmware block 1 of 2")) << r.out;
+}
+
+TEST_F(UpdateFaults, ModuleThatRefusesEveryPieceEndsInOneError) {
+    startModule("always-short");
+    RunResult r = updater({"-U", "-d", kSerial});
+    expectCleanFailure(r);
+    EXPECT_EQ(errorLines(r),
+              std::vector<std::string>{"Firmware update failed [29, qErrInvalidOption]"});
+}
+
+TEST_F(UpdateFaults, SilentLoaderEndsInOneError) {
+    startModule("silent-loader");
+    RunResult r = updater({"-U", "-d", kSerial});
+    expectCleanFailure(r);
+    EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin")));
+}
+
+TEST_F(UpdateFaults, RefusedPrepareEndsInOneError) {
+    startModule("prepare-status=3");
+    RunResult r = updater({"-U", "-d", kSerial});
+    expectCleanFailure(r);
+}
+
+TEST_F(UpdateFaults, WrongSumIsRetriedFromThePrepareAndTheUpdateSucceeds) {
+    // SUM 1 is the loader's; SUM 3 is the second piece of the first firmware block.
+    startModule("bad-sum=3");
+    RunResult r = updater({"-U", "-d", kSerial});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Transferring firmware block 1 of 2, 3004 bytes\n  Retry 1\n"))
+        << r.out;
+    EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
+    EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n"));
+}
+
+TEST_F(UpdateFaults, LinkThatDropsAtLoadIsFoundAgainAndTheUpdateSucceeds) {
+    startModule("drop-at-load");
+    RunResult r = updater({"-U", "-d", kSerial});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
+}
+
+TEST_F(UpdateFaults, UntrustedServerCertificateEndsTheDownloadInOneError) {
+    const std::string certs = std::string(ZV_SOURCE_DIR) + "/tools/updateserver/certs/";
+    zvtest::runProgram("/bin/mkdir", {"-p", builds + "/" + kSerial});
+    zvtest::writeFile(builds + "/" + kSerial + "/1300.bird", zvtest::readFile(bird));
+    startServer({"--tls", certs + "selfsigned.pem", certs + "selfsigned.key"});
+    RunResult r = updater({"-G", "-d", kSerial, "-u", url}, {"CURL_CA_BUNDLE=" + certs + "ca.pem"});
+    expectCleanFailure(r);
+    EXPECT_EQ(r.err, "Server request failed for " + url + "\n");
+    EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=1300.bird\n"));
+}
+
+}  // namespace
