@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -79,7 +80,11 @@ void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
             return;
         }
     }
-    fifo.changed.wait_until(queueLock, deadline, ready);
+    // A look without waiting (Get, GetFirst) must not enter a timed sleep at all: even with its
+    // deadline passed, the kernel's timer slack would hold the thread for tens of microseconds.
+    if (Clock::now() < deadline) {
+        fifo.changed.wait_until(queueLock, deadline, ready);
+    }
 }
 
 bool accepts(qPacketFilter filter, const SerialPacket& element, void* reference) {
@@ -190,6 +195,46 @@ qErr qPacketFifo_Put(qPacketFifoHandle handle, const qPacket* packet) {
         }
         try {
             wake = appendPacket(*fifo, std::move(copy));
+        } catch (const std::bad_alloc&) {
+            return qErrResource;
+        }
+    }
+    if (wake) {
+        fifo->changed.notify_all();
+    }
+    return qErrNone;
+}
+
+qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets, size_t count) {
+    FifoRef fifo = findFifo(handle);
+    if (!fifo || (packets == nullptr && count != 0)) {
+        return qErrParam;
+    }
+    std::vector<OwnedPacket> copies;
+    try {
+        copies.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            if (!qVALIDPACKET(packets[i])) {
+                return qErrParam;
+            }
+            copies.emplace_back(qPacket_Copy(packets[i]));
+            if (!copies.back()) {
+                return qErrResource;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return qErrResource;
+    }
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> queueLock(fifo->lock);
+        if (!fifo->alive) {
+            return qErrParam;
+        }
+        try {
+            for (OwnedPacket& copy : copies) {
+                wake = appendPacket(*fifo, std::move(copy)) || wake;
+            }
         } catch (const std::bad_alloc&) {
             return qErrResource;
         }

@@ -32,6 +32,9 @@ size_t qPacketFifo_GetLength(qPacketFifoHandle handle);
 // Appends a copy; the caller keeps its packet. qErrParam for an unknown handle or an invalid
 // packet, qErrResource when appending runs out of memory.
 qErr qPacketFifo_Put(qPacketFifoHandle handle, const qPacket* packet);
+// Appends copies of count packets at once, so that a reader finds them together (a multi-packet
+// value then leaves in as few writes as pooling allows). Nothing is appended on an error.
+qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets, size_t count);
 
 // Each of these returns a new packet that the caller releases with qPacket_Destroy, or null.
 // The oldest packet, without waiting.

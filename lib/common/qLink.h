@@ -53,6 +53,8 @@ qErr qLink_Destroy(qLinkID* id);
 
 // Traffic. Packets returned are the caller's to release with qPacket_Destroy.
 qErr qLink_PutPacket(qLinkID id, const qPacket* packet);
+// Queues count packets together (see qPacketFifo_PutAll).
+qErr qLink_PutPackets(qLinkID id, const qPacket* const* packets, size_t count);
 qPacket* qLink_GetPacket(qLinkID id);
 qPacket* qLink_AwaitPacket(qLinkID id, uint32_t timeoutMs);
 qPacket* qLink_GetFirst(qLinkID id, qPacketFilter filter, void* reference);

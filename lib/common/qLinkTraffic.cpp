@@ -52,6 +52,14 @@ qErr qLink_PutPacket(qLinkID id, const qPacket* packet) {
     return qPacketFifo_Put(view.outbound, packet);
 }
 
+qErr qLink_PutPackets(qLinkID id, const qPacket* const* packets, size_t count) {
+    qLinkView view{};
+    if (!qLinkManager_View(id, &view) || !view.hasLink) {
+        return qErrParam;
+    }
+    return qPacketFifo_PutAll(view.outbound, packets, count);
+}
+
 qPacket* qLink_GetPacket(qLinkID id) {
     return qPacketFifo_Get(inboundOf(id));
 }

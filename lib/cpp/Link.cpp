@@ -1,6 +1,7 @@
 // Construction, configuration and the shared request plumbing of a Link.
 #include "Link.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "LinkImpl.h"
@@ -47,6 +48,24 @@ qErr Link::impl::putPacket(uint8_t address, uint8_t length, const uint8_t* data)
         return qErrResource;
     }
     return qLink_PutPacket(m_stem, packet.get());
+}
+
+qErr Link::impl::putPackets(const std::vector<OwnedPacket>& packets) const {
+    // Groups of what one pooled write carries; never near the queue's bound, which would empty it.
+    constexpr size_t GROUP = 128;
+    std::vector<const qPacket*> pointers;
+    pointers.reserve(packets.size());
+    for (const OwnedPacket& packet : packets) {
+        pointers.push_back(packet.get());
+    }
+    for (size_t first = 0; first < pointers.size(); first += GROUP) {
+        const size_t count = std::min(GROUP, pointers.size() - first);
+        const qErr put = qLink_PutPackets(m_stem, pointers.data() + first, count);
+        if (put != qErrNone) {
+            return put;
+        }
+    }
+    return qErrNone;
 }
 
 OwnedPacket Link::impl::awaitReply(qPacketFilter filter, void* reference,

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Link.h"
 #include "LocklessQueue_SPSC.h"
@@ -75,6 +76,8 @@ struct Link::impl {
     qErr checkSendable(uint8_t module) const;
     // Puts a packet made of address and data; qErrResource when it cannot be made.
     qErr putPacket(uint8_t address, uint8_t length, const uint8_t* data) const;
+    // Queues the packets of one multi-packet value together.
+    qErr putPackets(const std::vector<OwnedPacket>& packets) const;
     OwnedPacket awaitReply(qPacketFilter filter, void* reference, uint32_t timeoutMs) const;
 
     // Streams.

@@ -107,6 +107,9 @@ qErr Link::sendUEI(uei request) {
     if (bytes == nullptr && total != 0) {
         return qErrParam;
     }
+    // The packets of one value are queued together, so that a pooled link sends them in as few
+    // writes as its buffer allows.
+    std::vector<OwnedPacket> packets;
     size_t sent = 0;
     uint8_t sequence = 0;
     do {
@@ -117,14 +120,14 @@ qErr Link::sendUEI(uei request) {
         sent += chunk;
         const uint8_t more = sent < total ? qUEI_BYTES_CONTINUE : 0;
         data[qUEI_VALUE_BYTE + chunk] = more | (sequence & qUEI_BYTES_SEQUENCE_MASK);
-        const qErr put = m_impl->putPacket(
-            request.module, static_cast<uint8_t>(qUEI_HEADER_SIZE + chunk + 1), data);
-        if (put != qErrNone) {
-            return put;
+        packets.emplace_back(qPacket_CreateWithData(
+            request.module, static_cast<uint8_t>(qUEI_HEADER_SIZE + chunk + 1), data));
+        if (!packets.back()) {
+            return qErrResource;
         }
         ++sequence;
     } while (sent < total);
-    return qErrNone;
+    return m_impl->putPackets(packets);
 }
 
 qErr Link::sendUEI(uei request, uint8_t subIndex) {

@@ -219,3 +219,28 @@ TEST(PacketFifo, ConcurrentProducersAndConsumers) {
     }
     EXPECT_EQ(seen[0].size() + seen[1].size(), size_t{kProducers * kPerProducer});
 }
+
+TEST(PacketFifo, PutAllAppendsEveryPacketInOrderOrNothing) {
+    Fifo fifo;
+    ASSERT_EQ(putTagged(fifo.handle, 1), qErrNone);
+    std::vector<qPacket*> batch;
+    for (uint8_t tag = 2; tag <= 4; ++tag) {
+        const uint8_t data[] = {10, 0, tag};
+        batch.push_back(qPacket_CreateWithData(2, 3, data));
+    }
+    ASSERT_EQ(qPacketFifo_PutAll(fifo.handle, batch.data(), batch.size()), qErrNone);
+    EXPECT_EQ(qPacketFifo_GetLength(fifo.handle), 4u);
+
+    // One invalid packet in a batch: none of it is queued.
+    qPacket broken{};
+    std::vector<const qPacket*> bad = {batch[0], &broken};
+    EXPECT_EQ(qPacketFifo_PutAll(fifo.handle, bad.data(), bad.size()), qErrParam);
+    EXPECT_EQ(qPacketFifo_PutAll(0, batch.data(), batch.size()), qErrParam);
+    for (qPacket*& packet : batch) {
+        qPacket_Destroy(&packet);
+    }
+    for (int tag = 1; tag <= 4; ++tag) {
+        EXPECT_EQ(takeTag(qPacketFifo_Get(fifo.handle)), tag);
+    }
+    EXPECT_EQ(qPacketFifo_Get(fifo.handle), nullptr);
+}

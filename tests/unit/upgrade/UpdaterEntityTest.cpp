@@ -263,3 +263,20 @@ TEST_F(LoaderExchange, QuickRebootWaitsOnceEvenIfTheLinkStays) {
     EXPECT_EQ(display.spins, 1);
     EXPECT_TRUE(module.isConnected());
 }
+
+TEST_F(LoaderExchange, UEIDataPieceLongerThanTheSequenceNumbersArrivesWhole) {
+    ZV_PRIVATE_NETWORK_OR_SKIP(false);
+    // 6000 bytes are 250 packets: the 7-bit sequence wraps, and the packets are queued in
+    // several groups.
+    begin("block-size=6000,features=0x80000000");
+    startLoader();
+    ASSERT_EQ(loader.CheckUEIDataSupport(), qErrNone);
+    ASSERT_EQ(loader.CheckPooledPacketsSupport(), qErrNone);
+    std::vector<uint8_t> image = block(0x20000, 6000, 5);
+    uint16_t size = 0;
+    ASSERT_EQ(loader.TransferPrepare(image.data(), image.size(), 0, size), qErrNone);
+    ASSERT_EQ(size, 6000);
+    ASSERT_EQ(loader.FirmwareTransfer(image.data(), image.size(), size, display), qErrNone);
+    ASSERT_EQ(loader.LoaderReboot(display), qErrNone);
+    EXPECT_TRUE(flashImage() == std::string(image.begin() + 4, image.end())) << "flash differs";
+}

@@ -19,9 +19,10 @@ void UpgradeTest::TearDown() {
 }
 
 void UpgradeTest::startModule(const std::string& keys) {
-    std::string description = "serial=40F5849A,model=15,address=4,build=1000,reboot-ms=200,"
-                              "flash=" +
-                              dir.file("flash.bin") + ",tcp=127.0.0.1:0";
+    std::string description =
+        "serial=40F5849A,model=15,address=4,build=1000,reboot-ms=200,"
+        "flash=" +
+        dir.file("flash.bin") + ",tcp=127.0.0.1:0";
     if (!keys.empty()) {
         description += "," + keys;
     }
