@@ -60,8 +60,7 @@ bool Updater::fetchBuild(unsigned serial, const std::string& firmware, unsigned 
                          bool noCalibration, std::string& data) {
     std::promise<bool> done;
     std::future<bool> result = done.get_future();
-    std::thread worker([&done, &data, serial, firmware, build, noCalibration,
-                        url = serverUrl]() {
+    std::thread worker([&done, &data, serial, firmware, build, noCalibration, url = serverUrl]() {
         done.set_value(UpdateServerRequest::GetBuild(serial, firmware.c_str(),
                                                      std::to_string(build).c_str(), data,
                                                      url.c_str(), noCalibration));

@@ -3,9 +3,10 @@
 #include "Updater.h"
 #include "UpdaterStore.h"
 
-BirdFile Updater::load_bird(const char* verb, std::string birdFile, unsigned serial,
-                            unsigned build, bool downloadIfMissing) {
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storageDirectory, "load_bird");
+BirdFile Updater::load_bird(const char* verb, std::string birdFile, unsigned serial, unsigned build,
+                            bool downloadIfMissing) {
+    std::unique_ptr<UpdaterStore> store =
+        _createUpdaterStore(display, storageDirectory, "load_bird");
     if (!store) {
         return BirdFile();
     }

@@ -16,8 +16,8 @@ qErr sendLoaderBlocks(UpdaterDisplayInterface& display, UpdaterEntity& loader,
     unsigned number = 1;
     unsigned long total = 0;
     for (const BirdBlock& block : blocks) {
-        display.message(INFO, "Transferring loader block %d of %d, %d bytes", number, int(blocks.size()),
-             block.length);
+        display.message(INFO, "Transferring loader block %d of %d, %d bytes", number,
+                        int(blocks.size()), block.length);
         uint16_t blockSize = 0;
         result = loader.TransferPrepare(block.data, block.length, block.flags, blockSize);
         // Some loaders do not answer PREPARE for a loader block; the sums still check the data.
@@ -45,7 +45,7 @@ qErr sendFirmwareBlock(UpdaterDisplayInterface& display, UpdaterEntity& loader,
     qErr result = qErrNone;
     for (unsigned attempt = 0; attempt < FIRMWARE_BLOCK_ATTEMPTS; ++attempt) {
         display.message(INFO, "Transferring firmware block %u of %u, %d bytes", number, count,
-             block.length);
+                        block.length);
         if (attempt > 0) {
             display.message(INFO, "  Retry %d", attempt);
         }

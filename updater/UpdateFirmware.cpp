@@ -72,8 +72,9 @@ unsigned Updater::chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned 
             item.ReadBirdFile((std::to_string(build) + ".bird").c_str());
         } catch (const std::runtime_error&) {
             build = 0;
-            display.message(INFO, "New firmware is available.  Updater will proceed if valid "
-                                  "firmware is found locally.");
+            display.message(INFO,
+                            "New firmware is available.  Updater will proceed if valid "
+                            "firmware is found locally.");
         }
     }
     if (build == 0) {
@@ -91,8 +92,8 @@ unsigned Updater::chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned 
     return build;
 }
 
-qErr Updater::connectThroughRouter(Module& target, std::unique_ptr<Module>& router,
-                                   unsigned serial, unsigned routerSerial, bool& giveUp) {
+qErr Updater::connectThroughRouter(Module& target, std::unique_ptr<Module>& router, unsigned serial,
+                                   unsigned routerSerial, bool& giveUp) {
     giveUp = true;
     if (target.getModuleAddress() == 0) {
         std::vector<DeviceInfo> devices = Discover_ZVNetwork_Devices(routerSerial, linkTypeNone);

@@ -59,8 +59,8 @@ class Updater {
     unsigned chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned build);
     // Connects target through the router; giveUp says the failure ends the update at once.
     qErr connectThroughRouter(Pelmorax::Zendrival::Module& target,
-                              std::unique_ptr<Pelmorax::Zendrival::Module>& router,
-                              unsigned serial, unsigned routerSerial, bool& giveUp);
+                              std::unique_ptr<Pelmorax::Zendrival::Module>& router, unsigned serial,
+                              unsigned routerSerial, bool& giveUp);
     // Runs the server request on a worker while the spinner turns.
     bool fetchBuild(unsigned serial, const std::string& firmware, unsigned build,
                     bool noCalibration, std::string& data);

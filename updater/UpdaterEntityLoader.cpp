@@ -14,7 +14,9 @@ using Pelmorax::Zendrival::SystemClass;
 
 namespace {
 
-void sleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 constexpr unsigned RECONNECT_ATTEMPTS = 5;
 constexpr unsigned REBOOT_POLL_MS = 250;
@@ -87,8 +89,7 @@ qErr UpdaterEntity::reconnect(unsigned delayMs) {
             Log::log(DEBUG_Network, "NETWORK: Reconnected to device\n");
             return qErrNone;
         }
-        Log::log(DEBUG_Network, "NETWORK: Couldn't reconnect to device delaying: %d ms\n",
-                 delayMs);
+        Log::log(DEBUG_Network, "NETWORK: Couldn't reconnect to device delaying: %d ms\n", delayMs);
         sleepMs(delayMs);
     }
     // A loader that lost its serial number comes back under the default one, on USB only.
@@ -100,8 +101,7 @@ qErr UpdaterEntity::reconnect(unsigned delayMs) {
             Log::log(DEBUG_Network, "NETWORK: Reconnected to device\n");
             return qErrNone;
         }
-        Log::log(DEBUG_Network, "NETWORK: Couldn't reconnect to device delaying: %d ms\n",
-                 delayMs);
+        Log::log(DEBUG_Network, "NETWORK: Couldn't reconnect to device delaying: %d ms\n", delayMs);
         sleepMs(delayMs);
     }
     return result;

@@ -18,9 +18,7 @@ class UpdateCommand : public FirmwareFixture {
         zvtest::writeFile(deviceFile(name), zvtest::readFile(bird));
         return bird;
     }
-    void setSettings(const std::string& text) {
-        zvtest::writeFile(deviceFile(".settings"), text);
-    }
+    void setSettings(const std::string& text) { zvtest::writeFile(deviceFile(".settings"), text); }
     // The build the module reports now, as "-D" lists it.
     std::string listedModule() {
         RunResult r = updater({"-D", "-t", "TCP"});
