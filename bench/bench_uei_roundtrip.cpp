@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "BackgroundProgram.h"
+#include "BenchSupport.h"
 #include "Module.h"
 #include "VexnetConfig.h"
 #include "autoGen_SystemClass_CPP.h"
@@ -31,41 +32,14 @@ using Pelmorax::Zendrival::VexnetConfig;
 
 namespace {
 
+using bench::Endpoint;
+using bench::parseEndpoint;
+using bench::readExactly;
+using bench::secondsSince;
+
 constexpr uint32_t kSerial = 0x5EED0001;
 constexpr uint8_t kAddress = 2;
 constexpr int kRounds = 5;
-
-struct Endpoint {
-    std::string host;
-    uint16_t port = 0;
-};
-
-// "tcp 5EED0001 127.0.0.1:40123" -> host and port.
-Endpoint parseEndpoint(const std::string& value) {
-    Endpoint endpoint;
-    size_t space = value.find(' ');
-    size_t colon = value.rfind(':');
-    if (space == std::string::npos || colon == std::string::npos)
-        return endpoint;
-    endpoint.host = value.substr(space + 1, colon - space - 1);
-    endpoint.port = static_cast<uint16_t>(std::atoi(value.c_str() + colon + 1));
-    return endpoint;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-bool readExactly(int fd, uint8_t* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t got = read(fd, buffer + done, size - done);
-        if (got <= 0)
-            return false;
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
 
 // Mean seconds per exchange of the raw get-serial-number request; negative on failure.
 double rawPingPong(const Endpoint& endpoint, int count) {

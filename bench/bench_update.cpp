@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "BackgroundProgram.h"
+#include "BenchSupport.h"
 #include "Module.h"
 #include "UpdaterEntity.h"
 #include "VexnetConfig.h"
@@ -33,40 +34,14 @@ using Pelmorax::Zendrival::VexnetConfig;
 
 namespace {
 
+using bench::Endpoint;
+using bench::parseEndpoint;
+using bench::readExactly;
+using bench::secondsSince;
+
 constexpr uint32_t kSerial = 0x5EED0002;
 constexpr uint8_t kAddress = 2;
 constexpr uint16_t kBlockSize = 1024;  // the simulator's piece size
-
-struct Endpoint {
-    std::string host;
-    uint16_t port = 0;
-};
-
-Endpoint parseEndpoint(const std::string& value) {
-    Endpoint endpoint;
-    size_t space = value.find(' ');
-    size_t colon = value.rfind(':');
-    if (space != std::string::npos && colon != std::string::npos) {
-        endpoint.host = value.substr(space + 1, colon - space - 1);
-        endpoint.port = static_cast<uint16_t>(std::atoi(value.c_str() + colon + 1));
-    }
-    return endpoint;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-bool readExactly(int fd, uint8_t* buffer, size_t size) {
-    for (size_t done = 0; done < size;) {
-        ssize_t got = read(fd, buffer + done, size - done);
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
 
 class RawLink {
   public:

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "Base64.h"
+#include "BuildNumber.h"
 #include "Log.h"
 #include "UpdateServerRequest.h"
 #include "Updater.h"
@@ -17,15 +18,6 @@ namespace {
 constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
 constexpr auto ERROR = UpdaterDisplayInterface::LEVEL_ERROR;
 constexpr int SPINNER_STEP_MS = 100;
-
-unsigned toBuild(const std::string& text) {
-    try {
-        return static_cast<unsigned>(std::stoul(text, nullptr, 10));
-    } catch (const std::exception&) {
-        Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", text.c_str());
-        return 0;
-    }
-}
 
 // The build number the user typed: leading digits, trailing text ignored; false when none.
 bool parseRequestedBuild(const std::string& text, unsigned& build) {
@@ -49,7 +41,7 @@ bool _valid_build(unsigned serial, unsigned build, const char* serverUrl) {
         return false;
     }
     for (const auto& entry : builds) {
-        if (toBuild(entry.first) == build) {
+        if (_build_number_from_text(entry.first) == build) {
             return true;
         }
     }
@@ -140,7 +132,7 @@ unsigned Updater::Download_Firmware(unsigned serial, std::string buildText, bool
         return 0;
     }
     if (build == 0) {
-        build = toBuild(latest);
+        build = _build_number_from_text(latest);
     }
     display.message(INFO, "Retrieving build %u", build);
     if (overrideChecks) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "DisableVexnet.h"
+#include "BuildNumber.h"
 #include "Log.h"
 #include "TransferSteps.h"
 #include "UpdateServerRequest.h"
@@ -21,16 +22,6 @@ constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
 constexpr auto ERROR = UpdaterDisplayInterface::LEVEL_ERROR;
 constexpr int REFIND_ATTEMPTS = 15;
 constexpr int REFIND_SLEEP_MS = 1000;
-
-// Leading decimal digits as a build number; 0 (logged) when there are none.
-unsigned toBuild(const std::string& text) {
-    try {
-        return static_cast<unsigned>(std::stoul(text, nullptr, 10));
-    } catch (const std::exception&) {
-        Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", text.c_str());
-        return 0;
-    }
-}
 
 // USB first; a module that is not on USB is looked for on TCP/IP.
 qErr connectDirect(Module& module, unsigned serial) {
@@ -64,7 +55,7 @@ unsigned Updater::chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned 
         std::string buildText;
         std::string firmware;
         if (UpdateServerRequest::QueryBuild(serial, buildText, firmware, serverUrl.c_str())) {
-            build = toBuild(buildText);
+            build = _build_number_from_text(buildText);
         }
     }
     if (build != 0) {

@@ -43,6 +43,15 @@ qErr UpdaterEntity::sendUpgrade(uint8_t subCommand, const uint8_t* arguments, ui
     return sendPacket(cmdUPGRADE, static_cast<uint8_t>(length + 1), data);
 }
 
+qErr UpdaterEntity::sendLogged(uint8_t subCommand, const uint8_t* arguments, uint8_t length,
+                               const char* name) {
+    qErr result = sendUpgrade(subCommand, arguments, length);
+    if (result != qErrNone) {
+        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_%s (%d)\n", name, result);
+    }
+    return result;
+}
+
 qErr UpdaterEntity::awaitReply(uint8_t leading, uint8_t* data, uint8_t& length) {
     const uint8_t pattern[2] = {cmdUPGRADE, leading};
     length = sizeof(pattern);
@@ -62,9 +71,8 @@ qErr UpdaterEntity::TransferPrepare(const uint8_t* blockData, uint32_t blockLeng
              "%02X]} \n",
              flags, blockData[0], blockData[1], blockData[2], blockData[3]);
     Log::log(DEBUG_Network_FIRM, "NETWORK: Address: %d\n", bigEndian32(blockData));
-    qErr result = sendUpgrade(val_UPGRADE_PREPARE, arguments, sizeof(arguments));
+    qErr result = sendLogged(val_UPGRADE_PREPARE, arguments, sizeof(arguments), "PREPARE");
     if (result != qErrNone) {
-        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_PREPARE (%d)\n", result);
         return result;
     }
     uint8_t reply[qPACKET_MAX_DATA];

@@ -63,6 +63,8 @@ class UpdaterEntity : public Pelmorax::Zendrival::EntityClass {
     qErr sendDataPiece(const uint8_t* bytes, uint8_t count, unsigned& refusals);
     qErr validateTransfer(uint32_t sum, uint32_t blockCounter);
     qErr sendUpgrade(uint8_t subCommand, const uint8_t* arguments, uint8_t length);
+    // The same, logging a failure as "Error sending UPGRADE_<name>".
+    qErr sendLogged(uint8_t subCommand, const uint8_t* arguments, uint8_t length, const char* name);
     // Awaits the reply that begins 95, leading; data receives up to 28 bytes.
     qErr awaitReply(uint8_t leading, uint8_t* data, uint8_t& length);
     qErr reconnect(unsigned delayMs);

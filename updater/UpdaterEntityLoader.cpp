@@ -26,9 +26,8 @@ constexpr uint32_t POOLED_PACKETS_FEATURE = 0x80000000u;
 
 qErr UpdaterEntity::LoaderInit() {
     Log::log(DEBUG_Network_FIRM, "NETWORK: Loader Initialization {cmdUPGRADE, val_UPGRADE_INIT}\n");
-    qErr result = sendUpgrade(val_UPGRADE_INIT, nullptr, 0);
+    qErr result = sendLogged(val_UPGRADE_INIT, nullptr, 0, "INIT");
     if (result != qErrNone) {
-        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_INIT (%d)\n", result);
         return result;
     }
     uint8_t reply[qPACKET_MAX_DATA];
@@ -48,9 +47,8 @@ qErr UpdaterEntity::LoaderInit() {
 
 qErr UpdaterEntity::LoaderStart() {
     Log::log(DEBUG_Network_FIRM, "NETWORK: Loader Start {cmdUPGRADE, val_UPGRADE_LOAD}\n");
-    qErr result = sendUpgrade(val_UPGRADE_LOAD, nullptr, 0);
+    qErr result = sendLogged(val_UPGRADE_LOAD, nullptr, 0, "LOAD");
     if (result != qErrNone) {
-        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_LOAD (%d)\n", result);
         return result;
     }
     uint8_t reply[qPACKET_MAX_DATA];
@@ -78,25 +76,15 @@ qErr UpdaterEntity::LoaderStart() {
     return qErrTimeout;
 }
 
-qErr UpdaterEntity::reconnect(unsigned delayMs) {
-    module->disconnect();
+namespace {
+
+// Up to RECONNECT_ATTEMPTS of connect, each announced with attemptFormat, delayMs apart.
+template <typename Connect>
+qErr attemptReconnect(const char* attemptFormat, unsigned delayMs, Connect connect) {
     qErr result = qErrConnection;
     for (unsigned attempt = 1; attempt <= RECONNECT_ATTEMPTS; ++attempt) {
-        Log::log(DEBUG_Network, "NETWORK: Attempting to reconnect. Attempt: %d of %d\n", attempt,
-                 RECONNECT_ATTEMPTS);
-        result = module->reconnect();
-        if (result == qErrNone) {
-            Log::log(DEBUG_Network, "NETWORK: Reconnected to device\n");
-            return qErrNone;
-        }
-        Log::log(DEBUG_Network, "NETWORK: Couldn't reconnect to device delaying: %d ms\n", delayMs);
-        sleepMs(delayMs);
-    }
-    // A loader that lost its serial number comes back under the default one, on USB only.
-    for (unsigned attempt = 1; attempt <= RECONNECT_ATTEMPTS; ++attempt) {
-        Log::log(DEBUG_Network, "NETWORK: Attempting to reconnect DEFAULT sn. Attempt: %d of %d\n",
-                 attempt, RECONNECT_ATTEMPTS);
-        result = module->connect(linkTypeUSB, DEFAULT_SERIAL_NUMBER);
+        Log::log(DEBUG_Network, attemptFormat, attempt, RECONNECT_ATTEMPTS);
+        result = connect();
         if (result == qErrNone) {
             Log::log(DEBUG_Network, "NETWORK: Reconnected to device\n");
             return qErrNone;
@@ -105,6 +93,21 @@ qErr UpdaterEntity::reconnect(unsigned delayMs) {
         sleepMs(delayMs);
     }
     return result;
+}
+
+}  // namespace
+
+qErr UpdaterEntity::reconnect(unsigned delayMs) {
+    module->disconnect();
+    qErr result = attemptReconnect("NETWORK: Attempting to reconnect. Attempt: %d of %d\n", delayMs,
+                                   [this] { return module->reconnect(); });
+    if (result == qErrNone) {
+        return qErrNone;
+    }
+    // A loader that lost its serial number comes back under the default one, on USB only.
+    return attemptReconnect("NETWORK: Attempting to reconnect DEFAULT sn. Attempt: %d of %d\n",
+                            delayMs,
+                            [this] { return module->connect(linkTypeUSB, DEFAULT_SERIAL_NUMBER); });
 }
 
 qErr UpdaterEntity::LoaderReboot(UpdaterDisplayInterface& display) {

@@ -28,15 +28,6 @@ std::string tcpLine(unsigned serial, unsigned module, unsigned router, const cha
     return line;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
-    }
-    return result;
-}
-
 // The device lines after the header, sorted: modules answer discovery in no fixed order.
 std::vector<std::string> sortedDeviceLines(const std::vector<std::string>& out, size_t first) {
     std::vector<std::string> devices(out.begin() + static_cast<long>(first), out.end());
@@ -75,7 +66,7 @@ TEST_F(DiscoverCommand, TcpModulesAreListedWithAddressVersionBuildAndName) {
     });
     RunResult r = updater({"-D", "-t", "TCP"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::vector<std::string> out = lines(r.out);
+    std::vector<std::string> out = zvtest::splitLines(r.out);
     ASSERT_EQ(out.size(), 6u) << r.out;
     EXPECT_EQ(out[1], "Searching for Zendrival devices");
     EXPECT_EQ(out[2], "Discovered Devices: (TCPIP)");
@@ -93,7 +84,7 @@ TEST_F(DiscoverCommand, SilentTcpModuleIsStillListedWithWhatWasFound) {
     auto sim = startModules({"serial=0BADF00D,model=15,address=8,silent,tcp=10.77.0.2:0"});
     RunResult r = updater({"-D", "-t", "TCP"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::vector<std::string> out = lines(r.out);
+    std::vector<std::string> out = zvtest::splitLines(r.out);
     ASSERT_EQ(out.size(), 5u) << r.out;
     // Discovery reported address 8; nothing else could be read.
     EXPECT_EQ(out[4], tcpLine(0x0BADF00D, 8, 8, "Encoder-4", "  0.0.0", 0, ""));
@@ -107,7 +98,7 @@ TEST_F(DiscoverCommand, RouterSearchListsBusModulesInAddressOrder) {
     });
     RunResult r = updater({"-D", "-r", "D272031D"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::vector<std::string> out = lines(r.out);
+    std::vector<std::string> out = zvtest::splitLines(r.out);
     ASSERT_EQ(out.size(), 6u) << r.out;
     EXPECT_EQ(out[1], "Searching for Zendrival Network devices connected to D272031D");
     // Without "-t" the table does not name the router's link type.
@@ -124,7 +115,7 @@ TEST_F(DiscoverCommand, RouterSearchWithTransportNamesIt) {
     });
     RunResult r = updater({"-D", "-t", "TCP", "-r", "D272031D"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::vector<std::string> out = lines(r.out);
+    std::vector<std::string> out = zvtest::splitLines(r.out);
     ASSERT_EQ(out.size(), 5u) << r.out;
     EXPECT_EQ(out[2], "Discovered Devices: (TCPIP)");
     EXPECT_EQ(out[4], tcpLine(0x33333333, 4, 2, "Hub-4", "  2.12.2", 5, ""));
@@ -134,7 +125,7 @@ TEST_F(DiscoverCommand, UnknownRouterGivesEmptyList) {
     auto sim = startModules({"serial=D272031D,model=5,address=2,tcp=10.77.0.2:0"});
     RunResult r = updater({"-D", "-t", "TCP", "-r", "0000BEEF"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(lines(r.out).back(), "    No devices found.");
+    EXPECT_EQ(zvtest::splitLines(r.out).back(), "    No devices found.");
     EXPECT_EQ(r.err, "");
 }
 

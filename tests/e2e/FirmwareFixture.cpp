@@ -29,12 +29,7 @@ void stamp(std::string& image, unsigned build) {
 }  // namespace
 
 std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
-    }
-    return result;
+    return zvtest::splitLines(text);
 }
 
 bool contains(const std::string& text, const std::string& part) {

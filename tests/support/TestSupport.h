@@ -26,6 +26,8 @@ std::string readFile(const std::string& path);
 // Everything written to an open temporary file so far (it is flushed and rewound first).
 std::string readStream(FILE* file);
 void writeFile(const std::string& path, const std::string& bytes);
+// The lines of a program's output, without their newlines.
+std::vector<std::string> splitLines(const std::string& text);
 bool pathExists(const std::string& path);
 
 struct RunResult {
