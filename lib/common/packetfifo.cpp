@@ -61,13 +61,16 @@ qPacketFifoHandle nextHandle() {
 // the core in between, and only then sleeps until a put wakes it.
 constexpr auto kBriefWait = std::chrono::microseconds(60);
 
+thread_local bool tBriefWaits = true;
+
 template <typename Ready>
 void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
                    Clock::time_point deadline, Ready ready) {
     if (ready()) {
         return;
     }
-    const Clock::time_point briefEnd = std::min(deadline, Clock::now() + kBriefWait);
+    const auto brief = tBriefWaits ? kBriefWait : std::chrono::microseconds(0);
+    const Clock::time_point briefEnd = std::min(deadline, Clock::now() + brief);
     while (Clock::now() < briefEnd) {
         // Only a put changes nextId: watch it without the lock, so the putter is not held up.
         const int64_t seen = fifo.nextId.load(std::memory_order_acquire);
@@ -123,6 +126,10 @@ bool appendPacket(packetFifo& fifo, OwnedPacket copy) {
 }
 
 }  // namespace
+
+void qPacketFifo_SetBriefWaits(bool enabled) {
+    tBriefWaits = enabled;
+}
 
 qPacketFifoHandle qPacketFifo_Create() {
     try {

@@ -32,6 +32,9 @@ size_t qPacketFifo_GetLength(qPacketFifoHandle handle);
 // Appends a copy; the caller keeps its packet. qErrParam for an unknown handle or an invalid
 // packet, qErrResource when appending runs out of memory.
 qErr qPacketFifo_Put(qPacketFifoHandle handle, const qPacket* packet);
+// Whether the calling thread's waits watch the queue for a moment before sleeping (the default).
+// A thread whose packets are never awaited by anyone can leave the core to those that are.
+void qPacketFifo_SetBriefWaits(bool enabled);
 // Appends copies of count packets at once, so that a reader finds them together (a multi-packet
 // value then leaves in as few writes as pooling allows). Nothing is appended on an error.
 qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets, size_t count);

@@ -68,6 +68,9 @@ void sendRemaining(qLinkObject* link) {
 void* sOutPipeProcess(void* argument) {
     qLinkObject* link = static_cast<qLinkObject*>(argument);
     link->writerStarted = 1;
+    // The writer's next packet comes only after the module has answered the last one, so its
+    // watching would hold a core that the module's side and the reader need just then.
+    qPacketFifo_SetBriefWaits(false);
     while (link->running.load() != 0) {
         qPacket* packet = qPacketFifo_Await(link->outbound.load(), kAwaitSliceMs);
         if (packet != nullptr) {
