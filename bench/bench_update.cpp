@@ -155,12 +155,12 @@ bool connectModule(Module& module, const Endpoint& endpoint) {
     direct.enabled = false;
     direct.fallback = false;
     module.setConfig(direct);
-    linkSpec spec{};
-    spec.type = linkTypeTCPIP;
-    spec.serialNumber = kSerial;
-    inet_pton(AF_INET, endpoint.host.c_str(), &spec.ipAddress);
-    spec.port = endpoint.port;
-    return module.connectFromSpec(spec) == qErrNone;
+    linkSpec target{};
+    target.type = linkTypeTCPIP;
+    target.serialNumber = kSerial;
+    inet_pton(AF_INET, endpoint.host.c_str(), &target.ipAddress);
+    target.port = endpoint.port;
+    return module.connectFromSpec(target) == qErrNone;
 }
 
 struct Transfer {
