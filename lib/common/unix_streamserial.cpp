@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "qStream_CobsEncoding.h"
 #include "unix_time.h"
 
 namespace {
@@ -186,12 +187,22 @@ qErr qStream_CreateSerial(const char* path, int baudCode, int parity, int dataBi
 
 qErr qStream_CreateSerial_Packetized(const char* path, int baudCode, int parity, int dataBits,
                                      int stopBits, qStream** stream) {
-    (void)path;
-    (void)baudCode;
-    (void)parity;
-    (void)dataBits;
-    (void)stopBits;
-    (void)stream;
-    // The framed stream is not part of this build yet; nothing is opened.
-    return qErrUnimplemented;
+    if (stream == nullptr) {
+        return qErrResource;
+    }
+    qStream* port = nullptr;
+    qErr err = qStream_CreateSerial(path, baudCode, parity, dataBits, stopBits, &port);
+    if (err != qErrNone) {
+        return err;
+    }
+    err = qStream_CreateCobsEncoding(port->get, port->put, port->write, port->del, port->reference,
+                                     stream);
+    if (err != qErrNone) {
+        qStream_Destroy(&port);
+        return err;
+    }
+    // The framed stream owns the open port now; only the outer record goes.
+    port->del = nullptr;
+    qStream_Destroy(&port);
+    return qErrNone;
 }

@@ -13,7 +13,7 @@
 // open that fails gives qErrNotFound (no such path), qErrPermission or qErrIO.
 qErr qStream_CreateSerial(const char* path, int baudCode, int parity, int dataBits, int stopBits,
                           qStream** stream);
-// The same port carrying COBS frames with a CRC-8, for packetised serial links. The framed stream
-// is not in this build yet: qErrUnimplemented, and nothing is opened.
+// The same port carrying COBS frames with a CRC-8, for packetised serial links; fails as
+// qStream_CreateSerial does.
 qErr qStream_CreateSerial_Packetized(const char* path, int baudCode, int parity, int dataBits,
                                      int stopBits, qStream** stream);

@@ -116,7 +116,7 @@ TEST(LinkLifecycleTest, FailedCreationsLeaveNoEntry) {
     EXPECT_EQ(qLink_CreateTCPIP(0x1234, LoopbackListener::address(), port), 0u);
     EXPECT_EQ(qLink_CreateSerial(0x1234, "/dev/null", 1200), 0u);
     EXPECT_EQ(qLink_CreateSerial(0x1234, nullptr, 115200), 0u);
-    // The framed serial stream is not available: the supported rate fails cleanly too.
+    // /dev/null is no serial port: the supported rate fails cleanly too.
     EXPECT_EQ(qLink_CreateSerial(0x1234, "/dev/null", 115200), 0u);
     EXPECT_EQ(qLink_CreateUSB(0), 0u);
     EXPECT_EQ(qLink_CreateClient(LoopbackListener::address(), 9999, 0), 0u);
