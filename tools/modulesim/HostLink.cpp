@@ -15,8 +15,13 @@ constexpr uint32_t kMaxUnansweredHeartbeats = 3;
 
 }  // namespace
 
-HostLink::HostLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log)
-    : loop_(loop), front_(front), log_(log), defaultLatencyMs_(defaultLatencyMs) {}
+HostLink::HostLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
+                   std::unique_ptr<Framing> framing)
+    : loop_(loop),
+      front_(front),
+      log_(log),
+      defaultLatencyMs_(defaultLatencyMs),
+      framing_(framing ? std::move(framing) : std::make_unique<RawFraming>()) {}
 
 HostLink::~HostLink() {
     loop_.cancel(heartbeatTimer_);
@@ -63,7 +68,7 @@ void HostLink::startSession() {
     sessionChanging();
     inSession_ = true;
     ++session_;
-    reader_.reset();
+    framing_->reset();
     armHeartbeat();
 }
 
@@ -84,7 +89,7 @@ void HostLink::endSession() {
         module->endSession();
     }
     output_.clear();
-    reader_.reset();
+    framing_->reset();
     sessionChanging();
     if (fd_ >= 0) {
         loop_.setEvents(fd_, POLLIN);
@@ -105,13 +110,18 @@ void HostLink::readable() {
         startSession();
     }
     std::vector<Packet> packets;
-    reader_.feed(buffer, static_cast<size_t>(count), packets);
+    std::vector<Rejection> rejected;
+    framing_->feed(buffer, static_cast<size_t>(count), packets, rejected);
     uint64_t session = session_;
-    for (const Packet& packet : packets) {
-        if (session != session_ || fd_ < 0) {
-            break;  // the link went down while handling an earlier packet
+    auto rejection = rejected.begin();
+    for (size_t i = 0; i <= packets.size(); ++i) {
+        for (; rejection != rejected.end() && rejection->after == i; ++rejection) {
+            log_.note(front_.serial(), rejection->reason);
         }
-        dispatch(packet);
+        if (i == packets.size() || session != session_ || fd_ < 0) {
+            break;  // all done, or the link went down while handling an earlier packet
+        }
+        dispatch(packets[i]);
     }
 }
 
@@ -207,30 +217,35 @@ void HostLink::sendReply(SimModule& module, Packet packet) {
         }
         log_.note(module.serial(), "damages the next reply");
     }
-    send(module, packet);
+    bool badCheck = (faults.badCrcEvery != 0 && count % faults.badCrcEvery == 0) ||
+                    (faults.badCrcAt != 0 && count == faults.badCrcAt);
+    if (badCheck) {
+        log_.note(module.serial(), "spoils the CRC of the next reply");
+    }
+    send(module, packet, badCheck);
 }
 
-void HostLink::send(SimModule& module, const Packet& packet) {
+void HostLink::send(SimModule& module, const Packet& packet, bool badCheck) {
     int latency = latencyFor(module);
     if (latency <= 0) {
-        transmit(module.serial(), packet);
+        transmit(module.serial(), packet, badCheck);
         return;
     }
     uint64_t session = session_;
     uint32_t serial = module.serial();
-    loop_.after(latency, [this, session, serial, packet]() {
+    loop_.after(latency, [this, session, serial, packet, badCheck]() {
         if (session == session_) {
-            transmit(serial, packet);
+            transmit(serial, packet, badCheck);
         }
     });
 }
 
-void HostLink::transmit(uint32_t serial, const Packet& packet) {
+void HostLink::transmit(uint32_t serial, const Packet& packet, bool badCheck) {
     if (fd_ < 0) {
         return;
     }
     log_.packet(serial, '>', packet);
-    std::vector<uint8_t> bytes = encodePacket(packet);
+    std::vector<uint8_t> bytes = framing_->frame(packet, badCheck);
     if (output_.size() + bytes.size() > kMaxPendingOutput) {
         log_.note(serial, "host is not reading; reply dropped");
         return;

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "EventLoop.h"
+#include "Framing.h"
 #include "PacketLog.h"
 #include "SimModule.h"
 
@@ -18,7 +20,9 @@ namespace modulesim {
 
 class HostLink {
   public:
-    HostLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log);
+    // Without a framing the packets travel back to back in their wire form.
+    HostLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
+             std::unique_ptr<Framing> framing = nullptr);
     virtual ~HostLink();
     HostLink(const HostLink&) = delete;
     HostLink& operator=(const HostLink&) = delete;
@@ -68,8 +72,8 @@ class HostLink {
     bool countReceived(SimModule& module);
     SimModule* moduleAt(uint8_t address);
     void sendReply(SimModule& module, Packet packet);
-    void send(SimModule& module, const Packet& packet);
-    void transmit(uint32_t serial, const Packet& packet);
+    void send(SimModule& module, const Packet& packet, bool badCheck = false);
+    void transmit(uint32_t serial, const Packet& packet, bool badCheck);
     void flush();
     void armHeartbeat();
     void heartbeatDue();
@@ -79,7 +83,7 @@ class HostLink {
     int defaultLatencyMs_;
     std::vector<SimModule*> busModules_;
     int fd_ = -1;
-    PacketReader reader_;
+    std::unique_ptr<Framing> framing_;
     std::vector<uint8_t> output_;
     bool inSession_ = false;
     uint64_t session_ = 0;  // changes whenever a session starts or ends; late work is dropped

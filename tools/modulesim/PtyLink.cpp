@@ -12,8 +12,9 @@
 
 namespace modulesim {
 
-PtyLink::PtyLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log)
-    : HostLink(loop, front, defaultLatencyMs, log) {}
+PtyLink::PtyLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
+                 std::unique_ptr<Framing> framing)
+    : HostLink(loop, front, defaultLatencyMs, log, std::move(framing)) {}
 
 PtyLink::~PtyLink() {
     hangUp();

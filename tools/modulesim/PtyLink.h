@@ -1,6 +1,6 @@
 // A module on a pseudo-terminal, as a USB module looks through a serial device or the kernel
-// driver's node: raw bytes both ways. With a node directory the slave is also reachable as
-// DIR/zendrival.SERIAL.
+// driver's node: raw bytes both ways, or COBS frames on a packetised serial line. With a node
+// directory the slave is also reachable as DIR/zendrival.SERIAL.
 #pragma once
 
 #include "HostLink.h"
@@ -9,7 +9,8 @@ namespace modulesim {
 
 class PtyLink : public HostLink {
   public:
-    PtyLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log);
+    PtyLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
+            std::unique_ptr<Framing> framing = nullptr);
     ~PtyLink() override;
 
     bool open(std::string& error) override;

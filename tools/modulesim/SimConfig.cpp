@@ -96,7 +96,7 @@ bool parseTcp(const std::string& text, ModuleConfig& module) {
 
 bool setAttachment(ModuleConfig& module, Attachment kind, std::string& error) {
     if (module.attachment != Attachment::None) {
-        error = "a module takes one of tcp, pty, node= and behind=";
+        error = "a module takes one of tcp, pty, cobs-pty, node= and behind=";
         return false;
     }
     module.attachment = kind;
@@ -143,10 +143,11 @@ KeyResult result(bool ok) {
     return ok ? KeyResult::Done : KeyResult::Error;
 }
 
-// Keys that stand alone: pty, silent, no-address, and tcp with or without ADDR:PORT.
+// Keys that stand alone: pty, cobs-pty, silent, no-address, and tcp with or without ADDR:PORT.
 KeyResult applyFlagKey(const std::string& key, const std::string& value, bool hasValue,
                        ModuleConfig& module, std::string& error) {
-    if (key != "pty" && key != "silent" && key != "no-address" && key != "tcp") {
+    if (key != "pty" && key != "cobs-pty" && key != "silent" && key != "no-address" &&
+        key != "tcp") {
         return KeyResult::NotMine;
     }
     if (hasValue && key != "tcp") {
@@ -157,8 +158,9 @@ KeyResult applyFlagKey(const std::string& key, const std::string& value, bool ha
         module.faults.silent = true;
     } else if (key == "no-address") {
         module.faults.noAddress = true;
-    } else if (key == "pty") {
-        return result(setAttachment(module, Attachment::Pty, error));
+    } else if (key == "pty" || key == "cobs-pty") {
+        Attachment kind = key == "pty" ? Attachment::Pty : Attachment::CobsPty;
+        return result(setAttachment(module, kind, error));
     } else if (!setAttachment(module, Attachment::Tcp, error)) {
         return KeyResult::Error;
     } else if (hasValue && !parseTcp(value, module)) {
@@ -262,6 +264,12 @@ KeyResult applyKnobKey(const std::string& key, const std::string& value, ModuleC
     }
     if (key == "disconnect-after") {
         return result(parseCount(key, value, module.faults.disconnectAfter, error));
+    }
+    if (key == "bad-crc-every") {
+        return result(parseCount(key, value, module.faults.badCrcEvery, error));
+    }
+    if (key == "bad-crc-at") {
+        return result(parseCount(key, value, module.faults.badCrcAt, error));
     }
     return KeyResult::NotMine;
 }
@@ -396,6 +404,17 @@ std::string serialText(uint32_t serial) {
     return text;
 }
 
+// bad-crc-every has something to spoil only where replies travel in COBS frames.
+bool framesCarryCrc(const SimConfig& config, const ModuleConfig& module) {
+    if ((module.faults.badCrcEvery == 0 && module.faults.badCrcAt == 0) ||
+        module.attachment == Attachment::CobsPty) {
+        return true;
+    }
+    const ModuleConfig* router =
+        module.attachment == Attachment::Bus ? findModule(config, module.behind) : nullptr;
+    return router != nullptr && router->attachment == Attachment::CobsPty;
+}
+
 // Checks that apply across modules: unique serials, attachments, routers and bus addresses.
 bool validate(SimConfig& config, std::string& error) {
     if (config.modules.empty()) {
@@ -411,7 +430,11 @@ bool validate(SimConfig& config, std::string& error) {
             return false;
         }
         if (module.attachment == Attachment::None) {
-            error = who + " has no attachment (tcp=, pty, node= or behind=)";
+            error = who + " has no attachment (tcp=, pty, cobs-pty, node= or behind=)";
+            return false;
+        }
+        if (!framesCarryCrc(config, module)) {
+            error = who + ": bad-crc-every needs frames with a CRC (cobs-pty, or behind= one)";
             return false;
         }
         if (module.attachment != Attachment::Bus) {
@@ -422,7 +445,9 @@ bool validate(SimConfig& config, std::string& error) {
         const ModuleConfig* router = findModule(config, module.behind);
         if (router == nullptr || router->attachment == Attachment::Bus ||
             router->attachment == Attachment::None) {
-            error = who + ": behind= must name a module with a tcp, pty or node attachment";
+            error = who +
+                    ": behind= must name a module with a tcp, pty, cobs-pty or node "
+                    "attachment";
             return false;
         }
         if (module.address == router->address ||
@@ -521,6 +546,11 @@ const char* usageText() {
            "    tcp[=ADDR:PORT]      own TCP/IP port (default 127.0.0.1:0, 0 = any free port);\n"
            "                         answers the TCP/IP discovery request\n"
            "    pty                  raw bytes on a pseudo-terminal\n"
+           "    cobs-pty             a pseudo-terminal as a packetised serial line: each packet\n"
+           "                         both ways is one frame (address, length, data, CRC-8/MAXIM,\n"
+           "                         COBS-encoded, then a 0 byte); frames that fail the check\n"
+           "                         are dropped (noted with --log), as are bytes past the\n"
+           "                         module's 32-byte buffer before a 0\n"
            "    node=DIR             pseudo-terminal reached as DIR/zendrival.SERIAL, as the\n"
            "                         kernel driver's device node\n"
            "    behind=HEX8          on the I2C bus of that router module, at its address\n"
@@ -532,6 +562,8 @@ const char* usageText() {
            "    disconnect-after=N   close the link on the Nth received packet, unanswered\n"
            "                         (TCP: that connection; pty: the terminal hangs up for good)\n"
            "    silent               answer nothing on the link (discovery still finds it)\n"
+           "    bad-crc-every=N      cobs-pty: every Nth reply frame carries its CRC inverted\n"
+           "    bad-crc-at=N         cobs-pty: only the Nth reply frame carries its CRC inverted\n"
            "    no-address           ignore the sync/identify request (address 173)\n"
            "    hb-ms=N              heartbeat interval (default 1000, 0 = off); system option 3\n"
            "                         reads and sets it in units of 10 ms; modules on a bus send\n"
@@ -557,8 +589,9 @@ const char* usageText() {
            "\n"
            "On start it prints one line per attachment, then \"ready\":\n"
            "  tcp SERIAL ADDR:PORT | pty SERIAL /dev/pts/N | node SERIAL DIR/zendrival.SERIAL\n"
-           "(a node attachment prints its pty line too). It runs until SIGTERM or SIGINT, or for\n"
-           "--duration seconds (default 600), and exits 0. Command-line errors exit 2.\n"
+           "(a cobs-pty attachment prints a pty line; a node attachment prints its pty line\n"
+           "too). It runs until SIGTERM or SIGINT, or for --duration seconds (default 600), and\n"
+           "exits 0. Command-line errors exit 2.\n"
            "--log prints every packet received (<) and sent (>) on standard error.\n"
            "\n"
            "TCP/IP modules join the discovery group on every interface: run it in a private\n"

@@ -7,7 +7,7 @@
 
 namespace modulesim {
 
-enum class Attachment { None, Tcp, Pty, Node, Bus };
+enum class Attachment { None, Tcp, Pty, CobsPty, Node, Bus };
 
 // Ways a module can misbehave on purpose, and how fast it answers.
 struct FaultKnobs {
@@ -15,6 +15,8 @@ struct FaultKnobs {
     uint32_t dropEvery = 0;        // drop every Nth reply (0 = never)
     uint32_t corruptEvery = 0;     // damage every Nth reply (0 = never)
     uint32_t disconnectAfter = 0;  // close the link on the Nth received packet (0 = never)
+    uint32_t badCrcEvery = 0;      // every Nth reply frame with a wrong CRC (0 = never)
+    uint32_t badCrcAt = 0;         // only the Nth reply frame with a wrong CRC (0 = never)
     bool silent = false;           // answers nothing on its link
     bool noAddress = false;        // ignores the sync/identify request
 };

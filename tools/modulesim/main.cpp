@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CobsFraming.h"
 #include "Discovery.h"
 #include "EventLoop.h"
 #include "PacketLog.h"
@@ -63,6 +64,9 @@ bool build(const SimConfig& config, const PacketLog& log, Simulation& sim, std::
             auto tcp = std::make_unique<TcpLink>(sim.loop, module, config.latencyMs, log);
             tcpLinks.push_back(tcp.get());
             link = std::move(tcp);
+        } else if (moduleConfig.attachment == Attachment::CobsPty) {
+            link = std::make_unique<PtyLink>(sim.loop, module, config.latencyMs, log,
+                                             std::make_unique<CobsFraming>());
         } else if (moduleConfig.attachment != Attachment::Bus) {
             link = std::make_unique<PtyLink>(sim.loop, module, config.latencyMs, log);
         } else {
