@@ -86,27 +86,46 @@ bool acceptFrame(CobsRecord* record) {
     return true;
 }
 
+// Hands out the next byte of a checked frame, if one is ready.
+bool takeFrameByte(CobsRecord* record, uint8_t* byte) {
+    if (record->framePosition >= record->frameLength) {
+        return false;
+    }
+    *byte = record->frame[record->framePosition++];
+    return true;
+}
+
+// Reads on while the line has bytes, so that "nothing yet" is reported only when the line is
+// really quiet: the reader takes that as silence (a synchronisation in progress starts again on
+// it), and the gaps between the frames of a burst are no silence.
 qErr cobsGet(uint8_t* byte, void* reference) {
     CobsRecord* record = recordOf(reference);
     if (record == nullptr || byte == nullptr) {
         return qErrParam;
     }
-    if (record->framePosition < record->frameLength) {
-        *byte = record->frame[record->framePosition++];
+    if (takeFrameByte(record, byte)) {
         return qErrNone;
     }
-    uint8_t next = 0;
-    qErr read = record->get(&next, record->context);
-    if (read != qErrNone) {
-        return read;  // nothing yet, or the line failed: the link must know
-    }
-    if (next != 0) {
-        if (record->received < RECEIVE_LIMIT) {
-            record->receive[record->received++] = next;
+    for (size_t taken = 0; taken <= 2 * RECEIVE_LIMIT; ++taken) {
+        uint8_t next = 0;
+        qErr read = record->get(&next, record->context);
+        if (read != qErrNone) {
+            return read;  // nothing yet, or the line failed: the link must know
         }
-        return qErrNotReady;
+        if (next != 0) {
+            if (record->received < RECEIVE_LIMIT) {
+                record->receive[record->received++] = next;
+            }
+            continue;
+        }
+        if (!acceptFrame(record)) {
+            return qErrPacket;
+        }
+        if (takeFrameByte(record, byte)) {
+            return qErrNone;
+        }
     }
-    return acceptFrame(record) ? qErrNotReady : qErrPacket;
+    return qErrNotReady;
 }
 
 qErr cobsDelete(void* reference) {
