@@ -155,6 +155,20 @@ bool qLinkManager_SetServedLink(qLinkID clientId, qLinkID servedLinkId) {
     return true;
 }
 
+bool qLinkManager_SetServer(qLinkID id, void* server, qLinkServerDestroyProc destroyServer) {
+    if (tableMutex() == nullptr) {
+        return false;
+    }
+    TableLock lock;
+    qLinkEntry* entry = findLocked(id);
+    if (entry == nullptr) {
+        return false;
+    }
+    entry->server = server;
+    entry->destroyServer = destroyServer;
+    return true;
+}
+
 int qLinkManager_UseCount(qLinkID id) {
     if (tableMutex() == nullptr) {
         return -1;

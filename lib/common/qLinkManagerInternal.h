@@ -47,6 +47,8 @@ bool qLinkManager_AddUser(qLinkID id);
 qLinkEntry* qLinkManager_ReleaseUser(qLinkID id, bool* known);
 // Marks a client entry as the one through which a link server's creator reaches linkId.
 bool qLinkManager_SetServedLink(qLinkID clientId, qLinkID servedLinkId);
+// Stores the link server published for an entry (null clears it); false for an unknown id.
+bool qLinkManager_SetServer(qLinkID id, void* server, qLinkServerDestroyProc destroyServer);
 // Current use count; -1 for an unknown id.
 int qLinkManager_UseCount(qLinkID id);
 // Number of links in the table.

@@ -1,19 +1,91 @@
 // Links that reach a module through a link server: client links, and putting a server in front
-// of an open link. The server and its client stream belong to the network transport, which is
-// not in this build: both creations fail cleanly, and a client link may still share an existing
-// link by its id.
-#include "qLink.h"
-
+// of an open link so that other processes (and this one) share it.
 #include "qDebugging.h"
+#include "qLink.h"
 #include "qLinkInternal.h"
 #include "qLinkManagerInternal.h"
 #include "qLinkSpec.h"
+#include "qServer_ZeroMQ.h"
+#include "qStream_ZeroMQClient.h"
+#include "unix_time.h"
+
+namespace {
+
+constexpr int kDetailAttempts = 5;
+constexpr uint32_t kDetailRetryMs = 10;
+
+qErr destroyServerProc(void** server) {
+    qServer* typed = static_cast<qServer*>(*server);
+    qErr err = qServer_Destroy(&typed);
+    *server = nullptr;
+    return err;
+}
+
+// Address and model of the module behind the server, asked through the server itself.
+qErr _qLink_ConfigureServerDetails(qLinkID clientId, qServer* server) {
+    uint8_t address = 0;
+    qErr err = _qLink_GetModuleAddress(clientId, &address);
+    if (err == qErrNone) {
+        qServer_SetModuleAddress(server, address);
+        uint8_t model = 0;
+        err = _qLink_GetModel(clientId, address, &model);
+        if (err == qErrNone) {
+            qServer_SetModel(server, model);
+        }
+    }
+    if (err != qErrNone) {
+        qServer_FlushFIFO(server);
+    }
+    return err;
+}
+
+bool configureWithRetries(qLinkID clientId, qServer* server) {
+    for (int attempt = 0; attempt < kDetailAttempts; attempt++) {
+        if (_qLink_ConfigureServerDetails(clientId, server) == qErrNone) {
+            return true;
+        }
+        qTime_MSSleep(kDetailRetryMs);
+    }
+    return false;
+}
+
+// Brings the server up and connects a client to it; the failing step's name, or null.
+const char* publish(qLinkID linkId, qServer** server, uint16_t* port, uint32_t* interface,
+                    bool localOnly, qLinkID* clientId) {
+    if (sLookupEntryByID(linkId) == nullptr) {
+        return "sLookupEntryByID";
+    }
+    *server = qServer_Create(linkId, *interface, localOnly);
+    if (*server == nullptr) {
+        return "qServer_Create";
+    }
+    if (qServer_Start(*server) != qErrNone) {
+        return "qServer_Start";
+    }
+    if (qServer_GetPort(*server, port) != qErrNone) {
+        return "qServer_GetPort";
+    }
+    if (qServer_GetInterface(*server, interface) != qErrNone) {
+        return "qServer_GetInterface";
+    }
+    *clientId = qLink_CreateClient(*interface, *port, 0);
+    if (*clientId == 0) {
+        return "qLink_CreateClient";
+    }
+    if (!qLinkManager_SetServer(linkId, *server, destroyServerProc) ||
+        !qLinkManager_SetServedLink(*clientId, linkId)) {
+        return "NULL != clientItem";
+    }
+    if (!configureWithRetries(*clientId, *server)) {
+        return "NULL != _getDeviceInfo";
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 qErr qLink_CreateClientStream(uint32_t address, uint32_t port, qStream** stream) {
-    (void)address;
-    (void)port;
-    (void)stream;
-    return qErrUnimplemented;
+    return qStream_CreateClient(address, static_cast<uint16_t>(port), stream);
 }
 
 qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref) {
@@ -41,14 +113,29 @@ qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref) {
 }
 
 qLinkID qLink_CreateServer(qLinkID linkId, uint16_t* port, uint32_t* interface, bool localOnly) {
-    (void)port;
-    (void)interface;
-    (void)localOnly;
-    if (sLookupEntryByID(linkId) == nullptr) {
-        qDebug_Print(qDEBUG_LINK, "FAIL: sLookupEntryByID:\n");
-    } else {
-        qDebug_Print(qDEBUG_LINK, "FAIL: qServer_Create:\n");
+    if (port == nullptr || interface == nullptr) {
+        return 0;
     }
+    qServer* server = nullptr;
+    qLinkID clientId = 0;
+    uint16_t madePort = 0;
+    uint32_t madeInterface = *interface;
+    const char* failed = publish(linkId, &server, &madePort, &madeInterface, localOnly, &clientId);
+    if (failed == nullptr) {
+        *port = madePort;
+        *interface = madeInterface;
+        return clientId;
+    }
+    qDebug_Print(qDEBUG_LINK, "FAIL: %s:\n", failed);
     qDebug_Print(qDEBUG_SERVER, "Failed to create server\n");
+    // The published link stays as the caller had it: only what was made here goes.
+    qLinkManager_SetServedLink(clientId, 0);
+    if (clientId != 0) {
+        qLink_Destroy(&clientId);
+    }
+    qLinkManager_SetServer(linkId, nullptr, nullptr);
+    if (server != nullptr) {
+        qServer_Destroy(&server);
+    }
     return 0;
 }

@@ -1,0 +1,236 @@
+#include <arpa/inet.h>
+
+#include <new>
+
+#include "qCzmqSetup.h"
+#include "qDebugging.h"
+#include "qLinkInternal.h"
+#include "qLinkManagerInternal.h"
+#include "qLinkSpec.h"
+#include "unix_discovery.h"
+#include "qServer_ZeroMQInternal.h"
+
+namespace {
+
+constexpr const char* kLoopbackAny = "tcp://127.0.0.1:*";
+// How long start-up waits for a loopback pair to finish connecting.
+constexpr int kHandshakeMs = 2000;
+
+uint32_t publishedTypeOf(uint32_t type) {
+    switch (type) {
+        case linkTypeUSB:
+            return linkTypeNetworkClientUSB;
+        case linkTypeTCPIP:
+            return linkTypeNetworkClientTCPIP;
+        case linkTypeSerial:
+            return linkTypeNetworkClientSerial;
+        default:
+            return linkTypeNone;
+    }
+}
+
+zsock_t* newSocket(int type) {
+    zsock_t* socket = zsock_new(type);
+    if (socket != nullptr) {
+        zsock_set_linger(socket, 0);
+    }
+    return socket;
+}
+
+std::string dotted(uint32_t address) {
+    in_addr in{};
+    in.s_addr = address;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &in, text, sizeof text);
+    return text;
+}
+
+// Binds one end on loopback and connects the other. The bound end sends without waiting, which
+// a DEALER refuses until the connection is up, so the connected end says hello first.
+bool connectPair(zsock_t* bound, zsock_t* connected) {
+    int port = zsock_bind(bound, "%s", kLoopbackAny);
+    if (port <= 0 || zsock_connect(connected, "tcp://127.0.0.1:%d", port) != 0) {
+        return false;
+    }
+    if (zmq_send(zsock_resolve(connected), "", 0, 0) != 0) {
+        return false;
+    }
+    zsock_set_rcvtimeo(bound, kHandshakeMs);
+    char hello = 0;
+    bool greeted = zmq_recv(zsock_resolve(bound), &hello, sizeof hello, 0) == 0;
+    zsock_set_rcvtimeo(bound, -1);
+    return greeted;
+}
+
+bool createSockets(qServer* server) {
+    server->frontend = newSocket(ZMQ_ROUTER);
+    server->syncBroker = newSocket(ZMQ_DEALER);
+    server->syncWorker = newSocket(ZMQ_DEALER);
+    server->streamingBroker = newSocket(ZMQ_DEALER);
+    server->streamingFilter = newSocket(ZMQ_DEALER);
+    return server->frontend != nullptr && server->syncBroker != nullptr &&
+           server->syncWorker != nullptr && server->streamingBroker != nullptr &&
+           server->streamingFilter != nullptr;
+}
+
+constexpr int kMaxInterfaces = 50;
+
+// A server for the network answers beacons on its interface (the first one when it was given
+// none); a server for this machine only, or a machine without interfaces, answers the loopback
+// multicast probe instead.
+bool _configureInterface(qServer* server) {
+    uint32_t interfaces[kMaxInterfaces];
+    int count = qDiscovery_ReadIPv4Interfaces(interfaces, kMaxInterfaces);
+    qDebug_Print(qDEBUG_DISCOVERY, "_configureInterface found count: %d\n", count);
+    if (!server->localOnly && count > 0) {
+        uint32_t interface = server->interface;
+        if (interface == 0 || interface == htonl(INADDR_LOOPBACK)) {
+            interface = interfaces[0];
+        }
+        return _createBeacon(server, interface);
+    }
+    server->hostAddress = htonl(INADDR_LOOPBACK);
+    server->discoveryIsBeacon = false;
+    server->discovery = zactor_new(_serverWorker_multicastDiscovery, server);
+    return server->discovery != nullptr;
+}
+
+bool _findPortAndBindSocket(qServer* server) {
+    int port = server->localOnly
+                   ? zsock_bind(server->frontend, "%s", kLoopbackAny)
+                   : zsock_bind(server->frontend, "tcp://%s:*", dotted(server->interface).c_str());
+    if (port <= 0) {
+        return false;
+    }
+    server->port = static_cast<uint16_t>(port);
+    return true;
+}
+
+bool startActors(qServer* server) {
+    server->broker = zactor_new(_serverWorker_broker, server);
+    if (server->broker == nullptr) {
+        return false;
+    }
+    server->sync = zactor_new(_serverWorker_syncCommands, server);
+    return server->sync != nullptr;
+}
+
+bool _initServer(qServer* server) {
+    qCzmq_Prepare();
+    bool ok = createSockets(server) && _configureInterface(server) &&
+              _findPortAndBindSocket(server) &&
+              connectPair(server->streamingBroker, server->streamingFilter) &&
+              connectPair(server->syncBroker, server->syncWorker) && startActors(server);
+    if (ok) {
+        server->pools = new (std::nothrow) std::list<qServerPool>;
+        ok = server->pools != nullptr;
+    }
+    if (ok) {
+        qLink_InstallUserPacketFilter(server->linkId, _streamingPacketFilter, server);
+        qLink_DrainPackets(server->linkId, qLink_AcceptAll, nullptr);
+    }
+    if (!ok) {
+        qDebug_Print(qDEBUG_SERVER, "Could not find open port\n");
+    }
+    return ok;
+}
+
+void _deinitServer(qServer* server) {
+    qLink_InstallUserPacketFilter(server->linkId, nullptr, nullptr);
+    zactor_destroy(&server->sync);
+    zactor_destroy(&server->broker);
+    zactor_destroy(&server->discovery);
+    zsock_destroy(&server->frontend);
+    zsock_destroy(&server->syncBroker);
+    zsock_destroy(&server->syncWorker);
+    zsock_destroy(&server->streamingBroker);
+    zsock_destroy(&server->streamingFilter);
+    delete server->pools;
+    server->pools = nullptr;
+}
+
+bool isServer(const qServer* server) {
+    return server != nullptr && server->check == qSERVER_CHECK;
+}
+
+}  // namespace
+
+qServer* qServer_Create(qLinkID linkId, uint32_t interface, bool localOnly) {
+    qLinkEntry* entry = sLookupEntryByID(linkId);
+    if (entry == nullptr) {
+        qDebug_Print(qDEBUG_SERVER, "Could not find device Item\n");
+        return nullptr;
+    }
+    uint32_t published = publishedTypeOf(entry->type);
+    if (published == linkTypeNone) {
+        qDebug_Print(qDEBUG_SERVER, "Unhandled linkType: %d\n", static_cast<int>(entry->type));
+        return nullptr;
+    }
+    qServer* server = new (std::nothrow) qServer{};
+    if (server == nullptr) {
+        return nullptr;
+    }
+    server->check = qSERVER_CHECK;
+    server->linkId = linkId;
+    server->publishedType = published;
+    server->localOnly = localOnly;
+    server->interface = interface != 0 ? interface : htonl(INADDR_LOOPBACK);
+    return server;
+}
+
+qErr qServer_Start(qServer* server) {
+    if (!isServer(server)) {
+        return qErrParam;
+    }
+    return _initServer(server) ? qErrNone : qErrResource;
+}
+
+qErr qServer_Destroy(qServer** server) {
+    if (server == nullptr || !isServer(*server)) {
+        return qErrParam;
+    }
+    _deinitServer(*server);
+    (*server)->check = 0;
+    delete *server;
+    *server = nullptr;
+    return qErrNone;
+}
+
+qErr qServer_GetPort(qServer* server, uint16_t* port) {
+    if (!isServer(server) || port == nullptr) {
+        return qErrParam;
+    }
+    *port = server->port;
+    return qErrNone;
+}
+
+qErr qServer_GetInterface(qServer* server, uint32_t* interface) {
+    if (!isServer(server) || interface == nullptr) {
+        return qErrParam;
+    }
+    *interface = server->interface;
+    return qErrNone;
+}
+
+qErr qServer_SetModuleAddress(qServer* server, uint8_t address) {
+    if (!isServer(server)) {
+        return qErrParam;
+    }
+    server->moduleAddress = address;
+    return qErrNone;
+}
+
+qErr qServer_SetModel(qServer* server, uint8_t model) {
+    if (!isServer(server)) {
+        return qErrParam;
+    }
+    server->model = model;
+    return qErrNone;
+}
+
+qErr qServer_FlushFIFO(qServer* server) {
+    if (!isServer(server) || server->broker == nullptr) {
+        return qErrParam;
+    }
+    return zsock_signal(server->broker, qSERVER_SIGNAL_FLUSH) == 0 ? qErrNone : qErrIO;
+}

@@ -1,0 +1,264 @@
+#include "qStream_ZeroMQClient.h"
+
+#include <arpa/inet.h>
+#include <czmq.h>
+
+#include <cstdio>
+#include <new>
+
+#include "qCzmqSetup.h"
+#include "qDebugging.h"
+#include "unix_time.h"
+
+namespace {
+
+constexpr uint32_t kClientCheck = 0xC11E;
+constexpr int kPollMs = 1000;
+// Sends to the client's own loopback sockets only fail while ZeroMQ is still connecting them.
+constexpr int kSendAttempts = 100;
+constexpr const char* kLoopbackAny = "tcp://127.0.0.1:*";
+
+struct ClientStream {
+    uint32_t check = kClientCheck;
+    zsock_t* server = nullptr;
+    // Writer thread -> worker.
+    zsock_t* outgoingWriter = nullptr;
+    zsock_t* outgoingWorker = nullptr;
+    // Worker -> reader thread.
+    zsock_t* incomingWorker = nullptr;
+    zsock_t* incomingReader = nullptr;
+    zpoller_t* poller = nullptr;
+    zactor_t* actor = nullptr;
+    zframe_t* frame = nullptr;
+    size_t position = 0;
+    size_t size = 0;
+};
+
+// Passes one frame on, retrying a full queue for a moment.
+int forwardFrame(zframe_t* frame, zsock_t* to, int attempts) {
+    int rc = -1;
+    for (int attempt = 0; attempt < attempts; attempt++) {
+        rc = zmq_send(zsock_resolve(to), zframe_data(frame), zframe_size(frame), ZMQ_DONTWAIT);
+        if (rc >= 0) {
+            return rc;
+        }
+        if (attempt + 1 < attempts) {
+            qTime_MSSleep(1);
+        }
+    }
+    return rc;
+}
+
+void brokerTask(zsock_t* pipe, void* argument) {
+    ClientStream* client = static_cast<ClientStream*>(argument);
+    zpoller_t* poller = zpoller_new(pipe, client->server, client->outgoingWorker, nullptr);
+    zsock_signal(pipe, 0);
+    while (poller != nullptr) {
+        zsock_t* which = static_cast<zsock_t*>(zpoller_wait(poller, kPollMs));
+        if (which == pipe) {
+            zmsg_t* message = zmsg_recv(pipe);
+            zmsg_destroy(&message);
+            qDebug_Print(qDEBUG_CLIENT, "Client task exit\n");
+            break;
+        }
+        if (which == nullptr) {
+            if (zpoller_terminated(poller)) {
+                break;
+            }
+            continue;
+        }
+        zframe_t* frame = zframe_recv(which);
+        if (frame == nullptr) {
+            continue;
+        }
+        if (which == client->server) {
+            int rc = forwardFrame(frame, client->incomingWorker, kSendAttempts);
+            if (rc < 0) {
+                qDebug_Print(qDEBUG_CLIENT, "Client send error Frontend->incomming: %d\n", rc);
+            }
+        } else {
+            int rc = forwardFrame(frame, client->server, 1);
+            if (rc < 0) {
+                qDebug_Print(qDEBUG_CLIENT, "Client send error Frontend->client: %d\n", rc);
+            }
+        }
+        zframe_destroy(&frame);
+    }
+    zpoller_destroy(&poller);
+}
+
+zsock_t* newDealer() {
+    zsock_t* socket = zsock_new(ZMQ_DEALER);
+    if (socket != nullptr) {
+        zsock_set_linger(socket, 0);
+    }
+    return socket;
+}
+
+// Binds one end on a system-chosen loopback port and connects the other to it.
+bool connectPair(zsock_t* bound, zsock_t* connected) {
+    int port = zsock_bind(bound, "%s", kLoopbackAny);
+    return port > 0 && zsock_connect(connected, "tcp://127.0.0.1:%d", port) == 0;
+}
+
+void releaseClient(ClientStream* client) {
+    zactor_destroy(&client->actor);
+    zpoller_destroy(&client->poller);
+    zsock_destroy(&client->server);
+    zsock_destroy(&client->outgoingWriter);
+    zsock_destroy(&client->outgoingWorker);
+    zsock_destroy(&client->incomingWorker);
+    zsock_destroy(&client->incomingReader);
+    zframe_destroy(&client->frame);
+    client->check = 0;
+    delete client;
+}
+
+ClientStream* toClient(void* reference) {
+    ClientStream* client = static_cast<ClientStream*>(reference);
+    return client != nullptr && client->check == kClientCheck ? client : nullptr;
+}
+
+// Waits for the next frame from the worker.
+qErr takeFrame(ClientStream* client) {
+    void* which = zpoller_wait(client->poller, kPollMs);
+    if (which == nullptr) {
+        return qErrNotReady;
+    }
+    if (which != client->incomingReader) {
+        return qErrUnknown;
+    }
+    client->frame = zframe_recv(client->incomingReader);
+    if (client->frame == nullptr) {
+        return qErrIO;
+    }
+    client->position = 0;
+    client->size = zframe_size(client->frame);
+    return qErrNone;
+}
+
+qErr clientGet(uint8_t* byte, void* reference) {
+    ClientStream* client = toClient(reference);
+    if (client == nullptr || byte == nullptr) {
+        return qErrIO;
+    }
+    while (client->frame == nullptr) {
+        qErr err = takeFrame(client);
+        if (err != qErrNone) {
+            return err;
+        }
+        // An empty message carries no byte; wait for the next one.
+        if (client->size == 0) {
+            zframe_destroy(&client->frame);
+        }
+    }
+    if (client->position >= client->size) {
+        return qErrIndexRange;
+    }
+    *byte = zframe_data(client->frame)[client->position++];
+    if (client->position == client->size) {
+        zframe_destroy(&client->frame);
+    }
+    return qErrNone;
+}
+
+qErr clientPut(uint8_t byte, void* reference) {
+    (void)byte;
+    (void)reference;
+    return qErrUnimplemented;
+}
+
+qErr clientWrite(const uint8_t* bytes, size_t length, void* reference) {
+    ClientStream* client = toClient(reference);
+    if (client == nullptr || bytes == nullptr) {
+        return qErrNone;
+    }
+    int rc = -1;
+    for (int attempt = 0; attempt < kSendAttempts && rc < 0; attempt++) {
+        rc = zmq_send(zsock_resolve(client->outgoingWriter), bytes, length, ZMQ_DONTWAIT);
+        if (rc < 0) {
+            qTime_MSSleep(1);
+        }
+    }
+    if (rc < 0) {
+        qDebug_Print(qDEBUG_CLIENT, "--Client send error outgoing->frontend: %d\n", rc);
+    }
+    // A lost packet shows up as a missing reply; the link writer has nothing better to do.
+    return qErrNone;
+}
+
+qErr clientDelete(void* reference) {
+    ClientStream* client = toClient(reference);
+    if (client == nullptr) {
+        return qErrIO;
+    }
+    qDebug_Print(qDEBUG_CLIENT, "Client delete: start\n");
+    releaseClient(client);
+    qDebug_Print(qDEBUG_CLIENT, "Client delete: end\n");
+    return qErrNone;
+}
+
+bool createSockets(ClientStream* client) {
+    client->server = newDealer();
+    client->outgoingWriter = newDealer();
+    client->outgoingWorker = newDealer();
+    client->incomingWorker = newDealer();
+    client->incomingReader = newDealer();
+    return client->server != nullptr && client->outgoingWriter != nullptr &&
+           client->outgoingWorker != nullptr && client->incomingWorker != nullptr &&
+           client->incomingReader != nullptr;
+}
+
+qErr connectEverything(ClientStream* client, uint32_t ipAddress, uint16_t port) {
+    if (!connectPair(client->outgoingWriter, client->outgoingWorker)) {
+        qDebug_Print(qDEBUG_CLIENT, "client: outgoing connecting fail\n");
+        return qErrConnection;
+    }
+    if (!connectPair(client->incomingWorker, client->incomingReader)) {
+        qDebug_Print(qDEBUG_CLIENT, "client: incoming connecting fail\n");
+        return qErrConnection;
+    }
+    in_addr address{};
+    address.s_addr = ipAddress;
+    char dotted[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, dotted, sizeof dotted);
+    int rc = zsock_connect(client->server, "tcp://%s:%d", dotted, port);
+    if (rc != 0) {
+        qDebug_Print(qDEBUG_CLIENT, "Error connecting to socket: %d(rc)\n", rc);
+        return qErrConnection;
+    }
+    return qErrNone;
+}
+
+}  // namespace
+
+qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream) {
+    if (stream == nullptr) {
+        return qErrParam;
+    }
+    qCzmq_Prepare();
+    ClientStream* client = new (std::nothrow) ClientStream;
+    if (client == nullptr) {
+        return qErrMemory;
+    }
+    if (!createSockets(client)) {
+        releaseClient(client);
+        return qErrMemory;
+    }
+    qErr err = connectEverything(client, ipAddress, port);
+    if (err != qErrNone) {
+        releaseClient(client);
+        return err;
+    }
+    client->poller = zpoller_new(client->incomingReader, nullptr);
+    client->actor = client->poller != nullptr ? zactor_new(brokerTask, client) : nullptr;
+    qStream* made = client->actor != nullptr
+                        ? qStream_Create(clientGet, clientPut, clientWrite, clientDelete, client)
+                        : nullptr;
+    if (made == nullptr) {
+        releaseClient(client);
+        return qErrResource;
+    }
+    *stream = made;
+    return qErrNone;
+}

@@ -1,0 +1,92 @@
+#include "ServerFixture.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+
+#include "qCzmqSetup.h"
+
+namespace {
+
+constexpr uint32_t kModuleSerial = 0x1234;
+constexpr int kSendLimitMs = 5000;
+
+std::string& networkProblem() {
+    static std::string problem = "private network not entered";
+    return problem;
+}
+
+class PrivateNetwork : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        std::string why;
+        networkProblem() = zvtest::enterPrivateNetwork(true, &why) ? "" : why;
+    }
+};
+
+::testing::Environment* const privateNetwork =
+    ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+
+}  // namespace
+
+const std::string& privateNetworkProblem() {
+    return networkProblem();
+}
+
+RawClient::RawClient(uint16_t port, const char* host) {
+    qCzmq_Prepare();
+    socket_ = zsock_new(ZMQ_DEALER);
+    zsock_set_linger(socket_, 0);
+    zsock_set_sndtimeo(socket_, kSendLimitMs);
+    zsock_connect(socket_, "tcp://%s:%d", host, port);
+}
+
+RawClient::~RawClient() {
+    zsock_destroy(&socket_);
+}
+
+void RawClient::send(const std::string& frame) {
+    ASSERT_GE(zmq_send(zsock_resolve(socket_), frame.data(), frame.size(), 0), 0);
+}
+
+std::string RawClient::receive(int limitMs) {
+    zsock_set_rcvtimeo(socket_, limitMs);
+    zframe_t* frame = zframe_recv(socket_);
+    if (frame == nullptr) {
+        return "";
+    }
+    std::string bytes(reinterpret_cast<const char*>(zframe_data(frame)), zframe_size(frame));
+    zframe_destroy(&frame);
+    return bytes;
+}
+
+void ServerFixture::SetUp() {
+    module_ = std::make_unique<FakeModule>();
+    link_ = qLink_CreateTCPIP(kModuleSerial, htonl(INADDR_LOOPBACK), module_->port());
+    ASSERT_NE(link_, 0u);
+}
+
+void ServerFixture::TearDown() {
+    if (client_ != 0) {
+        qLink_Destroy(&client_);
+    } else if (link_ != 0) {
+        qLink_Destroy(&link_);
+    }
+    module_.reset();
+}
+
+qLinkID ServerFixture::publish() {
+    interface_ = 0;
+    client_ = qLink_CreateServer(link_, &port_, &interface_, true);
+    return client_;
+}
+
+std::string hexOf(const std::string& bytes) {
+    std::string text;
+    char part[4];
+    for (unsigned char byte : bytes) {
+        snprintf(part, sizeof part, "%02X ", byte);
+        text += part;
+    }
+    return text;
+}

@@ -1,0 +1,62 @@
+// Stream samples of the module reach every subscribed client in batches.
+#include "ServerFixture.h"
+
+namespace {
+
+// A UEI stream value: no get/set bits, stream bit in the index, five data bytes.
+std::string sample(uint8_t value) {
+    return wire({4, 5, 30, 0x01, 0x41, value, value});
+}
+
+std::string subscription() {
+    return wire({4, 7, 93, 0x81, 0x21, 0, 0, 0, 1});
+}
+
+}  // namespace
+
+TEST_F(ServerFixture, SamplesReachEverySubscriberAtTheHeartbeat) {
+    ZV_SERVER_NETWORK_OR_SKIP();
+    ASSERT_NE(publish(), 0u);
+    RawClient first(port_);
+    RawClient second(port_);
+    first.send(subscription());
+    ASSERT_EQ(hexOf(first.receive()), hexOf(subscription()));
+    second.send(subscription());
+    ASSERT_EQ(hexOf(second.receive()), hexOf(subscription()));
+
+    module_->send(sample(1) + sample(2) + sample(3) + wire({4, 2, 0, 0}));
+    std::string batch = sample(1) + sample(2) + sample(3);
+    EXPECT_EQ(hexOf(first.receive()), hexOf(batch));
+    EXPECT_EQ(hexOf(second.receive()), hexOf(batch));
+    // The heartbeat itself was answered by the link, not passed on.
+    EXPECT_TRUE(eventually([&] { return module_->received().back() == wire({4, 2, 0, 2}); }));
+}
+
+TEST_F(ServerFixture, FullBatchIsSentWithoutAHeartbeat) {
+    ZV_SERVER_NETWORK_OR_SKIP();
+    ASSERT_NE(publish(), 0u);
+    RawClient client(port_);
+    client.send(subscription());
+    ASSERT_EQ(hexOf(client.receive()), hexOf(subscription()));
+    // 581 samples of 7 bytes are 4067 bytes, the first size beyond the batch limit.
+    std::string samples;
+    for (int i = 0; i < 581; i++) {
+        samples += sample(static_cast<uint8_t>(i));
+    }
+    module_->send(samples);
+    EXPECT_EQ(client.receive().size(), samples.size());
+}
+
+TEST_F(ServerFixture, UnsubscribedClientGetsRepliesButNoSamples) {
+    ZV_SERVER_NETWORK_OR_SKIP();
+    ASSERT_NE(publish(), 0u);
+    RawClient subscriber(port_);
+    RawClient bystander(port_);
+    subscriber.send(subscription());
+    ASSERT_EQ(hexOf(subscriber.receive()), hexOf(subscription()));
+    module_->send(sample(9) + wire({4, 2, 0, 0}));
+    ASSERT_EQ(hexOf(subscriber.receive()), hexOf(sample(9)));
+    bystander.send(wire({4, 3, 23, 8, 8}));
+    // The first frame the bystander sees is its reply, not the batch.
+    EXPECT_EQ(hexOf(bystander.receive()), hexOf(wire({4, 3, 23, 8, 8})));
+}
