@@ -119,7 +119,17 @@ TEST(LinkLifecycleTest, FailedCreationsLeaveNoEntry) {
     // /dev/null is no serial port: the supported rate fails cleanly too.
     EXPECT_EQ(qLink_CreateSerial(0x1234, "/dev/null", 115200), 0u);
     EXPECT_EQ(qLink_CreateUSB(0), 0u);
-    EXPECT_EQ(qLink_CreateClient(LoopbackListener::address(), 9999, 0), 0u);
+    EXPECT_EQ(qLinkManager_Count(), linksBefore);
+}
+
+TEST(LinkLifecycleTest, ClientLinkWaitsForItsServerAndLeavesNothingWhenDestroyed) {
+    const size_t linksBefore = qLinkManager_Count();
+    // A link server's client connects when the server appears, so nobody listening is no failure;
+    // the link just hears nothing.
+    qLinkID client = qLink_CreateClient(LoopbackListener::address(), 9999, 0);
+    ASSERT_NE(client, 0u);
+    EXPECT_EQ(qLinkManager_Count(), linksBefore + 1);
+    qLink_Destroy(&client);
     EXPECT_EQ(qLinkManager_Count(), linksBefore);
 }
 
