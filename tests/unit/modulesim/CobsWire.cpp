@@ -169,12 +169,7 @@ simtest::WirePacket FrameTerminal::exchange(uint8_t address, const Bytes& data) 
 }
 
 bool FrameTerminal::quietFor(int ms) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, ms) != 1) {
-        return true;
-    }
-    uint8_t byte;
-    return read(fd_, &byte, 1) <= 0;
+    return simtest::descriptorQuietFor(fd_, ms);
 }
 
 bool FrameTerminal::hungUp(int timeoutMs) {

@@ -253,14 +253,18 @@ WirePacket PacketChannel::exchange(uint8_t address, const std::vector<uint8_t>& 
     return reply;
 }
 
-bool PacketChannel::quietFor(int ms) {
-    pollfd p{fd_, POLLIN, 0};
+bool descriptorQuietFor(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, ms) != 1) {
         return true;
     }
     // Readable without data: a closed connection or a terminal that hung up.
     uint8_t byte;
-    return read(fd_, &byte, 1) <= 0;
+    return read(fd, &byte, 1) <= 0;
+}
+
+bool PacketChannel::quietFor(int ms) {
+    return descriptorQuietFor(fd_, ms);
 }
 
 bool PacketChannel::closedByPeer(int timeoutMs) {

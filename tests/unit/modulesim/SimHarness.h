@@ -77,4 +77,7 @@ class PacketChannel {
     int fd_ = -1;
 };
 
+// Nothing arrives on fd for ms milliseconds; a closed or hung-up descriptor counts as quiet.
+bool descriptorQuietFor(int fd, int ms);
+
 }  // namespace simtest

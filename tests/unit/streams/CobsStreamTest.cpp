@@ -80,6 +80,23 @@ TEST(Crc8, MaximCheckValueAndEmptyInput) {
     EXPECT_EQ(crc, 0xA1);
 }
 
+// Takes count packet bytes one read at a time (within a generous limit), counting the frames
+// refused on the way.
+std::vector<uint8_t> readBytes(qStream* stream, size_t count, int* refused) {
+    std::vector<uint8_t> got;
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < count && std::chrono::steady_clock::now() < limit) {
+        uint8_t byte = 0;
+        qErr err = qStream_Read(stream, &byte, 1);
+        if (err == qErrNone) {
+            got.push_back(byte);
+        } else if (err == qErrPacket) {
+            ++*refused;
+        }
+    }
+    return got;
+}
+
 class FramedSerial : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -121,18 +138,8 @@ TEST_F(FramedSerial, ReceivedFramesArriveAsPacketBytesAndBadOnesAreRefused) {
     damaged[damaged.size() - 2] ^= 0x40;  // the CRC (or the last data byte) no longer agrees
     pty.send(damaged + frameOf({6, 2, 0x31, 0x08}));
     // Bytes are taken one at a time; the damaged frame gives one qErrPacket and nothing else.
-    std::vector<uint8_t> got;
     int refused = 0;
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (got.size() < 4 && std::chrono::steady_clock::now() < limit) {
-        uint8_t byte = 0;
-        qErr err = qStream_Read(stream, &byte, 1);
-        if (err == qErrNone) {
-            got.push_back(byte);
-        } else if (err == qErrPacket) {
-            ++refused;
-        }
-    }
+    std::vector<uint8_t> got = readBytes(stream, 4, &refused);
     EXPECT_EQ(refused, 1);
     EXPECT_EQ(got, (std::vector<uint8_t>{6, 2, 0x31, 0x08}));
 }
@@ -140,32 +147,16 @@ TEST_F(FramedSerial, ReceivedFramesArriveAsPacketBytesAndBadOnesAreRefused) {
 TEST_F(FramedSerial, FrameWhoseLengthByteDisagreesIsRefused) {
     // Length byte 5 but two data bytes: the CRC is right, the frame is not.
     pty.send(frameOf({6, 5, 0x31, 0x08}) + frameOf({8, 0}));
-    std::vector<uint8_t> got;
     int refused = 0;
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (got.size() < 2 && std::chrono::steady_clock::now() < limit) {
-        uint8_t byte = 0;
-        qErr err = qStream_Read(stream, &byte, 1);
-        if (err == qErrNone) {
-            got.push_back(byte);
-        } else if (err == qErrPacket) {
-            ++refused;
-        }
-    }
+    std::vector<uint8_t> got = readBytes(stream, 2, &refused);
     EXPECT_EQ(refused, 1);
     EXPECT_EQ(got, (std::vector<uint8_t>{8, 0}));
 }
 
 TEST_F(FramedSerial, EndlessGarbageWithoutDelimiterIsBounded) {
     pty.send(std::string(200, '\x55') + std::string(1, '\0') + frameOf({8, 0}));
-    std::vector<uint8_t> got;
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (got.size() < 2 && std::chrono::steady_clock::now() < limit) {
-        uint8_t byte = 0;
-        if (qStream_Read(stream, &byte, 1) == qErrNone) {
-            got.push_back(byte);
-        }
-    }
+    int refused = 0;
+    std::vector<uint8_t> got = readBytes(stream, 2, &refused);
     EXPECT_EQ(got, (std::vector<uint8_t>{8, 0}));
 }
 
