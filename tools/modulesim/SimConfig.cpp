@@ -96,7 +96,7 @@ bool parseTcp(const std::string& text, ModuleConfig& module) {
 
 bool setAttachment(ModuleConfig& module, Attachment kind, std::string& error) {
     if (module.attachment != Attachment::None) {
-        error = "a module takes one of tcp, pty, cobs-pty, node= and behind=";
+        error = "a module takes one of tcp, pty, cobs-pty, usb, node= and behind=";
         return false;
     }
     module.attachment = kind;
@@ -143,11 +143,12 @@ KeyResult result(bool ok) {
     return ok ? KeyResult::Done : KeyResult::Error;
 }
 
-// Keys that stand alone: pty, cobs-pty, silent, no-address, and tcp with or without ADDR:PORT.
+// Keys that stand alone: pty, cobs-pty, usb, usb-claimed, silent, no-address, and tcp with or
+// without ADDR:PORT.
 KeyResult applyFlagKey(const std::string& key, const std::string& value, bool hasValue,
                        ModuleConfig& module, std::string& error) {
-    if (key != "pty" && key != "cobs-pty" && key != "silent" && key != "no-address" &&
-        key != "tcp") {
+    if (key != "pty" && key != "cobs-pty" && key != "usb" && key != "usb-claimed" &&
+        key != "silent" && key != "no-address" && key != "tcp") {
         return KeyResult::NotMine;
     }
     if (hasValue && key != "tcp") {
@@ -156,6 +157,10 @@ KeyResult applyFlagKey(const std::string& key, const std::string& value, bool ha
     }
     if (key == "silent") {
         module.faults.silent = true;
+    } else if (key == "usb-claimed") {
+        module.usb.claimed = true;
+    } else if (key == "usb") {
+        return result(setAttachment(module, Attachment::Usb, error));
     } else if (key == "no-address") {
         module.faults.noAddress = true;
     } else if (key == "pty" || key == "cobs-pty") {
@@ -330,6 +335,38 @@ KeyResult applyLoaderValue(const std::string& key, const std::string& value, boo
     return result(parseCount(key, value, count, error));
 }
 
+// How the module looks on the emulated USB bus, and its USB fault knobs.
+KeyResult applyUsbKey(const std::string& key, const std::string& value, UsbKnobs& usb,
+                      std::string& error) {
+    unsigned long long number = 0;
+    if (key == "usb-serial") {
+        usb.serialText = value;
+        usb.hasSerialText = true;
+        if (value.size() > 31)
+            error = "usb-serial holds at most 31 characters";
+        return result(value.size() <= 31);
+    }
+    if (key == "usb-product") {
+        bool ok = parseNumber(value, 0xFFFF, number);
+        usb.productId = static_cast<int>(number);
+        if (!ok)
+            error = "usb-product needs a number from 0 to 0xFFFF";
+        return result(ok);
+    }
+    if (key == "usb-max-packet") {
+        bool ok = parseNumber(value, 1024, number) && number >= 8;
+        usb.maxPacket = static_cast<uint16_t>(number);
+        if (!ok)
+            error = "usb-max-packet needs a number from 8 to 1024";
+        return result(ok);
+    }
+    if (key == "usb-stall-at")
+        return result(parseCount(key, value, usb.stallAt, error));
+    if (key == "usb-in-errors")
+        return result(parseCount(key, value, usb.inErrors, error));
+    return KeyResult::NotMine;
+}
+
 // One key or key=value of a --module description.
 bool applyModuleKey(const std::string& key, const std::string& value, bool hasValue,
                     ModuleConfig& module, std::string& error) {
@@ -344,7 +381,8 @@ bool applyModuleKey(const std::string& key, const std::string& value, bool hasVa
             std::string ignored;
             bool known = applyIdentityKey(key, "", scratch, ignored) != KeyResult::NotMine ||
                          applyPlaceKey(key, "", scratch, ignored) != KeyResult::NotMine ||
-                         applyKnobKey(key, "", scratch, ignored) != KeyResult::NotMine;
+                         applyKnobKey(key, "", scratch, ignored) != KeyResult::NotMine ||
+                         applyUsbKey(key, "", scratch.usb, ignored) != KeyResult::NotMine;
             error = known ? key + " needs a value (" + key + "=...)"
                           : "unknown module key \"" + key + "\"";
             return false;
@@ -355,6 +393,8 @@ bool applyModuleKey(const std::string& key, const std::string& value, bool hasVa
         outcome = applyPlaceKey(key, value, module, error);
     if (outcome == KeyResult::NotMine)
         outcome = applyKnobKey(key, value, module, error);
+    if (outcome == KeyResult::NotMine)
+        outcome = applyUsbKey(key, value, module.usb, error);
     if (outcome == KeyResult::NotMine) {
         error = "unknown module key \"" + key + "\"";
         return false;
@@ -430,7 +470,7 @@ bool validate(SimConfig& config, std::string& error) {
             return false;
         }
         if (module.attachment == Attachment::None) {
-            error = who + " has no attachment (tcp=, pty, cobs-pty, node= or behind=)";
+            error = who + " has no attachment (tcp=, pty, cobs-pty, usb, node= or behind=)";
             return false;
         }
         if (!framesCarryCrc(config, module)) {
@@ -446,7 +486,7 @@ bool validate(SimConfig& config, std::string& error) {
         if (router == nullptr || router->attachment == Attachment::Bus ||
             router->attachment == Attachment::None) {
             error = who +
-                    ": behind= must name a module with a tcp, pty, cobs-pty or node "
+                    ": behind= must name a module with a tcp, pty, cobs-pty, usb or node "
                     "attachment";
             return false;
         }
@@ -551,6 +591,11 @@ const char* usageText() {
            "                         COBS-encoded, then a 0 byte); frames that fail the check\n"
            "                         are dropped (noted with --log), as are bytes past the\n"
            "                         module's 32-byte buffer before a 0\n"
+           "    usb                  a device on an emulated USB bus (umockdev): the maker's\n"
+           "                         vendor id, bulk endpoints on the vendor interface; programs\n"
+           "                         reach it through libusb when run with\n"
+           "                         LD_PRELOAD=libumockdev-preload.so.0 UMOCKDEV_DIR=DIR\n"
+           "                         (scripts/usb-run does this); a restart re-enumerates it\n"
            "    node=DIR             pseudo-terminal reached as DIR/zendrival.SERIAL, as the\n"
            "                         kernel driver's device node\n"
            "    behind=HEX8          on the I2C bus of that router module, at its address\n"
@@ -571,6 +616,14 @@ const char* usageText() {
            "    stream-ms=N          stream sampling interval (default 50)\n"
            "    reboot-ms=N          how long a TCP/IP module stays away when it reboots\n"
            "                         (default 500)\n"
+           "  USB (usb attachment):\n"
+           "    usb-serial=TEXT      serial-number string (default the serial as 8 hex digits)\n"
+           "    usb-product=N        USB product id (default the model number)\n"
+           "    usb-max-packet=N     wMaxPacketSize of the bulk endpoints (default 512)\n"
+           "    usb-claimed          another program holds the interface: claims are busy\n"
+           "    usb-stall-at=N       the Nth bulk OUT transfer stalls the endpoint until the host\n"
+           "                         clears the halt\n"
+           "    usb-in-errors=N      the first N bulk IN transfers end in an I/O error\n"
            "  upgrade loader (command 95; REBOOT after a WRITE commits the image and restarts the\n"
            "  module into it, reporting the build stamped in it as \"ZVBUILD=\" and a big-endian\n"
            "  32-bit number, else the build it had):\n"
@@ -589,6 +642,7 @@ const char* usageText() {
            "\n"
            "On start it prints one line per attachment, then \"ready\":\n"
            "  tcp SERIAL ADDR:PORT | pty SERIAL /dev/pts/N | node SERIAL DIR/zendrival.SERIAL\n"
+           "  | usb SERIAL /dev/bus/usb/BBB/DDD, and \"umockdev DIR\" when there is a usb module\n"
            "(a cobs-pty attachment prints a pty line; a node attachment prints its pty line\n"
            "too). It runs until SIGTERM or SIGINT, or for --duration seconds (default 600), and\n"
            "exits 0. Command-line errors exit 2.\n"

@@ -7,7 +7,7 @@
 
 namespace modulesim {
 
-enum class Attachment { None, Tcp, Pty, CobsPty, Node, Bus };
+enum class Attachment { None, Tcp, Pty, CobsPty, Node, Bus, Usb };
 
 // Ways a module can misbehave on purpose, and how fast it answers.
 struct FaultKnobs {
@@ -35,6 +35,17 @@ struct LoaderKnobs {
     bool noUeiData = false;     // a block cannot come as one byte sequence
 };
 
+// How a module on the emulated USB bus presents itself, and how it misbehaves on purpose.
+struct UsbKnobs {
+    std::string serialText;  // serial-number string ("" = the serial as 8 hex digits)
+    bool hasSerialText = false;
+    int productId = -1;        // -1 = the model number
+    uint16_t maxPacket = 512;  // wMaxPacketSize of both bulk endpoints
+    bool claimed = false;      // another program holds the interface: every claim is busy
+    uint32_t stallAt = 0;      // the Nth bulk OUT transfer stalls the endpoint (0 = never)
+    uint32_t inErrors = 0;     // the first N bulk IN transfers end in an I/O error
+};
+
 struct ModuleConfig {
     uint32_t serial = 0;
     bool hasSerial = false;
@@ -57,6 +68,7 @@ struct ModuleConfig {
 
     FaultKnobs faults;
     LoaderKnobs loader;
+    UsbKnobs usb;
     int heartbeatMs = 1000;  // 0 = no heartbeats
     int streamMs = 50;
     int rebootMs = 500;  // how long a rebooting module stays away

@@ -5,7 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +22,8 @@
 #include "SimConfig.h"
 #include "SimModule.h"
 #include "TcpLink.h"
+#include "UsbBus.h"
+#include "UsbLink.h"
 
 using namespace modulesim;
 
@@ -45,7 +50,38 @@ bool installStopSignals() {
     return true;
 }
 
+// The emulated USB bus announces devices through udev events, which umockdev can only send
+// from a process that runs under its preload library: the simulator restarts itself under it.
+// Returns only when no restart is needed or it failed.
+void runUnderUmockdevPreload(const SimConfig& config, char** argv) {
+    bool hasUsb = false;
+    for (const ModuleConfig& module : config.modules) {
+        hasUsb = hasUsb || module.attachment == Attachment::Usb;
+    }
+    const char* preload = getenv("LD_PRELOAD");
+    if (!hasUsb || (preload != nullptr && strstr(preload, "libumockdev-preload") != nullptr)) {
+        return;
+    }
+    std::string libraries = "libumockdev-preload.so.0";
+    if (preload != nullptr && *preload != '\0') {
+        libraries += std::string(":") + preload;
+    }
+    setenv("LD_PRELOAD", libraries.c_str(), 1);
+    // A sanitizer build would refuse to start with a library loaded ahead of its runtime.
+    const char* asan = getenv("ASAN_OPTIONS");
+    std::string asanOptions = std::string(asan != nullptr ? asan : "") +
+                              (asan != nullptr && *asan != '\0' ? ":" : "") +
+                              "verify_asan_link_order=0";
+    setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+    execv("/proc/self/exe", argv);
+    fprintf(stderr,
+            "modulesim: cannot restart under umockdev (%s); USB devices will not announce "
+            "themselves\n",
+            strerror(errno));
+}
+
 struct Simulation {
+    std::unique_ptr<UsbBus> usbBus;  // outlives the links, which unplug from it
     EventLoop loop;
     std::vector<std::unique_ptr<SimModule>> modules;
     std::vector<std::unique_ptr<HostLink>> links;
@@ -56,7 +92,14 @@ bool build(const SimConfig& config, const PacketLog& log, Simulation& sim, std::
     std::map<uint32_t, HostLink*> linkBySerial;
     std::vector<TcpLink*> tcpLinks;
     int64_t now = EventLoop::nowMs();
+    int usbPort = 0;
     for (const ModuleConfig& moduleConfig : config.modules) {
+        if (moduleConfig.attachment == Attachment::Usb && sim.usbBus == nullptr) {
+            sim.usbBus = std::make_unique<UsbBus>();
+            if (!sim.usbBus->open(error)) {
+                return false;
+            }
+        }
         sim.modules.push_back(std::make_unique<SimModule>(moduleConfig, now));
         SimModule& module = *sim.modules.back();
         std::unique_ptr<HostLink> link;
@@ -64,6 +107,9 @@ bool build(const SimConfig& config, const PacketLog& log, Simulation& sim, std::
             auto tcp = std::make_unique<TcpLink>(sim.loop, module, config.latencyMs, log);
             tcpLinks.push_back(tcp.get());
             link = std::move(tcp);
+        } else if (moduleConfig.attachment == Attachment::Usb) {
+            link = std::make_unique<UsbLink>(sim.loop, module, config.latencyMs, log, *sim.usbBus,
+                                             ++usbPort);
         } else if (moduleConfig.attachment == Attachment::CobsPty) {
             link = std::make_unique<PtyLink>(sim.loop, module, config.latencyMs, log,
                                              std::make_unique<CobsFraming>());
@@ -108,6 +154,7 @@ int main(int argc, char** argv) {
         fputs(usageText(), stdout);
         return 0;
     }
+    runUnderUmockdevPreload(config, argv);
     if (!installStopSignals()) {
         perror("modulesim: pipe");
         return 1;
@@ -124,6 +171,9 @@ int main(int argc, char** argv) {
     for (const auto& link : sim.links) {
         link->describe(lines);
     }
+    if (sim.usbBus != nullptr) {
+        lines.push_back("umockdev " + sim.usbBus->rootDir());
+    }
     for (const std::string& line : lines) {
         printf("%s\n", line.c_str());
     }
@@ -132,5 +182,8 @@ int main(int argc, char** argv) {
 
     int64_t deadline = EventLoop::nowMs() + static_cast<int64_t>(config.durationSeconds * 1000);
     sim.loop.run(deadline);
+    if (sim.usbBus != nullptr) {
+        sim.usbBus->shutdown();  // umockdev's worker stops calling the links' gadgets
+    }
     return 0;
 }

@@ -1,0 +1,151 @@
+#include "UsbBus.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace modulesim {
+
+namespace {
+
+constexpr int kBusNumber = 1;
+constexpr int kUsbDeviceMajor = 189;
+constexpr int kLastDeviceNumber = 127;
+
+std::string formatted(const char* format, int value) {
+    char text[64];
+    snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+}  // namespace
+
+UsbBus::~UsbBus() {
+    shutdown();
+}
+
+bool UsbBus::open(std::string& error) {
+    testbed_ = umockdev_testbed_new();
+    if (testbed_ == nullptr) {
+        error = "cannot make the emulated USB bus";
+        return false;
+    }
+    gchar* root = umockdev_testbed_get_root_dir(testbed_);
+    root_ = root;
+    g_free(root);
+    return true;
+}
+
+void UsbBus::shutdown() {
+    if (testbed_ != nullptr) {
+        g_object_unref(testbed_);  // stops umockdev's worker and removes the root directory
+        testbed_ = nullptr;
+    }
+}
+
+bool UsbBus::plug(UsbGadget& gadget, const UsbIdentity& identity, int port, Plugged& plugged,
+                  std::string& error) {
+    if (testbed_ == nullptr) {
+        error = "the emulated USB bus is shut down";
+        return false;
+    }
+    int number = nextDeviceNumber_;
+    nextDeviceNumber_ = number == kLastDeviceNumber ? 2 : number + 1;
+    std::string name = formatted("usb1/1-%d", port);
+    std::string devnum = std::to_string(number);
+    std::string busNode = formatted("bus/usb/%03d/", kBusNumber) + formatted("%03d", number);
+    std::string idVendor = formatted("%04x", kZendrivalVendorId);
+    std::string idProduct = formatted("%04x", identity.productId);
+    std::string dev = formatted("%d:", kUsbDeviceMajor) + std::to_string(number - 1);
+    std::string speed = identity.maxPacket > 64 ? "480" : "12";
+    // sysfs attributes end in a newline, as the kernel writes them.
+    std::vector<std::string> attributes = {"busnum",
+                                           std::to_string(kBusNumber) + "\n",
+                                           "devnum",
+                                           devnum + "\n",
+                                           "speed",
+                                           speed + "\n",
+                                           "bConfigurationValue",
+                                           "1\n",
+                                           "bNumConfigurations",
+                                           "1\n",
+                                           "bNumInterfaces",
+                                           " 1\n",
+                                           "idVendor",
+                                           idVendor + "\n",
+                                           "idProduct",
+                                           idProduct + "\n",
+                                           "serial",
+                                           identity.serialText + "\n",
+                                           "manufacturer",
+                                           "Zendrival\n",
+                                           "product",
+                                           identity.productName + "\n",
+                                           "dev",
+                                           dev + "\n"};
+    std::vector<std::string> properties = {"DEVTYPE", "usb_device",
+                                           "DEVNAME", busNode,
+                                           "BUSNUM",  formatted("%03d", kBusNumber),
+                                           "DEVNUM",  formatted("%03d", number),
+                                           "PRODUCT", idVendor + "/" + idProduct + "/100",
+                                           "MAJOR",   std::to_string(kUsbDeviceMajor),
+                                           "MINOR",   std::to_string(number - 1)};
+    std::vector<gchar*> attributeTexts;
+    for (std::string& text : attributes)
+        attributeTexts.push_back(&text[0]);
+    attributeTexts.push_back(nullptr);
+    std::vector<gchar*> propertyTexts;
+    for (std::string& text : properties)
+        propertyTexts.push_back(&text[0]);
+    propertyTexts.push_back(nullptr);
+
+    gchar* sysPath = umockdev_testbed_add_devicev(testbed_, "usb", name.c_str(), nullptr,
+                                                  attributeTexts.data(), propertyTexts.data());
+    if (sysPath == nullptr) {
+        error = "cannot add " + name + " to the emulated USB bus";
+        return false;
+    }
+    plugged.sysPath = sysPath;
+    g_free(sysPath);
+    std::vector<uint8_t> descriptors = gadget.descriptors();
+    umockdev_testbed_set_attribute_binary(testbed_, plugged.sysPath.c_str(), "descriptors",
+                                          descriptors.data(),
+                                          static_cast<gint>(descriptors.size()));
+
+    // usbfs nodes read back the descriptors, as the kernel's do.
+    plugged.node = "/dev/" + busNode;
+    std::string file = root_ + plugged.node;
+    std::string directory = file.substr(0, file.rfind('/'));
+    g_mkdir_with_parents(directory.c_str(), 0755);
+    if (!g_file_set_contents(file.c_str(), reinterpret_cast<const gchar*>(descriptors.data()),
+                             static_cast<gssize>(descriptors.size()), nullptr)) {
+        error = "cannot make " + file;
+        umockdev_testbed_remove_device(testbed_, plugged.sysPath.c_str());
+        return false;
+    }
+    GError* attachError = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed_, plugged.node.c_str(), gadget.handler(),
+                                       &attachError)) {
+        error = "cannot attach to " + plugged.node + ": " +
+                (attachError != nullptr ? attachError->message : "unknown error");
+        g_clear_error(&attachError);
+        unlink(file.c_str());
+        umockdev_testbed_remove_device(testbed_, plugged.sysPath.c_str());
+        return false;
+    }
+    // Listeners (libusb's hotplug thread) learn of the device once it is complete.
+    umockdev_testbed_uevent(testbed_, plugged.sysPath.c_str(), "add");
+    return true;
+}
+
+void UsbBus::unplug(const Plugged& plugged) {
+    if (testbed_ == nullptr || plugged.sysPath.empty()) {
+        return;
+    }
+    umockdev_testbed_uevent(testbed_, plugged.sysPath.c_str(), "remove");
+    unlink((root_ + plugged.node).c_str());
+    umockdev_testbed_remove_device(testbed_, plugged.sysPath.c_str());
+}
+
+}  // namespace modulesim

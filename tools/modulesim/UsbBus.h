@@ -1,0 +1,42 @@
+// The emulated USB bus (umockdev): sysfs entries and usbfs device nodes under a private root
+// directory, where programs started with libumockdev-preload and UMOCKDEV_DIR set to that
+// directory find them with the real libusb. One per simulator process.
+#pragma once
+
+#include <umockdev.h>
+
+#include <string>
+
+#include "UsbGadget.h"
+
+namespace modulesim {
+
+class UsbBus {
+  public:
+    UsbBus() = default;
+    ~UsbBus();
+    UsbBus(const UsbBus&) = delete;
+    UsbBus& operator=(const UsbBus&) = delete;
+
+    bool open(std::string& error);
+    // Removes the root directory; devices plugged later are refused.
+    void shutdown();
+    const std::string& rootDir() const { return root_; }
+
+    struct Plugged {
+        std::string sysPath;
+        std::string node;  // /dev/bus/usb/001/DDD as the programs see it
+    };
+    // Announces the gadget's device at the given hub port under a fresh device number, as a
+    // real device gets on every enumeration.
+    bool plug(UsbGadget& gadget, const UsbIdentity& identity, int port, Plugged& plugged,
+              std::string& error);
+    void unplug(const Plugged& plugged);
+
+  private:
+    UMockdevTestbed* testbed_ = nullptr;
+    std::string root_;
+    int nextDeviceNumber_ = 2;  // 1 is the root hub's
+};
+
+}  // namespace modulesim
