@@ -1,5 +1,6 @@
 #include "BackgroundProgram.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -15,7 +16,8 @@ extern char** environ;
 namespace zvtest {
 
 BackgroundProgram::BackgroundProgram(const std::string& program,
-                                     const std::vector<std::string>& args) {
+                                     const std::vector<std::string>& args,
+                                     const std::string& errorFile) {
     int outPipe[2];
     if (pipe(outPipe) != 0) {
         throw std::runtime_error("pipe failed");
@@ -31,6 +33,10 @@ BackgroundProgram::BackgroundProgram(const std::string& program,
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, outPipe[0]);
     posix_spawn_file_actions_addclose(&actions, outPipe[1]);
+    if (!errorFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);

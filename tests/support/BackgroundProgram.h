@@ -11,7 +11,9 @@ namespace zvtest {
 
 class BackgroundProgram {
   public:
-    BackgroundProgram(const std::string& program, const std::vector<std::string>& args);
+    // With errorFile, the program's standard error goes to that file (created or truncated).
+    BackgroundProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& errorFile = "");
     ~BackgroundProgram();
     BackgroundProgram(const BackgroundProgram&) = delete;
     BackgroundProgram& operator=(const BackgroundProgram&) = delete;

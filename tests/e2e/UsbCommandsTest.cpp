@@ -1,0 +1,167 @@
+// "-D" and "-U" over USB, as a user runs them with modules plugged in: the simulated modules sit on
+// an emulated USB bus (umockdev) and the real Updater reaches them through the real libusb. A
+// module that restarts leaves the bus and comes back under a new device number, as hardware
+// re-enumerates.
+#include <algorithm>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "FirmwareFixture.h"
+
+using namespace firmwaretest;
+using zvtest::RunResult;
+
+namespace {
+
+const std::string kUsbHeader =
+    "    Device    Module   Router  Model          Firmware Version (Build)    Device Name";
+
+class UsbCommands : public FirmwareFixture {
+  protected:
+    // Modules on the emulated bus (each description gets ",usb"); the simulator logs every
+    // packet and USB transfer to sim.log.
+    void plugIn(const std::vector<std::string>& modules) {
+        std::vector<std::string> args = {"--duration", "120", "--log"};
+        for (const std::string& description : modules) {
+            args.push_back("--module");
+            args.push_back(description + ",usb");
+        }
+        simLog = work.file("sim.log");
+        usbBus =
+            std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args, simLog);
+        ASSERT_TRUE(usbBus->waitReady()) << "the module simulator did not start";
+        ASSERT_NE(usbBus->startupValue("umockdev"), "");
+    }
+
+    // The Hub-4 module of the firmware fixture, on USB.
+    std::string hub(const std::string& keys = "") const {
+        return std::string("serial=") + kSerial +
+               ",model=3,address=4,version=2.11.0,build=1000,name=Left hub,reboot-ms=300,flash=" +
+               work.file("flash.bin") + (keys.empty() ? "" : "," + keys);
+    }
+
+    RunResult updaterOnUsb(const std::vector<std::string>& args) {
+        std::string root = usbBus->startupValue("umockdev");
+        const char* asan = getenv("ASAN_OPTIONS");
+        return updater(args, {"LD_PRELOAD=libumockdev-preload.so.0", "UMOCKDEV_DIR=" + root,
+                              std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                                  ":verify_asan_link_order=0"});
+    }
+
+    std::string log() const { return zvtest::readFile(simLog); }
+
+    std::unique_ptr<zvtest::BackgroundProgram> usbBus;
+    std::string simLog;
+};
+
+}  // namespace
+
+namespace {
+
+// The device lines of a "-D" listing, sorted: the bus order is libusb's.
+std::vector<std::string> deviceLines(const std::string& out) {
+    std::vector<std::string> all = lines(out);
+    auto header = std::find(all.begin(), all.end(), kUsbHeader);
+    std::vector<std::string> devices(header == all.end() ? all.end() : header + 1, all.end());
+    std::sort(devices.begin(), devices.end());
+    return devices;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(UsbCommands, DiscoverListsEveryModuleOnTheBus) {
+    plugIn({hub(), "serial=1234ABCD,model=19,address=6,build=1234,name=Arm controller"});
+    RunResult r = updaterOnUsb({"-D", "-t", "USB"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(contains(
+        r.out, "Searching for Zendrival devices\nDiscovered Devices: (USB)\n" + kUsbHeader + "\n"))
+        << r.out;
+    std::vector<std::string> expected = {
+        "    1234ABCD  06       06      Controller     2.12.2 (      1234)         Arm controller",
+        "    40F5849A  04       04      Hub-4          2.11.0 (      1000)         Left hub"};
+    EXPECT_EQ(deviceLines(r.out), expected) << r.out;
+
+    // Without a transport "-D" searches USB first, and finds the same modules.
+    RunResult plain = updaterOnUsb({"-D"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.out << plain.err;
+    EXPECT_EQ(deviceLines(plain.out), expected) << plain.out;
+}
+
+TEST_F(UsbCommands, DevicesThatAreNotModulesAreLeftOut) {
+    // A serial-number string that is not 8 characters, and a product id of the maker's that is
+    // not a module (bit 15 set), beside one real module.
+    plugIn({hub(), "serial=00001234,usb-serial=1234AB", "serial=0BADF00D,usb-product=0x8013"});
+    RunResult r = updaterOnUsb({"-D", "-t", "USB"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    std::vector<std::string> devices = deviceLines(r.out);
+    ASSERT_EQ(devices.size(), 1u) << r.out;
+    EXPECT_TRUE(contains(devices[0], "40F5849A  04")) << r.out;
+}
+
+TEST_F(UsbCommands, ModuleHeldByAnotherProgramIsReportedAndNotUpdated) {
+    plugIn({hub("usb-claimed")});
+    RunResult r = updaterOnUsb({"-D", "-t", "USB"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    std::vector<std::string> devices = deviceLines(r.out);
+    ASSERT_EQ(devices.size(), 1u) << r.out;
+    const std::string prefix = "    40F5849A  [Error (";
+    const std::string suffix = "): Is someone else connected to this device?]";
+    EXPECT_EQ(devices[0].rfind(prefix, 0), 0u) << devices[0];
+    ASSERT_GT(devices[0].size(), prefix.size() + suffix.size());
+    EXPECT_EQ(devices[0].substr(devices[0].size() - suffix.size()), suffix) << devices[0];
+    EXPECT_GT(atoi(devices[0].c_str() + prefix.size()), 0) << devices[0];
+
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    RunResult update = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
+    EXPECT_EQ(update.exitCode, 1) << update.out << update.err;
+    EXPECT_EQ(update.err, std::string("Failed to connect to module [") + kSerial + "]\n");
+    EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin")));
+    EXPECT_EQ(occurrences(log(), "usb OUT "), 0u) << "nothing may reach a module it cannot claim";
+}
+
+TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
+    // LOAD makes the module drop off the bus and come back with its loader running; REBOOT makes
+    // it re-enumerate once more, running the new build.
+    plugIn({hub("drop-at-load")});
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(contains(r.out, "Starting Load on Device\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Transferred 2 blocks, 4508 total bytes\n")) << r.out;
+    EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
+    std::string trace = log();
+    EXPECT_EQ(occurrences(trace, "usb unplugged"), 2u) << trace.substr(0, 2000);
+    EXPECT_TRUE(contains(trace, "usb plugged in at /dev/bus/usb/001/003")) << "after LOAD";
+
+    // The module comes back on the bus after its reboot time, running build 1300.
+    std::string listed;
+    for (int attempt = 0; attempt < 20 && !contains(listed, "(      1300)"); ++attempt) {
+        usleep(200 * 1000);
+        listed = updaterOnUsb({"-D", "-t", "USB"}).out;
+    }
+    EXPECT_TRUE(
+        contains(listed, "    40F5849A  04       04      Hub-4          2.11.0 (      1300)"))
+        << listed;
+}
+
+TEST_F(UsbCommands, DownloadAndUpdateOverUsbRecordsTheTransfer) {
+    std::string bird = makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
+    startServer();
+    plugIn({hub("drop-at-load")});
+    RunResult r = updaterOnUsb({"-G", "-U", "-d", kSerial, "-u", url});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
+    EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=1300.bird\n")) << settings();
+    EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n")) << settings();
+}
+
+}  // namespace
