@@ -326,9 +326,6 @@ long UsbGadget::reap(UMockdevIoctlClient* client, UMockdevIoctlData* slot, int& 
         error = EFAULT;
         return -1;
     }
-    if (dropUnread_.exchange(false)) {
-        drainUnread();
-    }
     for (auto it = urbs_.begin(); it != urbs_.end(); ++it) {
         if (it->client != client) {
             continue;
@@ -408,6 +405,11 @@ void UsbGadget::releaseUrb(Urb& urb) {
         g_object_unref(urb.urb);
         urb.urb = nullptr;
     }
+}
+
+void UsbGadget::dropUnread() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    drainUnread();
 }
 
 void UsbGadget::drainUnread() {

@@ -49,8 +49,9 @@ class UsbGadget {
 
     // The device left the bus: every request on a node still open fails as on a real unplug.
     void unplug() { gone_ = true; }
-    // Bytes the module sent that no host has read yet are dropped.
-    void dropUnread() { dropUnread_ = true; }
+    // Bytes the module sent that no host has read yet are dropped, before anything the module
+    // sends next.
+    void dropUnread();
 
     // Called on umockdev's worker thread.
     bool handleIoctl(UMockdevIoctlClient* client);
@@ -85,7 +86,6 @@ class UsbGadget {
     int moduleFd_ = -1;
     int hostFd_ = -1;  // the worker thread's end
     std::atomic<bool> gone_{false};
-    std::atomic<bool> dropUnread_{false};
 
     std::mutex mutex_;
     std::list<Urb> urbs_;
