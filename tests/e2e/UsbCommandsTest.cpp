@@ -153,6 +153,31 @@ TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
         << listed;
 }
 
+TEST_F(UsbCommands, ModuleSlowToComeBackIsFoundByANewUsbSearch) {
+    // The module stays off the bus longer than the loader start's reconnects last, so the update
+    // searches the bus again, refreshing the USB context before every third attempt.
+    plugIn({hub("drop-at-load,reboot-ms=10000")});
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird, "-X", "0x10000"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    // The diagnostic log goes to standard error.
+    EXPECT_TRUE(contains(r.err, "Failed enumeration after 3 tries, refreshing libusb context.\n"))
+        << r.err;
+    EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
+}
+
+TEST_F(UsbCommands, ModuleThatNeverComesBackEndsInOneErrorLine) {
+    plugIn({hub("drop-at-load,reboot-ms=600000")});
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    std::vector<std::string> errors = lines(r.err);
+    ASSERT_EQ(errors.size(), 1u) << r.err;
+    EXPECT_EQ(errors[0].rfind("Firmware update failed [", 0), 0u) << r.err;
+    EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin"))) << "nothing was committed";
+    EXPECT_FALSE(contains(zvtest::readFile(deviceFile(".settings")), "LATEST_TRANSFER"));
+}
+
 TEST_F(UsbCommands, DownloadAndUpdateOverUsbRecordsTheTransfer) {
     std::string bird = makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
     startServer();
