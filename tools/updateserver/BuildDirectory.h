@@ -3,6 +3,7 @@
 //   DIR/SSSSSSSS/NNNN.bird   builds of the module with serial number SSSSSSSS ("%08X")
 //   DIR/default/NNNN.bird    builds of every module without a directory of its own
 //   NNNN.version             (optional, beside a build) its version text on the first line
+//   DIR/recovery.txt         the chips recovery requests know (see RecoveryTable.h)
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,8 @@ class BuildDirectory {
   public:
     explicit BuildDirectory(std::string root) : root_(std::move(root)) {}
 
+    // The chip table that answers recovery requests.
+    std::string recoveryTable() const { return root_ + "/recovery.txt"; }
     // The directory serving this serial number; false when there is none.
     bool folderFor(uint32_t serial, std::string* folder) const;
     // Build number -> path of its .bird file, in ascending order.

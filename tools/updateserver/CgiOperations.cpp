@@ -1,11 +1,14 @@
 #include "CgiOperations.h"
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "Base64Text.h"
+#include "RecoveryTable.h"
 
 namespace {
 
@@ -153,7 +156,17 @@ std::string CgiOperations::buildList(const Params& params) const {
     return reply;
 }
 
-// Recovery images are prepared per chip; this server does not make them yet.
-std::string CgiOperations::recoveryInfo(const Params&) const {
-    return error("recovery not available");
+std::string CgiOperations::recoveryInfo(const Params& params) const {
+    std::string text;
+    std::array<uint32_t, 4> words{};
+    if (!param(params, "fp", &text) || !ParseFingerprint(text, &words)) {
+        return error("missing or invalid fingerprint");
+    }
+    RecoveryEntry entry;
+    if (!FindRecovery(builds_.recoveryTable(), words, &entry)) {
+        return error("unknown fingerprint");
+    }
+    char serial[9];
+    snprintf(serial, sizeof serial, "%08X", entry.serial);
+    return std::string("ok\n") + serial + "\n" + std::to_string(entry.build) + "\n";
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HTTPRequest.h"
+#include "UpdateServerRequest.h"
 #include "ServerTestSupport.h"
 
 using servertest::BuildsDirectory;
@@ -84,12 +85,43 @@ TEST_F(SimulatorTest, RefusesBadRequestsWithAnErrorLineAndStatus200) {
           {"no_cal", "true"}},
          "error: firmware does not match\n"},
         {{{"op", "fix"}, {"fp", "00000001%2000000002%2000000003%2000000004"}, {"brief", "true"}},
-         "error: recovery not available\n"},
+         "error: unknown fingerprint\n"},
+        {{{"op", "fix"}, {"fp", "00000001%2000000002%2000000003"}, {"brief", "true"}},
+         "error: missing or invalid fingerprint\n"},
+        {{{"op", "fix"}, {"fp", "0000000G%2000000002%2000000003%2000000004"}, {"brief", "true"}},
+         "error: missing or invalid fingerprint\n"},
+        {{{"op", "fix"}, {"brief", "true"}}, "error: missing or invalid fingerprint\n"},
     };
     for (const auto& [query, expected] : cases) {
         EXPECT_EQ(body(query), expected) << HTTPRequest::BuildURL("", query);
     }
     EXPECT_EQ(get({{"op", "hi"}}).get_status(), 200);
+}
+
+TEST_F(SimulatorTest, RecoveryRequestsAreAnsweredFromTheChipTable) {
+    zvtest::writeFile(builds.path() + "/recovery.txt",
+                      "# chip identifier words      module   build\n"
+                      "\n"
+                      "0A0B0C0D 1 2 3 40F5849A 1300 # the left hub\n"
+                      "1a2b3c4d DEADBEEF 12345678 abcdef01 12345678 5\n"
+                      "1A2B3C4D DEADBEEF 12345678 ABCDEF01 0BADF11E 7 # a second line is not used\n"
+                      "broken line\n");
+    server = std::make_unique<SimulatedServer>(builds);
+    ASSERT_TRUE(server->ready());
+    EXPECT_EQ(body({{"op", "fix"},
+                    {"fp", "0A0B0C0D%2000000001%2000000002%2000000003"},
+                    {"brief", "true"}}),
+              "ok\n40F5849A\n1300\n");
+    // What the updater's own client makes of the answer.
+    const uint32_t chip[4] = {0x1A2B3C4D, 0xDEADBEEF, 0x12345678, 0xABCDEF01};
+    uint32_t serial = 0;
+    uint32_t build = 0;
+    ASSERT_TRUE(UpdateServerRequest::GetRecoveryInfo(chip, &serial, &build, server->url().c_str()));
+    EXPECT_EQ(serial, 0x12345678u);
+    EXPECT_EQ(build, 5u);
+    const uint32_t unknown[4] = {1, 2, 3, 4};
+    EXPECT_FALSE(
+        UpdateServerRequest::GetRecoveryInfo(unknown, &serial, &build, server->url().c_str()));
 }
 
 TEST_F(SimulatorTest, OtherPathsAreNotFound) {
