@@ -1,0 +1,34 @@
+// Paces one direction of the line to the rate the host set: ten bit times per byte (start,
+// eight data bits, stop), with a UART FIFO's worth of bytes allowed back to back.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+
+namespace lpcsim {
+
+class LinePacer {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // rate gives the current bits per second; 0 (or a pacer not enabled) means no limit.
+    LinePacer(bool enabled, std::function<unsigned()> rate);
+
+    // Bytes that may pass now (at most `wanted`).
+    size_t allowance(Clock::time_point now, size_t wanted);
+    void spend(size_t bytes);
+    // When the next byte may pass.
+    Clock::time_point nextByte(Clock::time_point now) const;
+
+  private:
+    void refill(Clock::time_point now);
+
+    bool enabled_;
+    std::function<unsigned()> rate_;
+    double credit_;
+    double bytesPerSecond_ = 0;
+    Clock::time_point last_;
+};
+
+}  // namespace lpcsim

@@ -1,0 +1,101 @@
+#include "SimLoop.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace lpcsim {
+
+namespace {
+// Input not yet taken by the chip is held up to this much before the pty is left to fill up.
+constexpr size_t kInboxLimit = 1 << 16;
+constexpr int kLongestWaitMs = 1000;
+}  // namespace
+
+SimLoop::SimLoop(const SimOptions& options, PtyPort& port, IspSession& session)
+    : options_(options),
+      port_(port),
+      session_(session),
+      inPacer_(options.baudLimit, [&port] { return port.lineRate(); }),
+      outPacer_(options.baudLimit, [&port] { return port.lineRate(); }) {}
+
+void SimLoop::run(int stopFd) {
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(options_.durationSeconds));
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            break;
+        }
+        takeInput(now);
+        session_.run(now);
+        wire_ += session_.takeDue(now);
+        giveOutput(now);
+
+        pollfd fds[2] = {{port_.masterFd(), 0, 0}, {stopFd, POLLIN, 0}};
+        if (inbox_.size() < kInboxLimit) {
+            fds[0].events |= POLLIN;
+        }
+        if (!wire_.empty() && outPacer_.nextByte(now) <= now) {
+            fds[0].events |= POLLOUT;
+        }
+        int ready = poll(fds, 2, waitMs(now, deadline));
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            break;
+        }
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            readPort();
+        } else if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP))) {
+            usleep(10000);  // no reader on the line: wait for the host to come back
+        }
+    }
+}
+
+void SimLoop::takeInput(Clock::time_point now) {
+    size_t count = inPacer_.allowance(now, inbox_.size());
+    if (count > 0) {
+        session_.feed(inbox_.data(), count);
+        inbox_.erase(0, count);
+        inPacer_.spend(count);
+    }
+}
+
+void SimLoop::giveOutput(Clock::time_point now) {
+    size_t count = outPacer_.allowance(now, wire_.size());
+    if (count == 0) {
+        return;
+    }
+    ssize_t written = write(port_.masterFd(), wire_.data(), count);
+    if (written > 0) {
+        wire_.erase(0, static_cast<size_t>(written));
+        outPacer_.spend(static_cast<size_t>(written));
+    }
+}
+
+int SimLoop::waitMs(Clock::time_point now, Clock::time_point deadline) const {
+    Clock::time_point next = std::min(deadline, session_.nextEvent());
+    if (!inbox_.empty()) {
+        next = std::min(next, inPacer_.nextByte(now));
+    }
+    // Output the line may take now waits for POLLOUT; paced output waits for its time.
+    if (!wire_.empty() && outPacer_.nextByte(now) > now) {
+        next = std::min(next, outPacer_.nextByte(now));
+    }
+    if (next <= now) {
+        return 0;
+    }
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+    return static_cast<int>(std::min<long long>(ms, kLongestWaitMs));
+}
+
+void SimLoop::readPort() {
+    char buffer[4096];
+    ssize_t got = read(port_.masterFd(), buffer, sizeof(buffer));
+    if (got > 0) {
+        inbox_.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+}  // namespace lpcsim

@@ -1,0 +1,36 @@
+// The simulator's single poll loop: bytes from the pty into the chip, the chip's replies out to
+// the pty when they are due, both paced to the line rate on request.
+#pragma once
+
+#include <string>
+
+#include "IspSession.h"
+#include "LinePacer.h"
+#include "PtyPort.h"
+#include "SimOptions.h"
+
+namespace lpcsim {
+
+class SimLoop {
+  public:
+    SimLoop(const SimOptions& options, PtyPort& port, IspSession& session);
+
+    // Runs until stopFd becomes readable (a stop signal arrived) or the duration is over.
+    void run(int stopFd);
+
+  private:
+    void takeInput(Clock::time_point now);
+    void giveOutput(Clock::time_point now);
+    int waitMs(Clock::time_point now, Clock::time_point deadline) const;
+    void readPort();
+
+    const SimOptions& options_;
+    PtyPort& port_;
+    IspSession& session_;
+    LinePacer inPacer_;
+    LinePacer outPacer_;
+    std::string inbox_;
+    std::string wire_;
+};
+
+}  // namespace lpcsim

@@ -1,0 +1,88 @@
+// lpcsim: the ROM bootloader of an NXP LPC17xx chip on a pseudo-terminal, for the recovery
+// path of Updater and third-party ISP tools to be tried and tested without a chip.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "DeviceMemory.h"
+#include "FlashModel.h"
+#include "IspSession.h"
+#include "PtyPort.h"
+#include "SimLoop.h"
+#include "SimOptions.h"
+#include "Trace.h"
+
+using namespace lpcsim;
+
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    char byte = 1;
+    ssize_t ignored = write(stopPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+// SIGTERM and SIGINT end the run through a pipe the poll loop watches.
+bool installStopSignals() {
+    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+void saveFlash(const FlashModel& flash, const std::string& path) {
+    std::string why;
+    if (!path.empty() && !flash.save(path, &why)) {
+        std::fprintf(stderr, "lpcsim: %s\n", why.c_str());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    std::string why;
+    ParseResult parsed = parseOptions(argc, argv, options, &why);
+    if (parsed == ParseResult::Help) {
+        std::fputs(usageText(), stdout);
+        return 0;
+    }
+    if (parsed == ParseResult::Error) {
+        std::fprintf(stderr, "lpcsim: %s\n", why.c_str());
+        return 2;
+    }
+    FlashModel flash;
+    if (!options.flashInitial.empty() && !flash.load(options.flashInitial, &why)) {
+        std::fprintf(stderr, "lpcsim: %s\n", why.c_str());
+        return 2;
+    }
+    PtyPort port;
+    if (!installStopSignals()) {
+        std::fprintf(stderr, "lpcsim: cannot watch for stop signals\n");
+        return 1;
+    }
+    if (!port.open(&why)) {
+        std::fprintf(stderr, "lpcsim: %s\n", why.c_str());
+        return 1;
+    }
+    DeviceMemory memory(flash);
+    Trace trace(options.log);
+    IspSession session(options, memory, trace, [&] { saveFlash(flash, options.flashPath); });
+    std::printf("pty %s\nready\n", port.slavePath().c_str());
+    std::fflush(stdout);
+    SimLoop loop(options, port, session);
+    loop.run(stopPipe[0]);
+    saveFlash(flash, options.flashPath);
+    return 0;
+}
