@@ -1,8 +1,6 @@
 #include "PtyLink.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,32 +19,13 @@ PtyLink::~PtyLink() {
 }
 
 bool PtyLink::open(std::string& error) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    const char* name = nullptr;
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-        (name = ptsname(master_)) == nullptr) {
-        error = std::string("cannot make a pseudo-terminal: ") + strerror(errno);
-        return false;
-    }
-    slavePath_ = name;
-    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios settings{};
-    if (slave_ < 0 || tcgetattr(slave_, &settings) != 0) {
-        error = "cannot open " + slavePath_ + ": " + strerror(errno);
-        return false;
-    }
-    // Raw bytes; a read with nothing waiting returns after 0.1 s, as the module's device node.
-    cfmakeraw(&settings);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 1;
-    if (tcsetattr(slave_, TCSANOW, &settings) != 0) {
-        error = "cannot set up " + slavePath_ + ": " + strerror(errno);
+    if (!pty_.open(error)) {
         return false;
     }
     if (!front_.config().nodeDir.empty() && !makeNode(error)) {
         return false;
     }
-    setChannel(master_);
+    setChannel(pty_.master());
     return true;
 }
 
@@ -62,7 +41,7 @@ bool PtyLink::makeNode(std::string& error) {
         }
         unlink(path.c_str());  // left over from an earlier run
     }
-    if (symlink(slavePath_.c_str(), path.c_str()) != 0) {
+    if (symlink(pty_.slavePath().c_str(), path.c_str()) != 0) {
         error = "cannot make " + path + ": " + strerror(errno);
         return false;
     }
@@ -73,7 +52,7 @@ bool PtyLink::makeNode(std::string& error) {
 void PtyLink::describe(std::vector<std::string>& lines) const {
     char serial[9];
     snprintf(serial, sizeof serial, "%08X", front_.serial());
-    lines.push_back(std::string("pty ") + serial + " " + slavePath_);
+    lines.push_back(std::string("pty ") + serial + " " + pty_.slavePath());
     if (!nodePath_.empty()) {
         lines.push_back(std::string("node ") + serial + " " + nodePath_);
     }
@@ -83,9 +62,7 @@ void PtyLink::sessionChanging() {
     // Bytes a host left unread are not for the next one. A new host starts reading as soon as
     // it opens the terminal, before its first byte arrives here, so this matters most when the
     // old host is found gone.
-    if (slave_ >= 0) {
-        tcflush(slave_, TCIFLUSH);
-    }
+    pty_.dropUnread();
 }
 
 void PtyLink::hangUp() {
@@ -95,14 +72,7 @@ void PtyLink::hangUp() {
         unlink(nodePath_.c_str());
         nodePath_.clear();
     }
-    if (master_ >= 0) {
-        close(master_);
-        master_ = -1;
-    }
-    if (slave_ >= 0) {
-        close(slave_);
-        slave_ = -1;
-    }
+    pty_.close();
 }
 
 void PtyLink::channelClosed() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HostLink.h"
+#include "RawPty.h"
 
 namespace modulesim {
 
@@ -27,9 +28,7 @@ class PtyLink : public HostLink {
     bool makeNode(std::string& error);
     void hangUp();
 
-    int master_ = -1;
-    int slave_ = -1;  // kept open so the line settings stay and the terminal never hangs up
-    std::string slavePath_;
+    RawPty pty_;
     std::string nodePath_;
 };
 

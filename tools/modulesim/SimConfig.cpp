@@ -96,7 +96,9 @@ bool parseTcp(const std::string& text, ModuleConfig& module) {
 
 bool setAttachment(ModuleConfig& module, Attachment kind, std::string& error) {
     if (module.attachment != Attachment::None) {
-        error = "a module takes one of tcp, pty, cobs-pty, usb, node= and behind=";
+        error =
+            "a module takes one of tcp, pty, cobs-pty, usb, imx-rom, imx-rom-hid, node= and "
+            "behind=";
         return false;
     }
     module.attachment = kind;
@@ -367,10 +369,76 @@ KeyResult applyUsbKey(const std::string& key, const std::string& value, UsbKnobs
     return KeyResult::NotMine;
 }
 
+// The chip's unique identifier: four 32-bit words, W0:W1:W2:W3, each decimal or 0x-hex.
+bool parseUid(const std::string& text, uint32_t (&words)[4]) {
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        size_t colon = text.find(':', start);
+        if ((i < 3) != (colon != std::string::npos)) {
+            return false;
+        }
+        std::string piece = text.substr(start, i < 3 ? colon - start : std::string::npos);
+        unsigned long long number = 0;
+        if (!parseNumber(piece, 0xFFFFFFFFull, number)) {
+            return false;
+        }
+        words[i] = static_cast<uint32_t>(number);
+        start = colon + 1;
+    }
+    return true;
+}
+
+// The i.MX boot ROM: its attachments, what the loader it starts looks like, and its fault knobs.
+KeyResult applyImxKey(const std::string& key, const std::string& value, bool hasValue,
+                      ModuleConfig& module, std::string& error) {
+    ImxKnobs& imx = module.imx;
+    bool* flag = key == "imx-silent"         ? &imx.silent
+                 : key == "imx-data-error"   ? &imx.dataError
+                 : key == "imx-bad-complete" ? &imx.badComplete
+                                             : nullptr;
+    bool attachment = key == "imx-rom" || key == "imx-rom-hid";
+    bool valued = key == "imx-serial" || key == "imx-ram" || key == "uid" || key == "imx-uid";
+    if (flag == nullptr && !attachment && !valued) {
+        return KeyResult::NotMine;
+    }
+    if (hasValue != valued) {
+        error = valued ? key + " needs a value (" + key + "=...)" : key + " takes no value";
+        return KeyResult::Error;
+    }
+    if (attachment) {
+        imx.hid = key == "imx-rom-hid";
+        return result(setAttachment(module, Attachment::ImxRom, error));
+    }
+    if (flag != nullptr) {
+        *flag = true;
+        imx.given = true;
+        return KeyResult::Done;
+    }
+    if (key == "uid" || key == "imx-uid") {
+        module.hasUid = parseUid(value, module.uid);
+        if (!module.hasUid)
+            error = key + " needs four 32-bit words W0:W1:W2:W3";
+        return result(module.hasUid);
+    }
+    imx.given = true;
+    if (key == "imx-serial") {
+        bool ok = parseHexSerial(value, imx.loaderSerial) && imx.loaderSerial != 0;
+        if (!ok)
+            error = "imx-serial needs a serial number of up to 8 hexadecimal digits, not 0";
+        return result(ok);
+    }
+    imx.ramPath = value;
+    if (value.empty())
+        error = "imx-ram needs a file path";
+    return result(!value.empty());
+}
+
 // One key or key=value of a --module description.
 bool applyModuleKey(const std::string& key, const std::string& value, bool hasValue,
                     ModuleConfig& module, std::string& error) {
     KeyResult outcome = applyFlagKey(key, value, hasValue, module, error);
+    if (outcome == KeyResult::NotMine)
+        outcome = applyImxKey(key, value, hasValue, module, error);
     if (outcome == KeyResult::NotMine)
         outcome = applyLoaderFlag(key, hasValue, module.loader, error);
     if (outcome == KeyResult::NotMine)
@@ -470,7 +538,13 @@ bool validate(SimConfig& config, std::string& error) {
             return false;
         }
         if (module.attachment == Attachment::None) {
-            error = who + " has no attachment (tcp=, pty, cobs-pty, usb, node= or behind=)";
+            error = who +
+                    " has no attachment (tcp=, pty, cobs-pty, usb, imx-rom, imx-rom-hid, node= or "
+                    "behind=)";
+            return false;
+        }
+        if (module.imx.given && module.attachment != Attachment::ImxRom) {
+            error = who + ": the imx- knobs need the imx-rom or imx-rom-hid attachment";
             return false;
         }
         if (!framesCarryCrc(config, module)) {
@@ -484,7 +558,7 @@ bool validate(SimConfig& config, std::string& error) {
         }
         const ModuleConfig* router = findModule(config, module.behind);
         if (router == nullptr || router->attachment == Attachment::Bus ||
-            router->attachment == Attachment::None) {
+            router->attachment == Attachment::None || router->attachment == Attachment::ImxRom) {
             error = who +
                     ": behind= must name a module with a tcp, pty, cobs-pty, usb or node "
                     "attachment";
@@ -596,6 +670,12 @@ const char* usageText() {
            "                         reach it through libusb when run with\n"
            "                         LD_PRELOAD=libumockdev-preload.so.0 UMOCKDEV_DIR=DIR\n"
            "                         (scripts/usb-run does this); a restart re-enumerates it\n"
+           "    imx-rom              an i.MX chip in its boot ROM: the Serial Download Protocol\n"
+           "                         on a pseudo-terminal (UART bytes, answers little-endian);\n"
+           "                         after a jump into written RAM the recovery loader runs and\n"
+           "                         enumerates on the emulated USB bus (as usb above)\n"
+           "    imx-rom-hid          the same ROM as a HID device (1FC9:0130) on the emulated\n"
+           "                         USB bus, reached through its hidraw node\n"
            "    node=DIR             pseudo-terminal reached as DIR/zendrival.SERIAL, as the\n"
            "                         kernel driver's device node\n"
            "    behind=HEX8          on the I2C bus of that router module, at its address\n"
@@ -624,6 +704,28 @@ const char* usageText() {
            "    usb-stall-at=N       the Nth bulk OUT transfer stalls the endpoint until the host\n"
            "                         clears the halt\n"
            "    usb-in-errors=N      the first N bulk IN transfers end in an I/O error\n"
+           "  i.MX boot ROM (imx-rom, imx-rom-hid):\n"
+           "    imx-serial=HEX8      serial number of the running recovery loader (default\n"
+           "                         DEADDEAD); serial= is the module's own, under which it comes\n"
+           "                         back once firmware committed through the loader runs\n"
+           "    imx-ram=PATH         every completed write is appended to PATH as a line\n"
+           "                         \"WRITE AAAAAAAA N\", the N bytes as sent, and a newline\n"
+           "    uid=W0:W1:W2:W3      the chip's unique identifier, answered by system option 39\n"
+           "                         (sub-index j gives word 3-j); any module takes it, and only\n"
+           "                         modules with it answer the option (also imx-uid=); the\n"
+           "                         loader's default is 1FC90130:SERIAL:~SERIAL:00494D58\n"
+           "    imx-silent           the ROM never answers\n"
+           "    imx-data-error       the ROM refuses every write at once, before its data, with\n"
+           "                         status 0x33333333 (which error status then reports)\n"
+           "    imx-bad-complete     a finished write is answered 0x88888800, not 0x88888888\n"
+           "  The ROM answers error status with the HAB mode (0x56787856, open) and the last\n"
+           "  error (0xF0F0F0F0 for none); a write with the mode and 0x88888888 after its last\n"
+           "  byte; a jump with the mode only, then it stops answering and the loader enumerates\n"
+           "  reboot-ms later (a jump where nothing was written hangs the chip). It forgets an\n"
+           "  unfinished command or write after 1 s of silence. The loader takes firmware blocks\n"
+           "  at once (no loader blocks or LOAD needed); a system reset sends the chip back to "
+           "the\n"
+           "  ROM; REBOOT after a WRITE brings it back, reboot-ms later, as the module itself.\n"
            "  upgrade loader (command 95; REBOOT after a WRITE commits the image and restarts the\n"
            "  module into it, reporting the build stamped in it as \"ZVBUILD=\" and a big-endian\n"
            "  32-bit number, else the build it had):\n"
@@ -642,7 +744,9 @@ const char* usageText() {
            "\n"
            "On start it prints one line per attachment, then \"ready\":\n"
            "  tcp SERIAL ADDR:PORT | pty SERIAL /dev/pts/N | node SERIAL DIR/zendrival.SERIAL\n"
-           "  | usb SERIAL /dev/bus/usb/BBB/DDD, and \"umockdev DIR\" when there is a usb module\n"
+           "  | usb SERIAL /dev/bus/usb/BBB/DDD | imx-rom SERIAL /dev/pts/N\n"
+           "  | imx-rom-hid SERIAL /dev/hidrawN, and \"umockdev DIR\" when there is a usb or\n"
+           "  imx-rom module\n"
            "(a cobs-pty attachment prints a pty line; a node attachment prints its pty line\n"
            "too). It runs until SIGTERM or SIGINT, or for --duration seconds (default 600), and\n"
            "exits 0. Command-line errors exit 2.\n"

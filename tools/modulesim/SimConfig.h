@@ -7,7 +7,7 @@
 
 namespace modulesim {
 
-enum class Attachment { None, Tcp, Pty, CobsPty, Node, Bus, Usb };
+enum class Attachment { None, Tcp, Pty, CobsPty, Node, Bus, Usb, ImxRom };
 
 // Ways a module can misbehave on purpose, and how fast it answers.
 struct FaultKnobs {
@@ -33,6 +33,9 @@ struct LoaderKnobs {
     bool silent = false;        // command 95 is never answered
     bool dropAtLoad = false;    // LOAD drops the link and restarts into the loader
     bool noUeiData = false;     // a block cannot come as one byte sequence
+    // The module is a recovery loader started in RAM: its loader runs from the start and after
+    // every restart, without an INIT or LOAD.
+    bool loaderFromStart = false;
 };
 
 // How a module on the emulated USB bus presents itself, and how it misbehaves on purpose.
@@ -44,6 +47,19 @@ struct UsbKnobs {
     bool claimed = false;      // another program holds the interface: every claim is busy
     uint32_t stallAt = 0;      // the Nth bulk OUT transfer stalls the endpoint (0 = never)
     uint32_t inErrors = 0;     // the first N bulk IN transfers end in an I/O error
+};
+
+// A module built on an i.MX chip that starts in its boot ROM: the ROM takes the recovery loader
+// over the Serial Download Protocol on a pseudo-terminal (or as a HID device on the emulated USB
+// bus) and, once told to jump, the loader runs and the module enumerates on the USB bus.
+struct ImxKnobs {
+    uint32_t loaderSerial = 0xDEADDEADu;  // the serial number the running loader enumerates with
+    std::string ramPath;                  // where each completed write is recorded ("" = nowhere)
+    bool hid = false;                     // the ROM is a HID device, not a UART on a pty
+    bool silent = false;                  // the ROM never answers
+    bool dataError = false;               // the ROM reports an error as soon as data is due
+    bool badComplete = false;             // a finished write is not confirmed with 0x88888888
+    bool given = false;                   // some imx- key was given (they need imx-rom)
 };
 
 struct ModuleConfig {
@@ -59,6 +75,10 @@ struct ModuleConfig {
     std::string name;
     bool hasName = false;
     uint32_t protocolFeatures = 0x80000000u;  // bit 31: batched packets are fine
+    // The chip's unique identifier (system option 39), as a host prints it: sub-index j of the
+    // option answers word 3 - j.
+    uint32_t uid[4] = {0, 0, 0, 0};
+    bool hasUid = false;
 
     Attachment attachment = Attachment::None;
     std::string tcpHost = "127.0.0.1";
@@ -69,6 +89,7 @@ struct ModuleConfig {
     FaultKnobs faults;
     LoaderKnobs loader;
     UsbKnobs usb;
+    ImxKnobs imx;
     int heartbeatMs = 1000;  // 0 = no heartbeats
     int streamMs = 50;
     int rebootMs = 500;  // how long a rebooting module stays away

@@ -45,6 +45,11 @@ class SimModule {
     // The host went away: subscriptions, open slots and unfinished transfers end with it.
     void endSession();
     void reboot(int64_t nowMs);
+    // The restart that is due boots firmware the upgrade loader just committed.
+    bool bootsNewFirmware() const { return upgrade_.bootsNewFirmware(); }
+    uint32_t build() const { return system_.build(); }
+    // The module runs firmware of this build from now on (written by a loader elsewhere).
+    void runBuild(uint32_t build) { system_.runBuild(build); }
 
     I2CBus& bus() { return bus_; }
     I2CRegisters& i2cTarget() { return i2cTarget_; }

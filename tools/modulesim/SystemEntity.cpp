@@ -46,6 +46,7 @@ enum SystemOption : uint8_t {
     kPowerLimitState = 35,
     kFactoryDefaults = 37,
     kLinkInterface = 38,
+    kUniqueIdentifier = 39,
     kHardwareVersion = 40,
     kErrors = 41,
     kLedMaxBrightness = 42,
@@ -239,6 +240,10 @@ bool SystemEntity::readNumber(uint8_t option, int64_t nowMs, uint32_t& value) co
 
 void SystemEntity::handle(const UeiRequest& request, uint8_t address, int64_t nowMs,
                           Outcome& outcome) {
+    if (request.option == kUniqueIdentifier && config_.hasUid) {
+        uniqueIdentifier(request, address, outcome);
+        return;
+    }
     const OptionInfo* info = findOption(request.option);
     if (info == nullptr) {
         outcome.replies.push_back(ueiError(address, request, qErrInvalidOption));
@@ -277,6 +282,22 @@ void SystemEntity::get(const UeiRequest& request, uint8_t address, int64_t nowMs
     readNumber(request.option, nowMs, value);
     outcome.replies.push_back(
         ueiValueReply(address, request, value, findOption(request.option)->width));
+}
+
+// Only chips that have one answer it (it is not among the options every module lists); the
+// sub-index, sent as a one-byte value, picks one of the four words, the lowest first.
+void SystemEntity::uniqueIdentifier(const UeiRequest& request, uint8_t address,
+                                    Outcome& outcome) const {
+    if (!request.get) {
+        outcome.replies.push_back(ueiError(address, request, qErrMode));
+        return;
+    }
+    uint8_t subIndex = request.value.empty() ? 0 : request.value[0];
+    if (request.value.size() > 1 || subIndex > 3) {
+        outcome.replies.push_back(ueiError(address, request, qErrRange));
+        return;
+    }
+    outcome.replies.push_back(ueiValueReply(address, request, config_.uid[3 - subIndex], 4));
 }
 
 void SystemEntity::set(const UeiRequest& request, const OptionInfo& info, uint8_t address,

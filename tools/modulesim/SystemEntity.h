@@ -66,6 +66,7 @@ class SystemEntity {
     void setBytes(const UeiRequest& request, uint8_t address, Outcome& outcome);
     bool writeNumber(uint8_t option, uint32_t value, Outcome& outcome);
     void call(const UeiRequest& request, uint8_t address, Outcome& outcome);
+    void uniqueIdentifier(const UeiRequest& request, uint8_t address, Outcome& outcome) const;
 
     const ModuleConfig& config_;
     int64_t startMs_;  // uptime counts from here

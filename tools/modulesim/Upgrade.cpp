@@ -85,7 +85,8 @@ void UpgradeLoader::abandonBlock() {
 }
 
 bool UpgradeLoader::restart(uint32_t& newBuild) {
-    running_ = nextBoot_ == Boot::Loader;
+    running_ = nextBoot_ == Boot::Loader || knobs_.loaderFromStart;
+    committed_ = false;
     nextBoot_ = Boot::Firmware;
     wroteFirmware_ = false;
     abandonBlock();
@@ -200,6 +201,7 @@ void UpgradeLoader::reboot(Outcome& outcome) {
         return;  // nothing new to boot into
     }
     commit();
+    committed_ = true;
     nextBoot_ = Boot::Firmware;
     outcome.reboot = true;
 }

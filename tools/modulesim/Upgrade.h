@@ -18,11 +18,14 @@ namespace modulesim {
 
 class UpgradeLoader {
   public:
-    explicit UpgradeLoader(const LoaderKnobs& knobs) : knobs_(knobs) {}
+    explicit UpgradeLoader(const LoaderKnobs& knobs)
+        : knobs_(knobs), running_(knobs.loaderFromStart) {}
 
     void handle(const Packet& request, uint8_t address, Outcome& outcome);
     bool takesUeiData() const { return !knobs_.noUeiData; }
     bool running() const { return running_; }
+    // REBOOT committed new firmware, and the coming restart boots into it.
+    bool bootsNewFirmware() const { return committed_; }
 
     // The host went away: a block it was sending will not be finished. The loader itself keeps
     // running; it lives in the module, not in the connection.
@@ -49,7 +52,8 @@ class UpgradeLoader {
     void reply(Outcome& outcome, Packet packet);
 
     const LoaderKnobs& knobs_;
-    bool running_ = false;        // LOAD was answered: the loader, not the firmware, runs
+    bool running_;                // LOAD was answered: the loader, not the firmware, runs
+    bool committed_ = false;      // REBOOT committed what was written; cleared by the restart
     bool wroteFirmware_ = false;  // a WRITE since LOAD, so REBOOT has something to commit
     Boot nextBoot_ = Boot::Firmware;
     bool stampPending_ = false;  // the image just committed carries a build stamp

@@ -148,4 +148,84 @@ void UsbBus::unplug(const Plugged& plugged) {
     umockdev_testbed_remove_device(testbed_, plugged.sysPath.c_str());
 }
 
+int UsbBus::takeDeviceNumber() {
+    int number = nextDeviceNumber_;
+    nextDeviceNumber_ = number == kLastDeviceNumber ? 2 : number + 1;
+    return number;
+}
+
+std::string UsbBus::addDevice(const char* subsystem, const std::string& name,
+                              const std::string& parent, std::vector<std::string> attributes,
+                              std::vector<std::string> properties) {
+    if (testbed_ == nullptr) {
+        return "";
+    }
+    std::vector<gchar*> attributeTexts;
+    for (std::string& text : attributes)
+        attributeTexts.push_back(&text[0]);
+    attributeTexts.push_back(nullptr);
+    std::vector<gchar*> propertyTexts;
+    for (std::string& text : properties)
+        propertyTexts.push_back(&text[0]);
+    propertyTexts.push_back(nullptr);
+    gchar* sysPath = umockdev_testbed_add_devicev(testbed_, subsystem, name.c_str(),
+                                                  parent.empty() ? nullptr : parent.c_str(),
+                                                  attributeTexts.data(), propertyTexts.data());
+    if (sysPath == nullptr) {
+        return "";
+    }
+    std::string path = sysPath;
+    g_free(sysPath);
+    return path;
+}
+
+void UsbBus::setBinaryAttribute(const std::string& sysPath, const char* name,
+                                const std::vector<uint8_t>& value) {
+    if (testbed_ != nullptr) {
+        umockdev_testbed_set_attribute_binary(testbed_, sysPath.c_str(), name,
+                                              const_cast<guint8*>(value.data()),
+                                              static_cast<gint>(value.size()));
+    }
+}
+
+bool UsbBus::attachNode(const std::string& node, UMockdevIoctlBase* handler, std::string& error) {
+    if (testbed_ == nullptr) {
+        error = "the emulated USB bus is shut down";
+        return false;
+    }
+    std::string file = root_ + node;
+    g_mkdir_with_parents(file.substr(0, file.rfind('/')).c_str(), 0755);
+    if (!g_file_set_contents(file.c_str(), "", 0, nullptr)) {
+        error = "cannot make " + file;
+        return false;
+    }
+    GError* attachError = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), handler, &attachError)) {
+        error = "cannot attach to " + node + ": " +
+                (attachError != nullptr ? attachError->message : "unknown error");
+        g_clear_error(&attachError);
+        unlink(file.c_str());
+        return false;
+    }
+    return true;
+}
+
+void UsbBus::announce(const std::string& sysPath, const char* action) {
+    if (testbed_ != nullptr) {
+        umockdev_testbed_uevent(testbed_, sysPath.c_str(), action);
+    }
+}
+
+void UsbBus::removeDevice(const std::string& sysPath, const std::string& node) {
+    if (testbed_ == nullptr || sysPath.empty()) {
+        return;
+    }
+    if (!node.empty()) {
+        // The node's handler stays attached: a host may still hold it open, and umockdev keeps
+        // calling it until the bus shuts down.
+        unlink((root_ + node).c_str());
+    }
+    umockdev_testbed_remove_device(testbed_, sysPath.c_str());
+}
+
 }  // namespace modulesim

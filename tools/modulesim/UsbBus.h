@@ -6,6 +6,7 @@
 #include <umockdev.h>
 
 #include <string>
+#include <vector>
 
 #include "UsbGadget.h"
 
@@ -32,6 +33,19 @@ class UsbBus {
     bool plug(UsbGadget& gadget, const UsbIdentity& identity, int port, Plugged& plugged,
               std::string& error);
     void unplug(const Plugged& plugged);
+
+    // Devices of other kinds (a HID device and its hidraw node), built up piece by piece.
+    // The sysfs path of the new device, or "" when umockdev refused it. attributes and
+    // properties alternate names and values; parent "" puts the device at the top.
+    std::string addDevice(const char* subsystem, const std::string& name, const std::string& parent,
+                          std::vector<std::string> attributes, std::vector<std::string> properties);
+    void setBinaryAttribute(const std::string& sysPath, const char* name,
+                            const std::vector<uint8_t>& value);
+    // A device node (/dev/...) whose requests go to handler.
+    bool attachNode(const std::string& node, UMockdevIoctlBase* handler, std::string& error);
+    void announce(const std::string& sysPath, const char* action);
+    void removeDevice(const std::string& sysPath, const std::string& node);
+    int takeDeviceNumber();
 
   private:
     UMockdevTestbed* testbed_ = nullptr;

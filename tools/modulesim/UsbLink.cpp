@@ -40,6 +40,9 @@ bool UsbLink::open(std::string& error) {
 }
 
 bool UsbLink::plugIn(std::string& error) {
+    if (gadget_ != nullptr) {
+        return true;
+    }
     auto gadget =
         std::make_unique<UsbGadget>(front_.serial(), identity_, front_.config().usb, log_);
     if (!gadget->open(error) || !bus_.plug(*gadget, identity_, port_, plugged_, error)) {
@@ -86,6 +89,11 @@ void UsbLink::rebootFront() {
     }
     rebootTimer_ = loop_.after(kRebootAfterAckMs + latencyFor(front_), [this]() {
         unplug();
+        if (restartHandler_) {
+            rebootTimer_ = 0;
+            restartHandler_();
+            return;
+        }
         front_.reboot(EventLoop::nowMs());
         rebootTimer_ = loop_.after(front_.config().rebootMs, [this]() {
             rebootTimer_ = 0;

@@ -3,6 +3,7 @@
 // module's reboot time, as a real module re-enumerates.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,15 @@ class UsbLink : public HostLink {
     bool open(std::string& error) override;
     void describe(std::vector<std::string>& lines) const override;
 
+    // Put on the bus (under a fresh device number) and taken off it by whoever owns the module's
+    // life, when it is not always on the bus.
+    bool plugIn(std::string& error);
+    void unplug();
+    bool pluggedIn() const { return gadget_ != nullptr; }
+    // With a handler, a restart the module asks for takes it off the bus and hands it to the
+    // handler, which decides what the module comes back as; without one it comes back itself.
+    void setRestartHandler(std::function<void()> handler) { restartHandler_ = std::move(handler); }
+
   protected:
     void channelClosed() override;
     void disconnectOnPurpose() override;
@@ -31,9 +41,6 @@ class UsbLink : public HostLink {
     bool hostTrackedByHeartbeat() const override { return true; }
 
   private:
-    bool plugIn(std::string& error);
-    void unplug();
-
     UsbBus& bus_;
     int port_;
     UsbIdentity identity_;
@@ -43,6 +50,7 @@ class UsbLink : public HostLink {
     std::vector<std::unique_ptr<UsbGadget>> retired_;
     UsbBus::Plugged plugged_;
     EventLoop::TimerId rebootTimer_ = 0;
+    std::function<void()> restartHandler_;
 };
 
 }  // namespace modulesim

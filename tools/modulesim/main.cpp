@@ -17,6 +17,7 @@
 #include "CobsFraming.h"
 #include "Discovery.h"
 #include "EventLoop.h"
+#include "ImxChip.h"
 #include "PacketLog.h"
 #include "PtyLink.h"
 #include "SimConfig.h"
@@ -56,7 +57,8 @@ bool installStopSignals() {
 void runUnderUmockdevPreload(const SimConfig& config, char** argv) {
     bool hasUsb = false;
     for (const ModuleConfig& module : config.modules) {
-        hasUsb = hasUsb || module.attachment == Attachment::Usb;
+        hasUsb = hasUsb || module.attachment == Attachment::Usb ||
+                 module.attachment == Attachment::ImxRom;
     }
     const char* preload = getenv("LD_PRELOAD");
     if (!hasUsb || (preload != nullptr && strstr(preload, "libumockdev-preload") != nullptr)) {
@@ -85,6 +87,7 @@ struct Simulation {
     EventLoop loop;
     std::vector<std::unique_ptr<SimModule>> modules;
     std::vector<std::unique_ptr<HostLink>> links;
+    std::vector<std::unique_ptr<ImxChip>> chips;
     std::unique_ptr<DiscoveryResponder> discovery;
 };
 
@@ -94,7 +97,9 @@ bool build(const SimConfig& config, const PacketLog& log, Simulation& sim, std::
     int64_t now = EventLoop::nowMs();
     int usbPort = 0;
     for (const ModuleConfig& moduleConfig : config.modules) {
-        if (moduleConfig.attachment == Attachment::Usb && sim.usbBus == nullptr) {
+        bool onUsb = moduleConfig.attachment == Attachment::Usb ||
+                     moduleConfig.attachment == Attachment::ImxRom;
+        if (onUsb && sim.usbBus == nullptr) {
             sim.usbBus = std::make_unique<UsbBus>();
             if (!sim.usbBus->open(error)) {
                 return false;
@@ -103,7 +108,15 @@ bool build(const SimConfig& config, const PacketLog& log, Simulation& sim, std::
         sim.modules.push_back(std::make_unique<SimModule>(moduleConfig, now));
         SimModule& module = *sim.modules.back();
         std::unique_ptr<HostLink> link;
-        if (moduleConfig.attachment == Attachment::Tcp) {
+        if (moduleConfig.attachment == Attachment::ImxRom) {
+            auto chip = std::make_unique<ImxChip>(sim.loop, module, config.latencyMs, log,
+                                                  *sim.usbBus, ++usbPort);
+            if (!chip->open(error)) {
+                return false;
+            }
+            sim.chips.push_back(std::move(chip));
+            continue;
+        } else if (moduleConfig.attachment == Attachment::Tcp) {
             auto tcp = std::make_unique<TcpLink>(sim.loop, module, config.latencyMs, log);
             tcpLinks.push_back(tcp.get());
             link = std::move(tcp);
@@ -170,6 +183,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> lines;
     for (const auto& link : sim.links) {
         link->describe(lines);
+    }
+    for (const auto& chip : sim.chips) {
+        chip->describe(lines);
     }
     if (sim.usbBus != nullptr) {
         lines.push_back("umockdev " + sim.usbBus->rootDir());
