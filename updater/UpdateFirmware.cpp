@@ -1,17 +1,15 @@
 // "-U": choose a BIRD file for one module, reach the module directly or through its router,
 // send the loader, find the module again in its loader, send the firmware and reboot it.
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 #include "DisableVexnet.h"
+#include "FindOnUsb.h"
 #include "BuildNumber.h"
 #include "Log.h"
 #include "TransferSteps.h"
 #include "UpdateServerRequest.h"
 #include "Updater.h"
 #include "UpdaterStore.h"
-#include "Zendrival-C.h"
 #include "unix_time.h"
 
 using Pelmorax::Zendrival::Module;
@@ -20,8 +18,6 @@ namespace {
 
 constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
 constexpr auto ERROR = UpdaterDisplayInterface::LEVEL_ERROR;
-constexpr int REFIND_ATTEMPTS = 15;
-constexpr int REFIND_SLEEP_MS = 1000;
 
 // USB first; a module that is not on USB is looked for on TCP/IP.
 qErr connectDirect(Module& module, unsigned serial) {
@@ -30,22 +26,6 @@ qErr connectDirect(Module& module, unsigned serial) {
         result = module.connect(linkTypeTCPIP, serial);
     }
     return result;
-}
-
-// A module that restarted into its loader re-enumerates on USB, possibly slowly.
-void findAgainAfterLoad(Module& target, unsigned serial) {
-    target.disconnect();
-    for (int attempt = 0; attempt < REFIND_ATTEMPTS; ++attempt) {
-        if (attempt % 3 == 2) {
-            Log::log(DEBUG_APP, "Failed enumeration after 3 tries, refreshing libusb context.\n");
-            Zendrival_libusb_exit();
-        }
-        target.discoverAndConnect(linkTypeUSB, serial);
-        if (target.isConnected()) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(REFIND_SLEEP_MS));
-    }
 }
 
 }  // namespace
@@ -190,7 +170,8 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
         result = _transfer_loader(display, target, file);
     }
     if (result == qErrNone && !target.isConnected()) {
-        findAgainAfterLoad(target, serial);
+        target.disconnect();
+        _find_again_on_usb(target, serial);
     }
     if (result == qErrNone) {
         result = _transfer_firmware(display, target, file, routerSerial != 0, useUEIBytesLoading);

@@ -34,6 +34,7 @@ class Updater {
     Updater(const char* serverUrl, const char* storageDirectory, UpdaterDisplayInterface& display);
 
     void Set_UEIBytes_Load(bool useUEIBytes) { useUEIBytesLoading = useUEIBytes; }
+    const std::string& StorageDirectory() const { return storageDirectory; }
 
     std::vector<DeviceInfo> Discover_Devices(linkType type);
     std::vector<DeviceInfo> Discover_ZVNetwork_Devices(unsigned routerSerial, linkType type);
@@ -70,13 +71,11 @@ class Updater {
     void explainFailure(unsigned errorsBefore, qErr result);
     void recordTransfer(UpdaterStore& store, UpdaterStoreItem& item, unsigned serial,
                         const std::string& transferred);
-    // Reports that an operation arrives with a later build of this program.
-    void reportUnavailable(const char* operation);
 
     std::string serverUrl;
     std::string storageDirectory;
     UpdaterDisplayInterface& display;
-    [[maybe_unused]] uint8_t recoveryChip = CHIP_IMX;  // set by identification, read by recovery
+    uint8_t recoveryChip = CHIP_IMX;  // set by identification, read by recovery
     bool useUEIBytesLoading = false;
 };
 

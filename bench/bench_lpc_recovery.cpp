@@ -1,0 +1,129 @@
+// LPC recovery throughput: "Updater -U -t RECOVER" writes an image into the LPC17xx bootloader
+// simulator over a pseudo-terminal paced to the serial line's rate. Prints the image bytes per
+// second, the bytes that must cross the line for it (uuencoded data, checksums, commands and
+// their answers) and the time the line alone needs for them, the time the chip itself is busy
+// (erase and flash programming as the simulator models them), and what is left: the host's own
+// waits.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BackgroundProgram.h"
+#include "BenchSupport.h"
+#include "TestSupport.h"
+
+namespace {
+
+constexpr uint32_t kChunk = 4096;
+constexpr uint32_t kLineBytes = 45;
+constexpr uint32_t kLinesPerChecksum = 20;
+constexpr uint32_t kStaging = 0x10001000;
+// The simulator's chip timing (its defaults).
+constexpr double kEraseMsPerSector = 100;
+constexpr double kWriteMsPer256 = 1;
+constexpr int kSectors = 30;
+
+size_t commandBytes(const std::string& command) {
+    return command.size() + 3;  // the command and its return code "0\r\n"
+}
+
+// What crosses the line to write one chunk with echo off: the W command, its data lines and
+// checksum exchanges, then P and C.
+size_t chunkBytes(uint32_t target, uint32_t length) {
+    uint32_t copy = 256;
+    while (copy < length) {
+        copy *= 2;
+        if (copy == 2048) {
+            copy = 4096;  // the ROM copies 256, 512, 1024 or 4096 bytes
+        }
+    }
+    size_t bytes =
+        commandBytes("W " + std::to_string(kStaging) + " " + std::to_string(copy) + "\r\n");
+    uint32_t lines = 0;
+    for (uint32_t done = 0; done < copy; done += kLineBytes) {
+        uint32_t n = std::min(kLineBytes, copy - done);
+        bytes += 1 + 4 * ((n + 2) / 3) + 2;
+        ++lines;
+        if (lines % kLinesPerChecksum == 0 || done + n == copy) {
+            bytes += std::to_string(255u * kLinesPerChecksum * kLineBytes).size() + 2 + 4;
+        }
+    }
+    uint32_t first = target < 0x10000 ? target / 0x1000 : 16 + (target - 0x10000) / 0x8000;
+    bytes += commandBytes("P " + std::to_string(first) + " " + std::to_string(first) + "\r\n");
+    bytes += commandBytes("C " + std::to_string(target) + " " + std::to_string(kStaging) + " " +
+                          std::to_string(copy) + "\r\n");
+    return bytes;
+}
+
+int parseArg(int argc, char** argv, const char* name, int fallback) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (strcmp(argv[i], name) == 0) {
+            return atoi(argv[i + 1]);
+        }
+    }
+    return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const uint32_t imageBytes = uint32_t(parseArg(argc, argv, "--kib", 256)) * 1024;
+    const int baud = parseArg(argc, argv, "--baud", 115200);
+    zvtest::TempDir work;
+
+    std::string image(imageBytes, '\0');
+    uint32_t state = 12345;
+    for (char& byte : image) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 16);
+    }
+    zvtest::writeFile(work.file("image.bin"), image);
+    zvtest::writeFile(work.file("image.txt"),
+                      "block type=1 address=0x00000000 file=image.bin\n"
+                      "info build=2000 version=3.0.0 serial=40F5849A model=Hub-4\n"
+                      "scramble 1 2 3 4\n");
+    zvtest::RunResult built = zvtest::runProgram(
+        zvtest::birdtoolBinary(), {"build", work.file("image.txt"), work.file("image.bird")});
+    if (built.exitCode != 0) {
+        fprintf(stderr, "birdtool: %s\n", built.err.c_str());
+        return 1;
+    }
+    zvtest::BackgroundProgram chip(std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim",
+                                   {"--baud-limit", "--device-id", "1,2,3,4", "--duration", "900"});
+    if (!chip.waitReady()) {
+        fprintf(stderr, "lpcsim did not start\n");
+        return 1;
+    }
+    const std::string port = chip.startupValue("pty");
+    auto start = std::chrono::steady_clock::now();
+    zvtest::RunResult run = zvtest::runProgram(
+        zvtest::updaterBinary(), {"-U", "-t", "RECOVER", "-s", port, "-o", std::to_string(baud),
+                                  "-f", work.file("image.bird"), "-i", work.path()});
+    const double seconds = bench::secondsSince(start);
+    if (run.exitCode != 0) {
+        fprintf(stderr, "recovery failed: %s%s\n", run.out.c_str(), run.err.c_str());
+        return 1;
+    }
+
+    size_t lineBytes = 0;
+    for (uint32_t offset = 0; offset < imageBytes; offset += kChunk) {
+        lineBytes += chunkBytes(offset, std::min(kChunk, imageBytes - offset));
+    }
+    const double lineSeconds = double(lineBytes) * 10.0 / baud;
+    const double chipSeconds =
+        (kSectors * kEraseMsPerSector + imageBytes / 256.0 * kWriteMsPer256) / 1000.0;
+    printf("LPC recovery of %u KiB at %d baud over a paced pseudo-terminal\n", imageBytes / 1024,
+           baud);
+    printf("  total time                 %8.2f s   (%.0f image bytes/s)\n", seconds,
+           imageBytes / seconds);
+    printf("  bytes across the line      %8zu     (%.2f per image byte)\n", lineBytes,
+           double(lineBytes) / imageBytes);
+    printf("  line time for them         %8.2f s   (ratio to total %.2f)\n", lineSeconds,
+           lineSeconds / seconds);
+    printf("  chip busy (erase, program) %8.2f s\n", chipSeconds);
+    printf("  host waits and the rest    %8.2f s\n", seconds - lineSeconds - chipSeconds);
+    printf("  image bytes/s against the line's limit for image bytes alone: %.2f\n",
+           (imageBytes / seconds) / (baud / 10.0));
+    return 0;
+}

@@ -1,0 +1,166 @@
+// "-N" and "-U -t RECOVER" against an LPC17xx ISP bootloader on a pseudo-terminal: the chip's
+// serial number words are its fingerprint, the update server says which module and build it
+// belongs to, and the build's firmware goes straight into flash, unscrambled with the fingerprint.
+#include <sstream>
+
+#include "FirmwareFixture.h"
+
+using namespace firmwaretest;
+using zvtest::RunResult;
+
+namespace {
+
+constexpr size_t kFlashSize = 512 * 1024;
+const char* const kChipWords = "0x1A2B3C4D,0xDEADBEEF,0x00000007,0x89ABCDEF";
+const std::string kFingerprintLine = "[ 1A2B3C4D DEADBEEF 00000007 89ABCDEF ]";
+
+std::string lpcsimBinary() {
+    return std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim";
+}
+
+// Bytes that do not compress, different for every seed.
+std::string imageBytes(size_t length, unsigned seed) {
+    std::string bytes(length, '\0');
+    uint32_t state = seed * 2654435761u + 7;
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 16);
+    }
+    return bytes;
+}
+
+class LpcRecovery : public FirmwareFixture {
+  protected:
+    void startChip(const std::vector<std::string>& knobs = {}) {
+        std::vector<std::string> args = {"--duration", "120",     "--device-id",
+                                         kChipWords,   "--flash", work.file("lpc-flash.bin")};
+        args.insert(args.end(), knobs.begin(), knobs.end());
+        chip = std::make_unique<zvtest::BackgroundProgram>(lpcsimBinary(), args);
+        ASSERT_TRUE(chip->waitReady()) << "the LPC bootloader simulator did not start";
+        port = chip->startupValue("pty");
+        ASSERT_NE(port, "");
+    }
+
+    // A recovery image of two firmware blocks (10000 bytes at 0, 40000 at 0x10000), scrambled
+    // for the chip unless scrambled is false; extra lines are added to the description.
+    std::string makeRecoveryImage(const std::string& path, bool scrambled = true,
+                                  const std::string& extra = "") {
+        zvtest::writeFile(path + ".low", imageBytes(10000, 1));
+        zvtest::writeFile(path + ".high", imageBytes(40000, 2));
+        std::string base = path.substr(path.rfind('/') + 1);
+        std::ostringstream description;
+        description << "block type=1 address=0x00000000 file=" << base << ".low\n"
+                    << "block type=1 address=0x00010000 file=" << base << ".high\n"
+                    << "info build=2000 version=3.0.0 serial=" << kSerial << " model=Hub-4\n"
+                    << extra;
+        if (scrambled) {
+            description << "scramble 0x1A2B3C4D 0xDEADBEEF 0x00000007 0x89ABCDEF\n";
+        }
+        return makeBird(path, description.str());
+    }
+
+    // What the chip's flash must hold after the image was written.
+    std::string expectedFlash(const std::string& imagePath) const {
+        std::string flash(kFlashSize, '\xFF');
+        std::string low = zvtest::readFile(imagePath + ".low");
+        std::string high = zvtest::readFile(imagePath + ".high");
+        flash.replace(0, low.size(), low);
+        flash.replace(0x10000, high.size(), high);
+        return flash;
+    }
+
+    std::string chipFlash() {
+        chip->stop();  // the image is saved at exit too
+        return zvtest::readFile(work.file("lpc-flash.bin"));
+    }
+
+    std::unique_ptr<zvtest::BackgroundProgram> chip;
+    std::string port;
+};
+
+TEST_F(LpcRecovery, FingerprintIsTheChipSerialNumberEvenTwiceInARow) {
+    startChip();
+    for (int run = 0; run < 2; ++run) {
+        RunResult r = updater({"-N", "-s", port});
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(contains(r.out, "\n" + kFingerprintLine + "\n")) << r.out;
+    }
+}
+
+TEST_F(LpcRecovery, ImageFromTheServerIsUnscrambledIntoFlash) {
+    std::string image = makeRecoveryImage(builds + "/" + kSerial + "/2000.bird");
+    zvtest::writeFile(builds + "/recovery.txt",
+                      std::string("1A2B3C4D DEADBEEF 00000007 89ABCDEF ") + kSerial + " 2000\n");
+    startServer();
+    startChip();
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-u", url});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(contains(r.out, "Transferring firmware block 1 of 1, 10000 bytes\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Transferring firmware block 2 of 1, 40000 bytes\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Transferred 1 blocks, 50000 total bytes\nRebooting Device\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "Update time: ")) << r.out;
+    EXPECT_TRUE(chipFlash() == expectedFlash(image)) << "flash differs";
+    EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=2000.bird\n")) << settings();
+}
+
+TEST_F(LpcRecovery, ImageGivenWithFIsWrittenWithoutTheServer) {
+    std::string image = makeRecoveryImage(work.file("recovery.bird"));
+    startChip();
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Recovering from Birdfile: " + image + "\n")) << r.out;
+    EXPECT_TRUE(chipFlash() == expectedFlash(image)) << "flash differs";
+}
+
+TEST_F(LpcRecovery, ImageWithASerialNumberBlockIsRefusedBeforeTheChipIsTouched) {
+    std::string image = makeRecoveryImage(work.file("recovery.bird"), true,
+                                          "serial-offsets word=0x00000010 descriptor=0\n");
+    startChip();
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(r.err, "Updater does not support offline recovery\n");
+    EXPECT_TRUE(chipFlash() == std::string(kFlashSize, '\xFF')) << "the chip was written";
+}
+
+TEST_F(LpcRecovery, ChipTheServerDoesNotKnowIsOneErrorLine) {
+    makeRecoveryImage(builds + "/" + kSerial + "/2000.bird");
+    zvtest::writeFile(builds + "/recovery.txt", "01 02 03 04 40F5849A 2000\n");
+    startServer();
+    startChip();
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-u", url});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(r.err, "Failed to retrieve recovery information from Pelmorax server\n");
+    EXPECT_TRUE(chipFlash() == std::string(kFlashSize, '\xFF')) << "the chip was written";
+}
+
+TEST_F(LpcRecovery, ChecksumRefusedEveryTimeFailsTheRecovery) {
+    std::string image = makeRecoveryImage(work.file("recovery.bird"));
+    startChip({"--bad-checksum-always"});
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    std::vector<std::string> errors = lines(r.err);
+    ASSERT_EQ(errors.size(), 1u) << r.err;
+    EXPECT_EQ(errors[0].rfind("Recovery Error transfering data to device ==> [", 0), 0u) << r.err;
+    EXPECT_FALSE(contains(r.out, "Rebooting Device")) << r.out;
+}
+
+TEST_F(LpcRecovery, SilentOrUnsynchronisedChipGivesNoFingerprint) {
+    for (const char* knob : {"--silent", "--no-sync"}) {
+        startChip({knob});
+        RunResult fingerprint = updater({"-N", "-s", port});
+        EXPECT_EQ(fingerprint.exitCode, 1) << knob << fingerprint.out << fingerprint.err;
+        EXPECT_EQ(fingerprint.err, "Got no response from chip\n") << knob;
+
+        std::string image = makeRecoveryImage(work.file("recovery.bird"));
+        RunResult recovery =
+            updater({"-U", "-t", "RECOVER", "-s", port, "-f", image, "-d", kSerial});
+        EXPECT_EQ(recovery.exitCode, 1) << knob << recovery.out << recovery.err;
+        EXPECT_EQ(recovery.err, "Could not get Device Identifier\n") << knob;
+        EXPECT_TRUE(chipFlash() == std::string(kFlashSize, '\xFF')) << knob;
+    }
+}
+
+}  // namespace

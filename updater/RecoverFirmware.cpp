@@ -1,0 +1,78 @@
+// "-N" and "-U -t RECOVER": identify the chip whose ROM bootloader answers (LPC first, else
+// i.MX), ask the server which module and build it belongs to, and write that build.
+#include <stdexcept>
+
+#include "Log.h"
+#include "RecoverySteps.h"
+#include "UpdateServerRequest.h"
+#include "Updater.h"
+#include "unix_time.h"
+
+namespace {
+
+constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
+constexpr auto ERROR = UpdaterDisplayInterface::LEVEL_ERROR;
+// Identification always talks to the bootloader at this rate.
+constexpr unsigned IDENTIFICATION_BAUD = 115200;
+
+}  // namespace
+
+bool Updater::Get_Fingerprint(Fingerprint& out, std::string port, unsigned serial,
+                              std::string birdFile, unsigned baud, bool resetAfter) {
+    if (_get_fingerprint_lpc(port, baud, out)) {
+        recoveryChip = CHIP_LPC;
+        return true;
+    }
+    recoveryChip = CHIP_IMX;
+    return _get_fingerprint_imx(display, *this, port, serial, birdFile, out, resetAfter);
+}
+
+bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, unsigned serial,
+                               std::string birdFile, bool) {
+    const uint64_t started = qTime_GetMSTicks();
+    Fingerprint fingerprint;
+    if (!Get_Fingerprint(fingerprint, port, serial, birdFile, IDENTIFICATION_BAUD, false)) {
+        display.message(ERROR, "Could not get Device Identifier");
+        return false;
+    }
+    unsigned recoveryBuild = 0;
+    if (birdFile.empty()) {
+        uint32_t serverSerial = serial;
+        uint32_t serverBuild = 0;
+        if (!UpdateServerRequest::GetRecoveryInfo(fingerprint.word, &serverSerial, &serverBuild,
+                                                  serverUrl.c_str())) {
+            display.message(ERROR, "Failed to retrieve recovery information from Pelmorax server");
+            return false;
+        }
+        serial = serverSerial;
+        recoveryBuild = build != 0 ? build : serverBuild;
+    }
+    BirdFile file;
+    try {
+        file = load_bird("Recovering", birdFile, serial, recoveryBuild, true);
+    } catch (const std::runtime_error&) {
+        display.message(ERROR, "Failed to load bird file");
+        return false;
+    }
+    if (file.GetBlocks().empty()) {
+        return false;  // the store could not be made, which has been reported
+    }
+    if (file.HasSerialNumberBlock()) {
+        display.message(ERROR, "Updater does not support offline recovery");
+        return false;
+    }
+    bool ok = false;
+    if (recoveryChip == CHIP_LPC) {
+        const unsigned key[4] = {fingerprint.word[0], fingerprint.word[1], fingerprint.word[2],
+                                 fingerprint.word[3]};
+        if (!file.DecodeFirmwareBlocks(key)) {
+            display.message(ERROR, "Failed to load bird file");
+            return false;
+        }
+        ok = _recover_firmware_lpc(display, file, port, baud, fingerprint);
+    } else {
+        ok = _recover_firmware_imx(display, file, serial, useUEIBytesLoading);
+    }
+    display.message(INFO, "Update time: %.4f sec", double(qTime_GetMSTicks() - started) / 1000.0);
+    return ok;
+}

@@ -1,0 +1,180 @@
+// LPC recovery: the chip's ISP bootloader gives its serial number words (the fingerprint), and
+// takes the firmware straight into flash, staged through RAM 4096 bytes at a time.
+#include <algorithm>
+#include <vector>
+
+#include "Log.h"
+#include "NXPSerialClass.h"
+#include "RecoverySteps.h"
+#include "qError.h"
+
+namespace {
+
+constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
+constexpr auto ERROR = UpdaterDisplayInterface::LEVEL_ERROR;
+constexpr uint32_t CHUNK_SIZE = 4096;
+constexpr uint32_t LAST_SECTOR = 29;
+// A firmware block this long holds a 4-byte image: the end of the transfer.
+constexpr uint32_t END_MARK_BLOCK_LENGTH = 8;
+
+// Writes one chunk to RAM and copies it to flash. The copy is rounded up to a size the ROM
+// accepts, so the RAM past the chunk is filled with erased-flash bytes and every sector the
+// rounded copy reaches is prepared.
+qErr writeChunk(NXPSerialClass& chip, const unsigned char* bytes, uint32_t length,
+                uint32_t target) {
+    const uint32_t copyLength = NXPSerialClass::CopyLength(length);
+    Log::log(DEBUG_Updater, "Transferring firmware %d bytes to address 0x%08X\n", length, target);
+    Log::log(DEBUG_Updater, "\t Write %d bytes to address 0x%08X\n", length,
+             NXPSerialClass::WRITE_ADDRESS);
+    qErr result = chip.Write(NXPSerialClass::WRITE_ADDRESS, length, bytes, copyLength);
+    if (result != qErrNone) {
+        Log::log(DEBUG_Updater, "\t Write to RAM failed\n");
+        return result;
+    }
+    const uint32_t first = NXPSerialClass::SectorFromAddress(target);
+    const uint32_t last = NXPSerialClass::SectorFromAddress(target + copyLength - 1);
+    Log::log(DEBUG_Updater, "\t Prepare to copy to sector(s) %d to %d\n", first, last);
+    result = chip.Prepare(first, last);
+    if (result != qErrNone) {
+        Log::log(DEBUG_Updater, "\t Prepare failed\n");
+        return result;
+    }
+    Log::log(DEBUG_Updater, "\t Copy %d bytes from %08X to %08X\n", copyLength,
+             NXPSerialClass::WRITE_ADDRESS, target);
+    result = chip.CopyToFlash(target, NXPSerialClass::WRITE_ADDRESS, copyLength);
+    if (result != qErrNone) {
+        Log::log(DEBUG_Updater, "\t Transfer to flash failed\n");
+    }
+    return result;
+}
+
+qErr writeBlock(UpdaterDisplayInterface& display, NXPSerialClass& chip, const BirdBlock& block,
+                int number, int shownCount, uint32_t& total) {
+    const unsigned char* image = block.data + 4;
+    const uint32_t length = block.length - 4;
+    display.message(INFO, "Transferring firmware block %d of %d, %d bytes", number, shownCount,
+                    int(length));
+    display.display_progress(true);
+    Log::log(DEBUG_Updater, "Transferring firmware block: %d bytes to address 0x%08X\n", length,
+             block.address);
+    qErr result = qErrNone;
+    uint32_t offset = 0;
+    while (offset < length && result == qErrNone) {
+        const uint32_t chunk = std::min(CHUNK_SIZE, length - offset);
+        result = writeChunk(chip, image + offset, chunk, block.address + offset);
+        if (result == qErrNone) {
+            offset += chunk;
+            display.update_progress(double(offset) / double(length), nullptr);
+        }
+    }
+    display.display_progress(false);
+    total += offset;
+    return result;
+}
+
+// Unlock, then prepare and erase the whole flash.
+bool eraseChip(NXPSerialClass& chip) {
+    Log::log(DEBUG_Updater, "\n\tUnlock Memory:\n");
+    if (chip.Unlock() != qErrNone) {
+        Log::log(DEBUG_Network, "Could not unlock\n");
+        return false;
+    }
+    Log::log(DEBUG_Updater, "\n\tPrepare ALL memory for update:\n");
+    if (chip.Prepare(0, LAST_SECTOR) != qErrNone) {
+        Log::log(DEBUG_Network, "Could not prepare\n");
+        return false;
+    }
+    Log::log(DEBUG_Updater, "\n\tErase all memory before update:\n");
+    if (chip.Erase(0, LAST_SECTOR) != qErrNone) {
+        Log::log(DEBUG_Network, "Could not erase\n");
+        return false;
+    }
+    return true;
+}
+
+// Firmware blocks that cannot be written (shorter than their address, or past the 512 KB
+// flash) make the file unusable: it is refused before the chip is erased.
+bool firmwareWritable(UpdaterDisplayInterface& display, const std::vector<BirdBlock>& blocks) {
+    for (const BirdBlock& block : blocks) {
+        if (block.length == END_MARK_BLOCK_LENGTH) {
+            break;
+        }
+        const uint64_t end = uint64_t(block.address) + (block.length >= 4 ? block.length - 4 : 0);
+        if (block.length < 4 || NXPSerialClass::SectorFromAddress(block.address) >= 30 ||
+            (end > block.address && NXPSerialClass::SectorFromAddress(uint32_t(end - 1)) >= 30)) {
+            display.message(ERROR, "Recovery image has a firmware block the chip cannot hold");
+            return false;
+        }
+    }
+    if (blocks.empty() || blocks.front().length == END_MARK_BLOCK_LENGTH) {
+        display.message(ERROR, "Recovery image has no firmware to write");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool _get_fingerprint_lpc(std::string port, unsigned baud, Fingerprint& out) {
+    NXPSerialClass chip;
+    qErr result = chip.Connect(port, baud);
+    if (result != qErrNone) {
+        Log::log(DEBUG_APP, "ERROR %d ==> Could not open serial port\n", result);
+        return false;
+    }
+    Log::log(DEBUG_APP, "\n\tSync to Device:\n");
+    result = chip.Sync();
+    if (result != qErrNone) {
+        Log::log(DEBUG_APP, "ERROR %d ==> Could not communicate with device over serial port\n",
+                 result);
+        return false;
+    }
+    Log::log(DEBUG_APP, "\n\tGet Info from Device:\n");
+    if (chip.GetDeviceID() != qErrNone) {
+        Log::log(DEBUG_APP, "\tERROR ==> Got no response from chip\n");
+        return false;
+    }
+    for (unsigned i = 0; i < 4; ++i) {
+        out.word[i] = chip.DeviceIDWord(i);
+    }
+    return true;
+}
+
+bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std::string& port,
+                           unsigned baud, Fingerprint&) {
+    std::vector<BirdBlock> blocks = file.FindBlocks(BirdFile::BLOCK_FIRMWARE);
+    if (!firmwareWritable(display, blocks)) {
+        return false;
+    }
+    NXPSerialClass chip;
+    if (chip.Connect(port, baud) != qErrNone) {
+        Log::log(DEBUG_Network, "Could not connect to %s\n", port.c_str());
+        return false;
+    }
+    if (!eraseChip(chip)) {
+        return false;
+    }
+    chip.SetEcho(false);
+    Log::log(DEBUG_Updater, "Updating device firmware: \n");
+    Log::log(DEBUG_Updater, "Transferring firmware to device from [%s]\n", file.GetPath().c_str());
+    const int shownCount = int(blocks.size()) - 1;
+    uint32_t total = 0;
+    qErr result = qErrNone;
+    for (size_t i = 0; i < blocks.size() && result == qErrNone; ++i) {
+        if (blocks[i].length == END_MARK_BLOCK_LENGTH) {
+            break;
+        }
+        result = writeBlock(display, chip, blocks[i], int(i + 1), shownCount, total);
+    }
+    display.message(INFO, "Transferred %d blocks, %d total bytes", shownCount, int(total));
+    chip.SetEcho(true);
+    if (result != qErrNone) {
+        // The flash holds part of an image that will not run: that is a failed recovery.
+        display.message(ERROR, "Recovery Error transfering data to device ==> [%d, %s]", result,
+                        qError_GetErrorText(result));
+        return false;
+    }
+    display.message(INFO, "Rebooting Device");
+    chip.ExecuteFrom(0);
+    return true;
+}
