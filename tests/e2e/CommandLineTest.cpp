@@ -271,7 +271,7 @@ TEST(CommandLineDispatch, FingerprintWithoutAnswerNotesFailureAndGoesOn) {
     RunResult alone = updaterIn(dir, {"-N", "-s", "/dev/null"});
     EXPECT_EQ(alone.exitCode, 1);
     EXPECT_EQ(alone.out, kVersion);
-    EXPECT_EQ(alone.err.substr(alone.err.find('\n') + 1), "Got no response from chip\n");
+    EXPECT_EQ(alone.err, "Got no response from chip\n");
 
     // A later command sets the exit code: discovery always ends with 0.
     RunResult thenDiscover = updaterIn(dir, {"-N", "-s", "/dev/null", "-D"});
