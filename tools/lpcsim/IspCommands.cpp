@@ -149,7 +149,10 @@ CommandOutcome IspCommands::setEcho(const Words& args) {
     return success();
 }
 
-CommandOutcome IspCommands::writeToRam(const Words& args) {
+// W and R take the same arguments and checks: a word-aligned address, a count of whole words,
+// and a range the command may reach (user RAM for W, anything mapped for R).
+CommandOutcome IspCommands::memoryTransfer(const Words& args, bool ramOnly,
+                                           CommandOutcome::Next next) {
     std::vector<uint32_t> values;
     if (!numbers(args, 2, &values)) {
         return answer(IspCode::ParamError);
@@ -162,37 +165,23 @@ CommandOutcome IspCommands::writeToRam(const Words& args) {
     if (count == 0 || count % 4 != 0) {
         return answer(IspCode::CountError);
     }
-    if (!memory_.isUserRam(address, count)) {
+    bool reachable = ramOnly ? memory_.isUserRam(address, count) : memory_.isMapped(address, count);
+    if (!reachable) {
         return answer(IspCode::AddrNotMapped);
     }
     CommandOutcome outcome = success();
-    outcome.next = CommandOutcome::Next::ReceiveData;
+    outcome.next = next;
     outcome.address = address;
     outcome.count = count;
     return outcome;
 }
 
+CommandOutcome IspCommands::writeToRam(const Words& args) {
+    return memoryTransfer(args, true, CommandOutcome::Next::ReceiveData);
+}
+
 CommandOutcome IspCommands::readMemory(const Words& args) {
-    std::vector<uint32_t> values;
-    if (!numbers(args, 2, &values)) {
-        return answer(IspCode::ParamError);
-    }
-    uint32_t address = values[0];
-    uint32_t count = values[1];
-    if (address % 4 != 0) {
-        return answer(IspCode::AddrError);
-    }
-    if (count == 0 || count % 4 != 0) {
-        return answer(IspCode::CountError);
-    }
-    if (!memory_.isMapped(address, count)) {
-        return answer(IspCode::AddrNotMapped);
-    }
-    CommandOutcome outcome = success();
-    outcome.next = CommandOutcome::Next::SendData;
-    outcome.address = address;
-    outcome.count = count;
-    return outcome;
+    return memoryTransfer(args, false, CommandOutcome::Next::SendData);
 }
 
 CommandOutcome IspCommands::prepareSectors(const Words& args) {

@@ -40,6 +40,7 @@ class IspCommands {
     CommandOutcome unlock(const Words& args);
     CommandOutcome setBaudRate(const Words& args);
     CommandOutcome setEcho(const Words& args);
+    CommandOutcome memoryTransfer(const Words& args, bool ramOnly, CommandOutcome::Next next);
     CommandOutcome writeToRam(const Words& args);
     CommandOutcome readMemory(const Words& args);
     CommandOutcome prepareSectors(const Words& args);
