@@ -13,33 +13,12 @@
 #include "PtyPort.h"
 #include "SimLoop.h"
 #include "SimOptions.h"
+#include "StopSignals.h"
 #include "Trace.h"
 
 using namespace lpcsim;
 
 namespace {
-
-int stopPipe[2] = {-1, -1};
-
-void onStopSignal(int) {
-    char byte = 1;
-    ssize_t ignored = write(stopPipe[1], &byte, 1);
-    (void)ignored;
-}
-
-// SIGTERM and SIGINT end the run through a pipe the poll loop watches.
-bool installStopSignals() {
-    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return false;
-    }
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 void saveFlash(const FlashModel& flash, const std::string& path) {
     std::string why;
@@ -68,7 +47,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     PtyPort port;
-    if (!installStopSignals()) {
+    const int stopFd = simtools::installStopSignals();
+    if (stopFd < 0) {
         std::fprintf(stderr, "lpcsim: cannot watch for stop signals\n");
         return 1;
     }
@@ -82,7 +62,7 @@ int main(int argc, char** argv) {
     std::printf("pty %s\nready\n", port.slavePath().c_str());
     std::fflush(stdout);
     SimLoop loop(options, port, session);
-    loop.run(stopPipe[0]);
+    loop.run(stopFd);
     saveFlash(flash, options.flashPath);
     return 0;
 }

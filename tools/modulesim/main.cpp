@@ -21,6 +21,7 @@
 #include "PacketLog.h"
 #include "PtyLink.h"
 #include "SimConfig.h"
+#include "StopSignals.h"
 #include "SimModule.h"
 #include "TcpLink.h"
 #include "UsbBus.h"
@@ -29,27 +30,6 @@
 using namespace modulesim;
 
 namespace {
-
-int stopPipe[2] = {-1, -1};
-
-void onStopSignal(int) {
-    char byte = 1;
-    ssize_t ignored = write(stopPipe[1], &byte, 1);
-    (void)ignored;
-}
-
-bool installStopSignals() {
-    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return false;
-    }
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 // The emulated USB bus announces devices through udev events, which umockdev can only send
 // from a process that runs under its preload library: the simulator restarts itself under it.
@@ -168,7 +148,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     runUnderUmockdevPreload(config, argv);
-    if (!installStopSignals()) {
+    const int stopFd = simtools::installStopSignals();
+    if (stopFd < 0) {
         perror("modulesim: pipe");
         return 1;
     }
@@ -178,7 +159,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "modulesim: %s\n", error.c_str());
         return 1;
     }
-    sim.loop.watch(stopPipe[0], POLLIN, [&sim](short) { sim.loop.stop(); });
+    sim.loop.watch(stopFd, POLLIN, [&sim](short) { sim.loop.stop(); });
 
     std::vector<std::string> lines;
     for (const auto& link : sim.links) {
