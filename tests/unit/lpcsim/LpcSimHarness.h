@@ -11,6 +11,7 @@
 
 #include "BackgroundProgram.h"
 #include "TestSupport.h"
+#include "UuencodeOracle.h"
 
 namespace lpctest {
 
@@ -38,9 +39,8 @@ class HostLine {
     int fd_ = -1;
 };
 
-// The test side's own uuencoding (grave accent for zero), kept apart from the simulator's.
-std::string uuLine(const uint8_t* data, size_t count);
-Bytes uuDecode(const std::string& line);
+using zvtest::uuDecode;
+using zvtest::uuLine;
 uint32_t sumOf(const Bytes& bytes, size_t from, size_t to);
 Bytes patternBytes(size_t count, uint8_t seed);
 

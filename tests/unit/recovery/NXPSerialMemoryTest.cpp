@@ -7,29 +7,14 @@
 #include <vector>
 
 #include "NXPScriptedRom.h"
+#include "UuencodeOracle.h"
 #include "NXPSerialClass.h"
 
 namespace {
 
 using Step = NXPScriptedRom::Step;
 
-// Independent uuencoding of one data line, as the bootloader expects it.
-std::string uuLine(const uint8_t* data, size_t n) {
-    auto character = [](unsigned v) {
-        return static_cast<char>((v & 0x3F) == 0 ? 96 : (v & 0x3F) + 32);
-    };
-    std::string line(1, character(static_cast<unsigned>(n)));
-    for (size_t i = 0; i < n; i += 3) {
-        unsigned a = data[i];
-        unsigned b = i + 1 < n ? data[i + 1] : 0;
-        unsigned c = i + 2 < n ? data[i + 2] : 0;
-        line += character(a >> 2);
-        line += character((a << 4) | (b >> 4));
-        line += character((b << 2) | (c >> 6));
-        line += character(c);
-    }
-    return line;
-}
+using zvtest::uuLine;
 
 std::vector<uint8_t> pattern(size_t n) {
     std::vector<uint8_t> bytes(n);
