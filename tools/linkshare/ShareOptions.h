@@ -1,0 +1,28 @@
+// The command line of linkshare: which link to open and how long to share it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace linkshare {
+
+enum class Transport { Tcp, Usb, Serial };
+
+struct ShareOptions {
+    Transport transport = Transport::Tcp;
+    uint32_t serial = 0;
+    uint32_t address = 0;  // IPv4, network byte order (TCP/IP only)
+    uint32_t port = 0;     // host order (TCP/IP only)
+    std::string path;      // serial port (serial only)
+    uint32_t baud = 115200;
+    bool network = false;     // publish beyond this machine
+    int durationSeconds = 0;  // 0: until a signal
+    bool help = false;
+};
+
+// Parses argv; false with a one-line reason in *error for a bad command line.
+bool parseShareOptions(int argc, char** argv, ShareOptions* options, std::string* error);
+
+const char* shareUsage();
+
+}  // namespace linkshare

@@ -1,0 +1,64 @@
+// linkshare: opens one module's link and shares it with other processes on this machine (or the
+// network) through a link server, until told to stop.
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "ShareOptions.h"
+#include "SharedLink.h"
+#include "qCzmqSetup.h"
+#include "unix_time.h"
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void requestStop(int) {
+    stopRequested = 1;
+}
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// Sleeps in short steps so that a signal ends the wait promptly.
+void serveUntilStopped(int durationSeconds) {
+    constexpr uint32_t kStepMs = 20;
+    const uint32_t limitMs = static_cast<uint32_t>(durationSeconds) * 1000u;
+    for (uint32_t waited = 0; !stopRequested && (limitMs == 0 || waited < limitMs);
+         waited += kStepMs) {
+        qTime_MSSleep(kStepMs);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    linkshare::ShareOptions options;
+    std::string error;
+    if (!linkshare::parseShareOptions(argc, argv, &options, &error)) {
+        fprintf(stderr, "linkshare: %s (see --help)\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        fputs(linkshare::shareUsage(), stdout);
+        return 0;
+    }
+    // Our handlers, not CZMQ's, must see SIGINT and SIGTERM.
+    qCzmq_Prepare();
+    installStopHandlers();
+    linkshare::SharedLink shared;
+    if (!shared.open(options, &error) || !shared.publish(!options.network, &error)) {
+        fprintf(stderr, "linkshare: %s\n", error.c_str());
+        return 1;
+    }
+    printf("shared %08X port %u\nready\n", options.serial, static_cast<unsigned>(shared.port()));
+    fflush(stdout);
+    serveUntilStopped(options.durationSeconds);
+    shared.close();
+    return 0;
+}
