@@ -42,7 +42,8 @@ class SharedModule : public ::testing::Test {
     std::unique_ptr<zvtest::BackgroundProgram> simulator_;
     std::unique_ptr<zvtest::BackgroundProgram> sharer_;
     uint16_t sharedPort_ = 0;
-    linkSpec shared_{};
+    // linkSpec is a packed wire record: aligned here so that its fields can be read in place.
+    alignas(4) linkSpec shared_{};
 };
 
 }  // namespace sharetest
