@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -93,11 +96,50 @@ std::string BackgroundProgram::startupValue(const std::string& prefix) const {
     return "";
 }
 
+namespace {
+
+// How long a program may take to end after SIGTERM before it is killed.
+constexpr int kStopLimitMs = 15000;
+
+bool reapWithin(pid_t pid, int limitMs, int* status) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (true) {
+        pid_t done = waitpid(pid, status, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        usleep(10000);
+    }
+}
+
+// A program that does not end on SIGTERM is a fault worth seeing: its threads' stacks go to the
+// test's standard error when gdb is at hand.
+void reportStuckProgram(pid_t pid) {
+    fprintf(stderr, "program %d did not end within %d ms of SIGTERM; killing it\n",
+            static_cast<int>(pid), kStopLimitMs);
+    if (access("/usr/bin/gdb", X_OK) == 0) {
+        std::string command = "timeout 60 /usr/bin/gdb -batch -nx -ex 'thread apply all bt' -p " +
+                              std::to_string(pid) + " 1>&2 2>/dev/null";
+        if (system(command.c_str()) != 0) {
+            fprintf(stderr, "(no stacks)\n");
+        }
+    }
+}
+
+}  // namespace
+
 int BackgroundProgram::stop() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         int status = 0;
-        waitpid(pid_, &status, 0);
+        if (!reapWithin(pid_, kStopLimitMs, &status)) {
+            reportStuckProgram(pid_);
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        }
         exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         pid_ = -1;
     }

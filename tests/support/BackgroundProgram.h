@@ -23,7 +23,8 @@ class BackgroundProgram {
     const std::vector<std::string>& startupLines() const { return lines_; }
     // The rest of the first start-up line that begins with prefix + " ", or "".
     std::string startupValue(const std::string& prefix) const;
-    // Sends SIGTERM and collects the exit status (also done by the destructor).
+    // Sends SIGTERM and collects the exit status (also done by the destructor); a program still
+    // running 15 s later is killed, so its status then tells of SIGKILL.
     int stop();
     pid_t pid() const { return pid_; }
 
