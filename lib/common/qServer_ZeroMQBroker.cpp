@@ -1,6 +1,7 @@
 // The broker thread: takes requests from clients, hands them one by one to the sync worker and
 // routes each reply to the client at the head of the reply queue; fans stream batches out to the
 // clients that enabled streaming.
+#include "qCzmqSetup.h"
 #include "qDebugging.h"
 #include "qServer_ZeroMQInternal.h"
 #include "qUEI.h"
@@ -133,6 +134,9 @@ void _serverWorker_broker(zsock_t* pipe, void* argument) {
     qServer* server = static_cast<qServer*>(argument);
     zpoller_t* poller =
         zpoller_new(pipe, server->syncBroker, server->frontend, server->streamingBroker, nullptr);
+    if (poller != nullptr) {
+        zpoller_set_nonstop(poller, true);
+    }
     if (poller != nullptr && server->discoveryIsBeacon) {
         zpoller_add(poller, server->discovery);
     }
@@ -151,7 +155,7 @@ void _serverWorker_broker(zsock_t* pipe, void* argument) {
             _serverWorker_broker_streaming(server);
         } else if (server->discoveryIsBeacon && which == server->discovery) {
             _serverWorker_broker_beacon(server);
-        } else if (zpoller_terminated(poller)) {
+        } else if (qCzmq_PollerEnded(poller)) {
             break;
         }
         qServer_SilenceBeaconWhenDue(server);

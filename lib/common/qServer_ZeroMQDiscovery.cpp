@@ -72,6 +72,9 @@ void answerProbe(qServer* server, qMulticast* sender) {
 
 bool stopRequested(zsock_t* pipe) {
     zpoller_t* poller = zpoller_new(pipe, nullptr);
+    if (poller != nullptr) {
+        zpoller_set_nonstop(poller, true);
+    }
     // The receive time-out already paces the loop; the pipe is only checked between receives.
     bool stop = poller != nullptr && zpoller_wait(poller, 0) == pipe;
     zpoller_destroy(&poller);
@@ -106,6 +109,9 @@ void _serverWorker_multicastDiscovery(zsock_t* pipe, void* argument) {
     while (!stopRequested(pipe)) {
         if (!open) {
             zpoller_t* poller = zpoller_new(pipe, nullptr);
+            if (poller != nullptr) {
+                zpoller_set_nonstop(poller, true);
+            }
             zpoller_wait(poller, qSERVER_POLL_MS);
             zpoller_destroy(&poller);
             continue;

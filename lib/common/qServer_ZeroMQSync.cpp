@@ -2,6 +2,7 @@
 // answer, so that replies come back in the order of the broker's reply queue.
 #include <vector>
 
+#include "qCzmqSetup.h"
 #include "qDebugging.h"
 #include "qServer_ZeroMQInternal.h"
 #include "qUEI.h"
@@ -95,6 +96,9 @@ bool qServer_ExpectsReply(const qPacket* packet) {
 void _serverWorker_syncCommands(zsock_t* pipe, void* argument) {
     qServer* server = static_cast<qServer*>(argument);
     zpoller_t* poller = zpoller_new(pipe, server->syncWorker, nullptr);
+    if (poller != nullptr) {
+        zpoller_set_nonstop(poller, true);
+    }
     zsock_signal(pipe, 0);
     while (poller != nullptr) {
         void* which = zpoller_wait(poller, qSERVER_POLL_MS);
@@ -105,7 +109,7 @@ void _serverWorker_syncCommands(zsock_t* pipe, void* argument) {
         }
         if (which == server->syncWorker) {
             _serverWorker_syncCommands_syncBackend(server);
-        } else if (zpoller_terminated(poller)) {
+        } else if (qCzmq_PollerEnded(poller)) {
             break;
         }
     }

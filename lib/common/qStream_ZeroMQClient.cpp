@@ -52,8 +52,13 @@ int forwardFrame(zframe_t* frame, zsock_t* to, int attempts) {
 void brokerTask(zsock_t* pipe, void* argument) {
     ClientStream* client = static_cast<ClientStream*>(argument);
     zpoller_t* poller = zpoller_new(pipe, client->server, client->outgoingWorker, nullptr);
+    if (poller != nullptr) {
+        zpoller_set_nonstop(poller, true);
+    }
     zsock_signal(pipe, 0);
     while (poller != nullptr) {
+        // A program that let CZMQ catch Ctrl+C would otherwise never end on it.
+        qCzmq_PassOnInterrupt();
         zsock_t* which = static_cast<zsock_t*>(zpoller_wait(poller, kPollMs));
         if (which == pipe) {
             zmsg_t* message = zmsg_recv(pipe);
@@ -62,7 +67,7 @@ void brokerTask(zsock_t* pipe, void* argument) {
             break;
         }
         if (which == nullptr) {
-            if (zpoller_terminated(poller)) {
+            if (qCzmq_PollerEnded(poller)) {
                 break;
             }
             continue;
@@ -251,6 +256,9 @@ qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream) {
         return err;
     }
     client->poller = zpoller_new(client->incomingReader, nullptr);
+    if (client->poller != nullptr) {
+        zpoller_set_nonstop(client->poller, true);
+    }
     client->actor = client->poller != nullptr ? zactor_new(brokerTask, client) : nullptr;
     qStream* made = client->actor != nullptr
                         ? qStream_Create(clientGet, clientPut, clientWrite, clientDelete, client)
