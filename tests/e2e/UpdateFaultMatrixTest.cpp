@@ -1,0 +1,128 @@
+// "-U" with a fault at every phase of the exchange: the link closing before INIT, in
+// the loader block, at LOAD, in each firmware block and at REBOOT; wrong sums, refused and lost
+// replies; a silent module; and "-G" from an update server that errs, stalls or sends a broken
+// build. Whatever happens, a run ends in one of two states only: the module holds the new image
+// (or the store the new build) and the store records it, or exactly one error line, exit 1, and
+// the store's records as they were.
+#include "FirmwareFixture.h"
+
+using namespace firmwaretest;
+using zvtest::RunResult;
+
+namespace {
+
+// With the build below the module receives, in order: packets 1-4 the link's route and address
+// queries and the model and serial queries, 5 INIT, 6-19 the loader block (prepare, 12 pieces,
+// sum), 20 LOAD, 21-22 the queries after LOAD, 23-155 firmware block 1 (3000 bytes in three
+// pieces, each with its sum and write), 156-223 block 2, 224 REBOOT.
+struct Fault {
+    const char* name;
+    const char* moduleKeys;                // added to the simulated module
+    std::vector<std::string> serverKnobs;  // for "-G" runs; empty: "-U" from the store
+};
+
+const std::string kEarlierTransfer =
+    "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\nLATEST_DOWNLOAD=1234.bird\n"
+    "LATEST_TRANSFER=1234.bird\n";
+
+class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInterface<Fault> {
+  protected:
+    void SetUp() override {
+        FirmwareFixture::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir(), builds + "/" + kSerial});
+        zvtest::writeFile(builds + "/" + std::string(kSerial) + "/1300.bird",
+                          zvtest::readFile(bird));
+        zvtest::writeFile(deviceFile("1300.bird"), zvtest::readFile(bird));
+        zvtest::writeFile(deviceFile(".settings"), kEarlierTransfer);
+    }
+
+    RunResult runWithFault(const Fault& fault) {
+        startModule(fault.moduleKeys);
+        if (fault.serverKnobs.empty()) {
+            return updater({"-U", "-d", kSerial});
+        }
+        server.reset();
+        startServer(fault.serverKnobs);
+        return updater({"-G", "-d", kSerial, "-u", url});
+    }
+
+    void expectEitherOutcome(const Fault& fault, const RunResult& r) {
+        if (r.exitCode == 0 && !fault.serverKnobs.empty()) {
+            EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=1300.bird\n")) << settings();
+            EXPECT_TRUE(zvtest::readFile(deviceFile("1300.bird")) == zvtest::readFile(bird));
+            return;
+        }
+        if (r.exitCode == 0) {
+            EXPECT_TRUE(flash() == expectedFlash(bird)) << "a successful run left a wrong image";
+            EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n")) << settings();
+            return;
+        }
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_EQ(errorLines(r).size(), 1u) << r.err;
+        EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1234.bird\n")) << settings();
+        EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=1234.bird\n")) << settings();
+        EXPECT_TRUE(contains(settings(), "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\n"));
+        // The stored build is whole whatever the server did.
+        EXPECT_TRUE(zvtest::readFile(deviceFile("1300.bird")) == zvtest::readFile(bird));
+    }
+
+    // Standard error also carries the exchange's diagnostic lines whatever the debug mask.
+    static std::vector<std::string> errorLines(const RunResult& r) {
+        std::vector<std::string> errors;
+        for (const std::string& line : lines(r.err)) {
+            if (!line.empty() && line.rfind("NETWORK", 0) != 0) {
+                errors.push_back(line);
+            }
+        }
+        return errors;
+    }
+
+    std::string bird;
+};
+
+TEST_P(UpdateFaultMatrix, EndsWithTheNewImageOrOneErrorAndTheRecordsUntouched) {
+    RunResult r = runWithFault(GetParam());
+    expectEitherOutcome(GetParam(), r);
+}
+
+const Fault kFaults[] = {
+    {"LinkClosesAtTheFirstQuery", "disconnect-after=3", {}},
+    {"LinkClosesAtInit", "disconnect-after=5", {}},
+    {"LinkClosesAtTheLoaderPrepare", "disconnect-after=6", {}},
+    {"LinkClosesInTheLoaderBlock", "disconnect-after=12", {}},
+    {"LinkClosesAtTheLoaderSum", "disconnect-after=19", {}},
+    {"LinkClosesAtLoad", "disconnect-after=20", {}},
+    {"LinkClosesAtTheFirstFirmwarePrepare", "disconnect-after=23", {}},
+    {"LinkClosesInFirmwareBlock1", "disconnect-after=90", {}},
+    {"LinkClosesAtAFirmwareWrite", "disconnect-after=68", {}},
+    {"LinkClosesInFirmwareBlock2", "disconnect-after=180", {}},
+    {"LinkClosesAtTheLastWrite", "disconnect-after=223", {}},
+    {"LinkClosesAtReboot", "disconnect-after=224", {}},
+    {"LinkDropsAtLoadAndComesBack", "drop-at-load", {}},
+    {"WrongLoaderSum", "bad-sum=1", {}},
+    {"WrongFirmwareSum", "bad-sum=4", {}},
+    {"LostLoaderReply", "drop-reply=2", {}},
+    {"LostFirmwareReply", "drop-reply=30", {}},
+    {"OnePieceNotAccepted", "short-count=5", {}},
+    {"NoPieceAccepted", "always-short", {}},
+    {"SilentLoader", "silent-loader", {}},
+    {"SilentModule", "silent", {}},
+    {"RefusedPrepare", "prepare-status=3", {}},
+    {"EveryFifthReplyLost", "drop-every=5", {}},
+    {"ServerErrs", "", {"--status", "500"}},
+    {"ServerStallsOnTheBuild", "", {"--stall", "--fault-op", "bird"}},
+    {"ServerCutsTheBuild", "", {"--cut", "200", "--fault-op", "bird"}},
+    {"ServerTruncatesTheBuild", "", {"--truncate", "300", "--fault-op", "bird"}},
+    {"ServerSaysNo", "", {"--bad-first-line", "--fault-op", "qu"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryPhase, UpdateFaultMatrix, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<Fault>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
