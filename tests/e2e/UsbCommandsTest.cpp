@@ -190,3 +190,35 @@ TEST_F(UsbCommands, DownloadAndUpdateOverUsbRecordsTheTransfer) {
 }
 
 }  // namespace
+
+TEST_F(UsbCommands, FaultsOverUsbEndWithTheNewImageOrOneErrorLine) {
+    // The USB side of the fault matrix: the link closing in the loader block and in a firmware
+    // block, IN transfers failing, a stalled endpoint, a wrong sum and a silent loader.
+    const std::vector<std::string> faults = {"disconnect-after=12", "disconnect-after=90",
+                                             "usb-in-errors=3",     "usb-stall-at=40",
+                                             "bad-sum=4",           "silent-loader"};
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    for (const std::string& fault : faults) {
+        SCOPED_TRACE(fault);
+        unlink(work.file("flash.bin").c_str());
+        unlink(deviceFile(".settings").c_str());
+        plugIn({hub(fault)});
+        RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
+        std::string settings = zvtest::readFile(deviceFile(".settings"));
+        if (r.exitCode == 0) {
+            EXPECT_TRUE(flash() == expectedFlash(bird)) << "a successful run left a wrong image";
+            EXPECT_TRUE(contains(settings, "LATEST_TRANSFER=" + bird + "\n")) << settings;
+        } else {
+            EXPECT_EQ(r.exitCode, 1);
+            // The exchange's own diagnostic lines ("NETWORK: ...") come whatever the debug mask.
+            std::vector<std::string> errors;
+            for (const std::string& line : lines(r.err)) {
+                if (line.rfind("NETWORK", 0) != 0)
+                    errors.push_back(line);
+            }
+            EXPECT_EQ(errors.size(), 1u) << r.err;
+            EXPECT_FALSE(contains(settings, "LATEST_TRANSFER")) << settings;
+        }
+        usbBus.reset();
+    }
+}
