@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +22,30 @@ std::string temporaryNameFor(const std::string& target) {
            std::to_string(temporaryCounter.fetch_add(1));
 }
 
+// Temporaries of this target left by a process that no longer exists (killed mid-write) are
+// removed, so that they do not pile up beside the file; a live writer's temporary is kept.
+void removeAbandonedTemporaries(const std::string& target) {
+    size_t slash = target.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    std::string prefix =
+        "." + (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-";
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        long pid = strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            unlink((slash == std::string::npos ? name : directory + name).c_str());
+        }
+    }
+    closedir(dir);
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::string target) : target_(std::move(target)) {}
@@ -29,6 +56,7 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 bool AtomicFileWriter::Open() {
     Discard();
+    removeAbandonedTemporaries(target_);
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary_ = temporaryNameFor(target_);
         // 0666 lets the umask decide, as a plain create of the target would.
