@@ -50,7 +50,9 @@ Fault pickFault(std::mt19937& random) {
         case 0:
         case 1:
         case 2:
-            return {"disconnect-after", "disconnect-after=" + upTo(1, 230), {}};
+            // Packet 224 is REBOOT, which has no reply: a link lost just then looks like the
+            // reboot itself to the host, so the closing falls on one of the packets before it.
+            return {"disconnect-after", "disconnect-after=" + upTo(1, 223), {}};
         case 3:
             return {"bad-sum", "bad-sum=" + upTo(1, 8), {}};
         case 4:

@@ -1,6 +1,7 @@
 // LPC recovery: the chip's ISP bootloader gives its serial number words (the fingerprint), and
 // takes the firmware straight into flash, staged through RAM 4096 bytes at a time.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "Log.h"
@@ -72,22 +73,31 @@ qErr writeBlock(UpdaterDisplayInterface& display, NXPSerialClass& chip, const Bi
     return result;
 }
 
+// A chip that stops answering before anything is written must not end the run without a word:
+// the user gets one error line saying which step failed.
+bool preparationFailed(UpdaterDisplayInterface& display, const std::string& what, qErr result) {
+    Log::log(DEBUG_Network, "%s\n", what.c_str());
+    display.message(ERROR, "Recovery Error preparing device ==> %s [%d, %s]", what.c_str(), result,
+                    qError_GetErrorText(result));
+    return false;
+}
+
 // Unlock, then prepare and erase the whole flash.
-bool eraseChip(NXPSerialClass& chip) {
+bool eraseChip(UpdaterDisplayInterface& display, NXPSerialClass& chip) {
     Log::log(DEBUG_Updater, "\n\tUnlock Memory:\n");
-    if (chip.Unlock() != qErrNone) {
-        Log::log(DEBUG_Network, "Could not unlock\n");
-        return false;
+    qErr result = chip.Unlock();
+    if (result != qErrNone) {
+        return preparationFailed(display, "Could not unlock", result);
     }
     Log::log(DEBUG_Updater, "\n\tPrepare ALL memory for update:\n");
-    if (chip.Prepare(0, LAST_SECTOR) != qErrNone) {
-        Log::log(DEBUG_Network, "Could not prepare\n");
-        return false;
+    result = chip.Prepare(0, LAST_SECTOR);
+    if (result != qErrNone) {
+        return preparationFailed(display, "Could not prepare", result);
     }
     Log::log(DEBUG_Updater, "\n\tErase all memory before update:\n");
-    if (chip.Erase(0, LAST_SECTOR) != qErrNone) {
-        Log::log(DEBUG_Network, "Could not erase\n");
-        return false;
+    result = chip.Erase(0, LAST_SECTOR);
+    if (result != qErrNone) {
+        return preparationFailed(display, "Could not erase", result);
     }
     return true;
 }
@@ -147,11 +157,11 @@ bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std
         return false;
     }
     NXPSerialClass chip;
-    if (chip.Connect(port, baud) != qErrNone) {
-        Log::log(DEBUG_Network, "Could not connect to %s\n", port.c_str());
-        return false;
+    qErr connected = chip.Connect(port, baud);
+    if (connected != qErrNone) {
+        return preparationFailed(display, "Could not connect to " + port, connected);
     }
-    if (!eraseChip(chip)) {
+    if (!eraseChip(display, chip)) {
         return false;
     }
     chip.SetEcho(false);

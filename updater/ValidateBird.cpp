@@ -27,6 +27,12 @@ bool _validate_birdfile(UpdaterDisplayInterface& display, BirdFile& file, Module
     }
     uint8_t model = 0;
     result = system.getModel(&model);
+    // A model that could not be read (a lost reply) is no evidence of a wrong file: it fails the
+    // validation as an unreadable serial number does, without claiming a mismatch.
+    if (result != qErrNone) {
+        Log::log(DEBUG_Updater, "Could not read the connected device's model (%d).\n", result);
+        return false;
+    }
     const char* modelName = qDefs_GetModelName(model);
     if (!file.ValidateModel(modelName)) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,

@@ -164,3 +164,19 @@ TEST_F(LpcRecovery, SilentOrUnsynchronisedChipGivesNoFingerprint) {
 }
 
 }  // namespace
+
+TEST_F(LpcRecovery, ChipThatStopsAnsweringAtAnyStageEndsInOneErrorLine) {
+    // The ROM falls silent after N command lines: at the unlock, at the erase, at the first RAM
+    // write and late in the image. Each run ends in one error line, exit 1 and no start of the
+    // chip; none hangs (every wait is bounded).
+    std::string image = makeRecoveryImage(work.file("recovery.bird"));
+    for (const char* after : {"1", "3", "5", "40"}) {
+        SCOPED_TRACE(std::string("--stop-after ") + after);
+        startChip({"--stop-after", after});
+        RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+        EXPECT_FALSE(contains(r.out, "Rebooting Device")) << r.out;
+        chip.reset();
+    }
+}
