@@ -2,6 +2,7 @@
 
 #include <hidapi.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -12,7 +13,6 @@ namespace {
 constexpr uint8_t REPORT_SECURITY = 3;
 // Report 3 carries 4 bytes; the kernel may hand it over padded, so only these are kept.
 constexpr size_t SECURITY_REPORT_SIZE = 5;
-constexpr size_t REPORT_BUFFER_SIZE = 65;
 constexpr size_t ANSWER_SIZE = 70;
 constexpr size_t VALUE_OFFSET = 6;
 constexpr unsigned LAST_OFFSET = 15;
@@ -57,20 +57,29 @@ long HID_SDPLoader::readData(std::vector<uint8_t>& answer, unsigned timeoutMs) {
         return -1;
     }
     const int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
-    unsigned char report[REPORT_BUFFER_SIZE] = {};
+    unsigned char report[REPORT_SIZE] = {};
     long total = 0;
     for (int reports = 0; reports < MAX_REPORTS_PER_READ; ++reports) {
         int got = hid_read_timeout(handle_, report, sizeof report, timeout);
         if (got <= 0) {
             break;
         }
-        size_t keep =
-            report[0] == REPORT_SECURITY ? SECURITY_REPORT_SIZE : static_cast<size_t>(got);
-        answer.insert(answer.end(), report, report + keep);
-        total += static_cast<long>(keep);
+        total += static_cast<long>(appendReport(answer, report, static_cast<size_t>(got)));
         memset(report, 0, sizeof report);
     }
     return total;
+}
+
+size_t HID_SDPLoader::appendReport(std::vector<uint8_t>& answer, const unsigned char* report,
+                                   size_t got) {
+    if (report == nullptr || got == 0) {
+        return 0;
+    }
+    // hidapi never reports more than the buffer holds; the bound keeps a wrong count from
+    // reading past it.
+    size_t keep = report[0] == REPORT_SECURITY ? SECURITY_REPORT_SIZE : std::min(got, REPORT_SIZE);
+    answer.insert(answer.end(), report, report + keep);
+    return keep;
 }
 
 bool HID_SDPLoader::getDataFromBuffer(const std::vector<uint8_t>& answer, unsigned offset,

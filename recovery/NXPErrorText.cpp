@@ -48,3 +48,21 @@ size_t NXPSerialClass::GetErrorIndex(const char* line, size_t lineLength) {
     bool alone = start == 0 || line[start - 1] == '\r' || line[start - 1] == '\n';
     return start < end && alone ? start : lineLength;
 }
+
+int NXPSerialClass::ReturnCodeOf(const char* line, size_t lineLength) {
+    size_t index = GetErrorIndex(line, lineLength);
+    if (index >= lineLength) {
+        return NO_RETURN_CODE;
+    }
+    // The digits are read only within the line: a line cut at the buffer's end need not be
+    // terminated there.
+    int code = 0;
+    for (size_t i = index; i < lineLength && isdigit(static_cast<unsigned char>(line[i])); ++i) {
+        code = code > MAX_ERROR ? code : code * 10 + (line[i] - '0');
+    }
+    return code > MAX_ERROR ? MAX_ERROR : code;
+}
+
+uint32_t NXPSerialClass::DeviceIDWordOf(const char* line) {
+    return line == nullptr ? 0 : static_cast<uint32_t>(strtoul(line, nullptr, 0));
+}

@@ -41,6 +41,8 @@ class NXPSerialClass {
     static constexpr size_t CONNECT_RATE_COUNT = 8;
     // Used when the requested rate is above every rate of the table.
     static constexpr int DEFAULT_RATE_INDEX = 2;
+    // Return code meaning "no number could be read from the reply".
+    static constexpr int NO_RETURN_CODE = -1;
 
     static const char* const ERROR_TEXT[MAX_ERROR + 1];
     static const uint32_t CONNECT_RATES[CONNECT_RATE_COUNT];
@@ -90,6 +92,11 @@ class NXPSerialClass {
     // Position in a return-code line where the code's number starts, past any echo left in the
     // line and leading line ends; lineLength when the line holds no number there.
     static size_t GetErrorIndex(const char* line, size_t lineLength);
+    // The return code in the first lineLength characters of a reply line, codes above MAX_ERROR
+    // counted as MAX_ERROR; NO_RETURN_CODE when the line holds none.
+    static int ReturnCodeOf(const char* line, size_t lineLength);
+    // One line of the device ID answer: an unsigned number in any C base ("0x", leading 0).
+    static uint32_t DeviceIDWordOf(const char* line);
     // Index into CONNECT_RATES for a requested rate.
     static int ConnectRateIndex(uint32_t baud);
 
@@ -100,9 +107,6 @@ class NXPSerialClass {
     uint32_t DeviceIDWord(unsigned index) const { return index < 4 ? deviceID_[index] : 0; }
 
   private:
-    // Return code meaning "no number could be read from the reply".
-    static constexpr int NO_RETURN_CODE = -1;
-
     qErr Send(const char* text, bool readEcho);
     qErr SendCommand(const char* command, uint32_t waitMs);
     qErr GetEcho(const char* expected, size_t count, size_t* received);

@@ -90,7 +90,7 @@ qErr NXPSerialClass::GetDeviceID() {
             Log::log(DEBUG_NXPSerial, "Error device ID word %d not received\n", word);
             return err;
         }
-        deviceID_[word] = static_cast<uint32_t>(strtoul(line, nullptr, 0));
+        deviceID_[word] = DeviceIDWordOf(line);
     }
     Log::log(DEBUG_NXPSerial, "Device responded with ID: %08X %08X %08X %08X\n", deviceID_[0],
              deviceID_[1], deviceID_[2], deviceID_[3]);

@@ -1,7 +1,6 @@
 // Byte-level exchange with the ISP bootloader: commands, their echo, reply lines and return
 // codes. The bootloader answers slowly and never on its own, so every read polls one byte at a
 // time with short sleeps and gives up after a bounded number of empty reads.
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -230,10 +229,9 @@ int NXPSerialClass::ReadReturnCode(uint32_t waitMs) {
             }
             continue;
         }
-        size_t index = GetErrorIndex(line, length);
-        if (index < length) {
-            long code = strtol(line + index, nullptr, 10);
-            return code > MAX_ERROR ? MAX_ERROR : static_cast<int>(code);
+        int code = ReturnCodeOf(line, length);
+        if (code != NO_RETURN_CODE) {
+            return code;
         }
         if (!isBlank(line, length)) {
             Log::log(DEBUG_NXPSerial, "Error no return code in [%s]\n",

@@ -13,7 +13,6 @@ namespace {
 
 // The chip decodes and sums 20 lines before it answers a checksum.
 constexpr int kChecksumRetries = 2000;
-constexpr int kDataLineRetries = 100;
 constexpr int kBlankLinesSkipped = 3;
 constexpr uint8_t kErasedByte = 0xFF;
 

@@ -48,18 +48,23 @@ bool acceptReply(const ServerOperation& operation, const HTTPResponse& response,
 
 }  // namespace
 
+bool TakeServerReply(const ServerOperation& operation, const HTTPResponse& response,
+                     const std::function<void(ReplyLines&)>& takeResult) {
+    ReplyLines lines(response.get_response());
+    if (!acceptReply(operation, response, lines)) {
+        return false;
+    }
+    takeResult(lines);
+    return true;
+}
+
 bool ExchangeWithServer(const ServerOperation& operation, const char* url,
                         std::map<std::string, std::string> query,
                         const std::function<void(ReplyLines&)>& takeResult) {
     try {
         HTTPResponse response =
             HTTPRequest::GET(url != nullptr ? url : UPDATE_SERVER_HTTP_URL, query);
-        ReplyLines lines(response.get_response());
-        if (!acceptReply(operation, response, lines)) {
-            return false;
-        }
-        takeResult(lines);
-        return true;
+        return TakeServerReply(operation, response, takeResult);
     } catch (const std::exception& e) {
         Log::log(DEBUG_ServerComm, "%s ==> [%s]\n", operation.name, e.what());
         return false;

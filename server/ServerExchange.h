@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "HTTPResponse.h"
+
 // The reply body cut into lines the way the server's CGI writes them, with strtok_r, so runs of
 // delimiters (empty lines) are skipped.
 class ReplyLines {
@@ -33,9 +35,14 @@ struct ServerOperation {
     const char* statusLabel;  // in the status line; ping writes "PING" there
 };
 
-// Sends the query to url (the default server for nullptr). On status 200 with a first line
-// beginning "ok", calls takeResult with the lines after it and returns true; otherwise logs why
-// and returns false.
+// Judges one completed exchange: on status 200 with a first line beginning "ok", calls takeResult
+// with the lines after it and returns true; otherwise logs why and returns false. Everything the
+// server sent passes through here, so it must hold up against any body.
+bool TakeServerReply(const ServerOperation& operation, const HTTPResponse& response,
+                     const std::function<void(ReplyLines&)>& takeResult);
+
+// Sends the query to url (the default server for nullptr) and takes the reply as TakeServerReply
+// does; a failed transfer (or any exception) is logged and gives false.
 bool ExchangeWithServer(const ServerOperation& operation, const char* url,
                         std::map<std::string, std::string> query,
                         const std::function<void(ReplyLines&)>& takeResult);

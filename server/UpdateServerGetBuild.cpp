@@ -1,5 +1,11 @@
-#include "ServerExchange.h"
+#include "ServerReplies.h"
 #include "UpdateServerRequest.h"
+
+void TakeBuildResult(ReplyLines& lines, std::string& data) {
+    if (const char* encoded = lines.next("\n")) {
+        data = encoded;
+    }
+}
 
 bool UpdateServerRequest::GetBuild(uint32_t serial, const char* firmware, const char* build,
                                    std::string& data, const char* url, bool noCal) {
@@ -11,10 +17,6 @@ bool UpdateServerRequest::GetBuild(uint32_t serial, const char* firmware, const 
         {"bld", build != nullptr ? build : ""},
         {"no_cal", noCal ? "true" : "false"},
     };
-    auto takeResult = [&](ReplyLines& lines) {
-        if (const char* encoded = lines.next("\n")) {
-            data = encoded;
-        }
-    };
+    auto takeResult = [&](ReplyLines& lines) { TakeBuildResult(lines, data); };
     return ExchangeWithServer({"GetBuild", "GetBuild"}, url, std::move(query), takeResult);
 }

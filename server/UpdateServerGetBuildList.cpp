@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "Log.h"
-#include "ServerExchange.h"
+#include "ServerReplies.h"
 #include "UpdateServerRequest.h"
 
 namespace {
@@ -28,14 +28,16 @@ void takeEntry(char* line, std::map<std::string, std::string>& builds) {
 
 }  // namespace
 
+void TakeBuildListResult(ReplyLines& lines, std::map<std::string, std::string>& builds) {
+    while (char* line = lines.next("\n")) {
+        takeEntry(line, builds);
+    }
+}
+
 bool UpdateServerRequest::GetBuildList(uint32_t serial, std::map<std::string, std::string>& builds,
                                        const char* url) {
     builds.clear();
-    auto takeResult = [&](ReplyLines& lines) {
-        while (char* line = lines.next("\n")) {
-            takeEntry(line, builds);
-        }
-    };
+    auto takeResult = [&](ReplyLines& lines) { TakeBuildListResult(lines, builds); };
     return ExchangeWithServer({"GetBuildList", "GetBuildList"}, url,
                               {{"op", "builds"}, {"sn", ServerHex(serial)}}, takeResult);
 }
