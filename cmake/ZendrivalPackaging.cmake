@@ -33,6 +33,8 @@ endif()
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME updater)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "${ZV_DEB_LIBRARIES_PROGRAM}")
+# Creates the group the udev rules name, and applies the rules to modules already plugged in.
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/debian/postinst")
 set(CPACK_DEBIAN_PROGRAM_DESCRIPTION
   "Firmware updater for Zendrival device modules
  Updater discovers Zendrival modules on USB, TCP/IP and behind router modules, lists
