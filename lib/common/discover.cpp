@@ -24,65 +24,24 @@ constexpr int kBeaconIntervalMs = 100;
 constexpr int kBeaconReceiveTimeoutMs = 100;
 constexpr int kBeaconReceiveAttempts = 22;
 
-// Specs already reported in one search, so that a server heard twice is reported once.
-class SeenSpecs {
-  public:
-    bool contains(const linkSpec& spec) const {
-        for (const linkSpec& seen : seen_) {
-            if (_isNewSpec(&seen, &spec)) {
-                return true;
-            }
+// A link server heard twice in one search is reported once.
+bool alreadyReported(const qSharedLinkSearch& search, const linkSpec& spec) {
+    for (const linkSpec& seen : search.seen) {
+        if (_isNewSpec(&seen, &spec)) {
+            return true;
         }
-        return false;
     }
-    void remember(const linkSpec& spec) { seen_.push_back(spec); }
+    return false;
+}
 
-  private:
-    std::vector<linkSpec> seen_;
-};
-
-struct Search {
-    qDiscoveryCallback callback;
-    void* reference;
-    bool thisMachineOnly;
-    uint32_t hostAddress;  // the beacon's own address; 0 when unknown
-    SeenSpecs seen;
-    int count = 0;
-};
-
-bool onThisMachine(const Search& search, const linkSpec& spec) {
+bool onThisMachine(const qSharedLinkSearch& search, const linkSpec& spec) {
     return spec.ipAddress == qDISCOVERY_LOCALHOST ||
            (search.hostAddress != 0 && spec.ipAddress == search.hostAddress);
 }
 
-// Offers a linkSpec heard from a link server. Returns false when the callback wants no more.
-bool offerSharedLink(Search* search, const uint8_t* bytes) {
-    linkSpec heard;
-    memcpy(&heard, bytes, sizeof(heard));
-    if (search->seen.contains(heard)) {
-        return true;
-    }
-    if (search->thisMachineOnly && !onThisMachine(*search, heard)) {
-        qDebug_Print(qDEBUG_DISCOVERY, "We are in local mode, ignoring(1)\n");
-        return true;
-    }
-    search->seen.remember(heard);
-    linkSpec* spec = qLinkSpec_Copy(&heard);
-    if (spec == nullptr) {
-        return true;
-    }
-    bool found = false;
-    bool more = search->callback(spec, &found, search->reference);
-    qLinkSpec_Destroy(&spec);
-    if (found) {
-        ++search->count;
-    }
-    return more;
-}
-
 // Asks the link server that holds request port n for its linkSpec. False when the callback wants no
 // more.
-bool askLoopbackServer(Search* search, int n) {
+bool askLoopbackServer(qSharedLinkSearch* search, int n) {
     uint16_t requestPort = static_cast<uint16_t>(qDISCOVERY_LOOPBACK_REQUEST_PORT + n);
     uint16_t replyPort = static_cast<uint16_t>(qDISCOVERY_LOOPBACK_REPLY_PORT + n);
     qMulticast* receiver =
@@ -101,7 +60,7 @@ bool askLoopbackServer(Search* search, int n) {
         uint8_t reply[kProbeReplyBuffer];
         int received = qMulticast_Receive(receiver, reply, sizeof(reply));
         if (received == static_cast<int>(sizeof(linkSpec))) {
-            more = offerSharedLink(search, reply);
+            more = qDiscovery_OfferSharedLink(search, reply, static_cast<size_t>(received));
         } else if (received >= 0) {
             qDebug_Print(qDEBUG_DISCOVERY, "Unknown Error sending request message: %d\n", received);
         }
@@ -117,7 +76,7 @@ bool askLoopbackServer(Search* search, int n) {
 
 // A link server on this machine holds its request port as a multicast receiver, so a port that
 // cannot be taken is a port with a server behind it.
-int _findLinkSpecs_multicast(Search* search) {
+int _findLinkSpecs_multicast(qSharedLinkSearch* search) {
     for (int n = 0; n < qDISCOVERY_LOOPBACK_PORT_COUNT; ++n) {
         uint16_t requestPort = static_cast<uint16_t>(qDISCOVERY_LOOPBACK_REQUEST_PORT + n);
         qMulticast* probe =
@@ -134,7 +93,7 @@ int _findLinkSpecs_multicast(Search* search) {
 }
 
 // Receives beacons until the attempts run out or the callback wants no more.
-void listenForBeacons(Search* search, zactor_t* beacon) {
+void listenForBeacons(qSharedLinkSearch* search, zactor_t* beacon) {
     for (int attempt = 0; attempt < kBeaconReceiveAttempts; ++attempt) {
         zmsg_t* message = zmsg_recv(beacon);
         if (message == nullptr) {
@@ -144,7 +103,7 @@ void listenForBeacons(Search* search, zactor_t* beacon) {
         zframe_t* payload = zmsg_pop(message);
         bool more = true;
         if (payload != nullptr && zframe_size(payload) == sizeof(linkSpec)) {
-            more = offerSharedLink(search, zframe_data(payload));
+            more = qDiscovery_OfferSharedLink(search, zframe_data(payload), zframe_size(payload));
         } else {
             qDebug_Print(qDEBUG_DISCOVERY, "Beacon from %s ignored\n",
                          sender != nullptr ? sender : "?");
@@ -158,7 +117,7 @@ void listenForBeacons(Search* search, zactor_t* beacon) {
     }
 }
 
-int _findLinkSpecs_beacon(Search* search) {
+int _findLinkSpecs_beacon(qSharedLinkSearch* search) {
     qCzmq_Prepare();
     zactor_t* beacon = zactor_new(zbeacon, nullptr);
     if (beacon == nullptr) {
@@ -219,6 +178,34 @@ linkSpec* findWith(uint32_t type, qDiscoveryCallback callback, linkSpec* result,
 
 }  // namespace
 
+bool qDiscovery_OfferSharedLink(qSharedLinkSearch* search, const uint8_t* payload, size_t length) {
+    if (search == nullptr || search->callback == nullptr || payload == nullptr ||
+        length != sizeof(linkSpec)) {
+        return true;
+    }
+    linkSpec heard;
+    memcpy(&heard, payload, sizeof(heard));
+    if (alreadyReported(*search, heard)) {
+        return true;
+    }
+    if (search->thisMachineOnly && !onThisMachine(*search, heard)) {
+        qDebug_Print(qDEBUG_DISCOVERY, "We are in local mode, ignoring(1)\n");
+        return true;
+    }
+    search->seen.push_back(heard);
+    linkSpec* spec = qLinkSpec_Copy(&heard);
+    if (spec == nullptr) {
+        return true;
+    }
+    bool found = false;
+    bool more = search->callback(spec, &found, search->reference);
+    qLinkSpec_Destroy(&spec);
+    if (found) {
+        ++search->count;
+    }
+    return more;
+}
+
 int qDiscovery_EnumerateModules(uint32_t type, qDiscoveryCallback callback, void* reference,
                                 uint32_t networkInterface) {
     if (callback == nullptr) {
@@ -248,7 +235,7 @@ int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback, void* refere
     uint32_t interfaces[kMaxInterfaces];
     int interfaceCount = qDiscovery_GetIPv4Interfaces(interfaces, kMaxInterfaces);
     if (thisMachineOnly || interfaceCount == 0) {
-        Search search{callback, reference, true, 0, {}};
+        qSharedLinkSearch search{callback, reference, true, 0, {}, 0};
         return _findLinkSpecs_multicast(&search);
     }
     char text[kIPv4TextSize];
@@ -256,7 +243,7 @@ int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback, void* refere
         !zBeaconInterface_backupSetAndLock(text)) {
         return 0;
     }
-    Search search{callback, reference, false, 0, {}};
+    qSharedLinkSearch search{callback, reference, false, 0, {}, 0};
     int count = _findLinkSpecs_beacon(&search);
     zBeaconInterface_restoreAndUnlock();
     return count;

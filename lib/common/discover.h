@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "qError.h"
 #include "qLinkSpec.h"
@@ -33,6 +34,22 @@ int qDiscovery_EnumerateModules(uint32_t type, qDiscoveryCallback callback, void
                                 uint32_t networkInterface);
 int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback, void* reference,
                                        uint32_t networkInterface);
+// One search for the links that link servers share: the modules reported so far, and whether
+// only links on this machine count (those at 127.0.0.1 or at hostAddress, the beacon's own
+// address, 0 when unknown).
+struct qSharedLinkSearch {
+    qDiscoveryCallback callback;
+    void* reference;
+    bool thisMachineOnly;
+    uint32_t hostAddress;
+    std::vector<linkSpec> seen;
+    int count = 0;  // linkSpecs the callback accepted
+};
+// Offers a payload heard from a link server (a loopback probe reply or a beacon) to the search's
+// callback. Only a payload of exactly one linkSpec counts, and each module only once. False when
+// the callback wants no more.
+bool qDiscovery_OfferSharedLink(qSharedLinkSearch* search, const uint8_t* payload, size_t length);
+
 // New linkSpecs for the caller to release with qLinkSpec_Destroy, or null.
 linkSpec* qDiscovery_FindModule(uint32_t type, uint32_t serialNumber, uint32_t networkInterface);
 linkSpec* qDiscovery_FindFirstModule(uint32_t type, uint32_t networkInterface);

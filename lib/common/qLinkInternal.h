@@ -76,6 +76,11 @@ qErr qLink_Stop(qLinkObject* link);
 void* sInPipeProcess(void* argument);
 void* sOutPipeProcess(void* argument);
 
+// The reader thread's body in parts: the state it starts from, and one pass of its loop (read at
+// most one byte and act on it, or on its absence; the result is the read's).
+void qLink_ReaderBegin(qLinkObject* link);
+qErr qLink_ReaderStep(qLinkObject* link);
+
 // Queues the six sync requests; status becomes synchronising.
 void qLink_StartSync(qLinkObject* link);
 // Feeds one received byte to the synchronisation procedure.

@@ -99,25 +99,34 @@ qErr qLink_HandleReceivedPacket(qLinkObject* link, const qPacket* packet) {
     return err;
 }
 
-void* sInPipeProcess(void* argument) {
-    qLinkObject* link = static_cast<qLinkObject*>(argument);
+void qLink_ReaderBegin(qLinkObject* link) {
     link->heartbeatState = qHEARTBEAT_IDLE;
     link->syncAddress = 1;
     link->readerStarted = 1;
     link->status = qLINK_STATUS_RUNNING;
     link->syncState = qSYNC_IDLE;
+}
+
+qErr qLink_ReaderStep(qLinkObject* link) {
+    uint8_t byte = 0;
+    qErr err = qStream_Read(link->stream, &byte, 1);
+    if (err == qErrNotReady) {
+        onNoByte(link);
+    } else if (err != qErrNone) {
+        onReadError(link, err);
+    } else if (link->status.load() == qLINK_STATUS_SYNCING) {
+        qLink_SyncByte(link, byte);
+    } else {
+        onPacketByte(link, byte);
+    }
+    return err;
+}
+
+void* sInPipeProcess(void* argument) {
+    qLinkObject* link = static_cast<qLinkObject*>(argument);
+    qLink_ReaderBegin(link);
     while (link->running.load() != 0) {
-        uint8_t byte = 0;
-        qErr err = qStream_Read(link->stream, &byte, 1);
-        if (err == qErrNotReady) {
-            onNoByte(link);
-        } else if (err != qErrNone) {
-            onReadError(link, err);
-        } else if (link->status.load() == qLINK_STATUS_SYNCING) {
-            qLink_SyncByte(link, byte);
-        } else {
-            onPacketByte(link, byte);
-        }
+        qLink_ReaderStep(link);
     }
     return nullptr;
 }

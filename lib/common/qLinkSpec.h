@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-typedef enum {
+// A 32-bit value on the wire. The fixed underlying type makes every value a peer may announce a
+// valid linkType, so code that switches on a received type sees an unknown one as such.
+typedef enum : uint32_t {
     linkTypeNone = 0,
     linkTypeUSB = 1,
     linkTypeTCPIP = 2,

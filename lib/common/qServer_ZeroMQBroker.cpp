@@ -10,10 +10,6 @@ namespace {
 
 constexpr size_t kFrameCapacity = qPACKET_MAX_WIRE;
 
-bool isRouteCommand(const qPacket* packet) {
-    return packet->address == qADDRESS_ROUTE && packet->dataSize == 1;
-}
-
 std::string receivePart(zsock_t* socket) {
     zmq_msg_t message;
     zmq_msg_init(&message);
@@ -34,14 +30,15 @@ void discardRest(zsock_t* socket) {
 
 void forwardUnpooled(qServer* server, const std::string& identity, const qPacket* packet,
                      const std::string& wire) {
-    if (qServer_ExpectsReply(packet)) {
-        qServer_QueueForReply(server, identity);
-    }
-    if (isRouteCommand(packet)) {
+    if (qServer_IsRouteCommand(packet)) {
         qDebug_Print(qDEBUG_SERVER, "Blocking cmdFORCEROUTE from remote client\n");
         return;
     }
-    qServer_SendToSync(server, wire);
+    // A request the sync worker never gets is never answered, not even by a drop notice: a
+    // client queued for it would take the next client's reply.
+    if (qServer_SendToSync(server, wire) && qServer_ExpectsReply(packet)) {
+        qServer_QueueForReply(server, identity);
+    }
 }
 
 void handleServerCommand(qServer* server, const std::string& identity, const std::string& frame) {
@@ -115,6 +112,11 @@ void _serverWorker_broker_frontend(qServer* server) {
     std::string identity = receivePart(server->frontend);
     std::string wire = zsock_rcvmore(server->frontend) != 0 ? receivePart(server->frontend) : "";
     discardRest(server->frontend);
+    qServer_HandleClientFrame(server, identity, wire);
+}
+
+void qServer_HandleClientFrame(qServer* server, const std::string& identity,
+                               const std::string& wire) {
     qPacket* packet =
         _zFrame_To_qPacket(reinterpret_cast<const uint8_t*>(wire.data()), wire.size());
     if (packet == nullptr) {
@@ -167,10 +169,12 @@ void qServer_QueueForReply(qServer* server, const std::string& identity) {
     server->replyQueue.push_back(identity);
 }
 
-void qServer_SendToSync(qServer* server, const std::string& wire) {
+bool qServer_SendToSync(qServer* server, const std::string& wire) {
     if (zmq_send(zsock_resolve(server->syncBroker), wire.data(), wire.size(), ZMQ_DONTWAIT) < 0) {
         qDebug_Print(qDEBUG_SERVER, "Failed to send packet out!\n");
+        return false;
     }
+    return true;
 }
 
 bool qServer_SendToClient(qServer* server, const std::string& identity, const void* bytes,
@@ -196,6 +200,10 @@ qPacket* _zFrame_To_qPacket(const uint8_t* bytes, size_t size) {
         qPacket_Destroy(&packet);
     }
     return packet;
+}
+
+bool qServer_IsRouteCommand(const qPacket* packet) {
+    return packet->address == qADDRESS_ROUTE && packet->dataSize == 1;
 }
 
 std::string qServer_WireOf(const qPacket* packet) {

@@ -66,13 +66,19 @@ struct qServer {
 // Broker side.
 void _serverWorker_broker(zsock_t* pipe, void* argument);
 void _serverWorker_broker_frontend(qServer* server);
+// What the broker does with one client message once it has read it off the frontend.
+void qServer_HandleClientFrame(qServer* server, const std::string& identity,
+                               const std::string& wire);
 void _handleStreamEnable(qServer* server, const std::string& identity, const qPacket* packet);
 // True when the packet was taken into a pool (possibly completing and sending it).
 bool _handleSetUEIBytes(qServer* server, const std::string& identity, const qPacket* packet);
 // Queues the client for the reply of one request going to the module.
 void qServer_QueueForReply(qServer* server, const std::string& identity);
-// Hands a packet's wire form to the sync worker without waiting.
-void qServer_SendToSync(qServer* server, const std::string& wire);
+// A route command (route address, one data byte): only the link's owner may give one.
+bool qServer_IsRouteCommand(const qPacket* packet);
+// Hands a packet's wire form to the sync worker without waiting; false when the sync worker's
+// queue is full and the packet is dropped.
+bool qServer_SendToSync(qServer* server, const std::string& wire);
 
 // Sync side.
 void _serverWorker_syncCommands(zsock_t* pipe, void* argument);

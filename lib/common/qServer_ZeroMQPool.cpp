@@ -36,12 +36,19 @@ bool opensPool(const qPacket* packet) {
            qUEI_getBytesSequence(packet) == 0;
 }
 
-void sendPool(qServer* server, std::list<qServerPool>::iterator pool) {
-    qServer_QueueForReply(server, pool->identity);
+// The run goes out as it came; its last packet decides whether the module answers it.
+void sendPool(qServer* server, std::list<qServerPool>::iterator pool, const qPacket* last) {
+    bool lastSent = false;
     int number = 0;
     for (const std::string& wire : pool->packets) {
         qDebug_Print(qDEBUG_SERVER, "Pool Packet: %d\n", number++);
-        qServer_SendToSync(server, wire);
+        lastSent = qServer_SendToSync(server, wire);
+    }
+    // The sync worker awaits a reply only for a packet it got and the module answers, and gives
+    // the broker nothing for any other: a client queued for such a run would take the next
+    // client's reply.
+    if (lastSent && qServer_ExpectsReply(last)) {
+        qServer_QueueForReply(server, pool->identity);
     }
     server->pools->erase(pool);
 }
@@ -62,6 +69,10 @@ void _handleStreamEnable(qServer* server, const std::string& identity, const qPa
 
 bool _handleSetUEIBytes(qServer* server, const std::string& identity, const qPacket* packet) {
     ageOutPools(server);
+    // A route command must never reach the module from a client, not even as the end of a run.
+    if (qServer_IsRouteCommand(packet)) {
+        return false;
+    }
     std::list<qServerPool>& pools = *server->pools;
     auto pool = std::find_if(pools.begin(), pools.end(),
                              [&identity](const qServerPool& p) { return p.identity == identity; });
@@ -81,7 +92,7 @@ bool _handleSetUEIBytes(qServer* server, const std::string& identity, const qPac
     if (continuesFull(packet)) {
         pool->lastSequence = expected;
     } else {
-        sendPool(server, pool);
+        sendPool(server, pool, packet);
     }
     return true;
 }

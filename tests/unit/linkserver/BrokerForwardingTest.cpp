@@ -1,0 +1,103 @@
+// The broker hands each client request to the sync worker without waiting, through a pair of
+// sockets that holds only so many frames. A request that does not get through is never answered,
+// so its client must not wait for a reply: it would take the next client's reply instead.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FakeModule.h"
+#include "qCzmqSetup.h"
+#include "qServer_ZeroMQInternal.h"
+
+namespace {
+
+// A broker whose sync pair holds very few frames, as when the sync worker has fallen behind.
+class BrokerForwardingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        qCzmq_Prepare();
+        server_.check = qSERVER_CHECK;
+        server_.pools = &pools_;
+        server_.syncBroker = narrowDealer();
+        syncWorker_ = narrowDealer();
+        std::string endpoint =
+            "inproc://broker-forwarding-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ASSERT_EQ(zsock_bind(server_.syncBroker, "%s", endpoint.c_str()), 0);
+        ASSERT_EQ(zsock_connect(syncWorker_, "%s", endpoint.c_str()), 0);
+    }
+
+    void TearDown() override {
+        zsock_destroy(&server_.syncBroker);
+        zsock_destroy(&syncWorker_);
+    }
+
+    static zsock_t* narrowDealer() {
+        zsock_t* socket = zsock_new(ZMQ_DEALER);
+        zsock_set_linger(socket, 0);
+        zsock_set_sndhwm(socket, 1);
+        zsock_set_rcvhwm(socket, 1);
+        return socket;
+    }
+
+    void fromClient(const std::string& wire) {
+        qServer_HandleClientFrame(&server_, "client", wire);
+    }
+
+    // Every frame the sync worker would get.
+    std::vector<std::string> forwarded() {
+        std::vector<std::string> frames;
+        char buffer[64];
+        int size = 0;
+        while ((size = zmq_recv(zsock_resolve(syncWorker_), buffer, sizeof buffer, ZMQ_DONTWAIT)) >=
+               0) {
+            frames.emplace_back(buffer, static_cast<size_t>(size));
+        }
+        return frames;
+    }
+
+    std::list<qServerPool> pools_;
+    qServer server_{};
+    zsock_t* syncWorker_ = nullptr;
+};
+
+TEST_F(BrokerForwardingTest, ClientWaitsOnlyForRequestsThatReachedTheSyncWorker) {
+    constexpr int kRequests = 10;
+    for (int i = 0; i < kRequests; ++i) {
+        fromClient(wire({4, 3, 23, static_cast<uint8_t>(i), 0}));
+    }
+    std::vector<std::string> frames = forwarded();
+    ASSERT_GT(frames.size(), 0u);
+    ASSERT_LT(frames.size(), static_cast<size_t>(kRequests));
+    EXPECT_EQ(frames[0], wire({4, 3, 23, 0, 0}));
+    EXPECT_EQ(server_.replyQueue.size(), frames.size());
+}
+
+TEST_F(BrokerForwardingTest, RunWhoseLastPacketDidNotGetThroughLeavesNoClientWaiting) {
+    fromClient(bytesPacket(28, 0, true, 0xA0));
+    fromClient(bytesPacket(28, 1, true, 0xA1));
+    fromClient(bytesPacket(28, 2, true, 0xA2));
+    std::string last = bytesPacket(10, 3, false, 0xA3);
+    fromClient(last);
+    std::vector<std::string> frames = forwarded();
+    ASSERT_GT(frames.size(), 0u);
+    ASSERT_LT(frames.size(), 4u);
+    EXPECT_EQ(frames[0], bytesPacket(28, 0, true, 0xA0));
+    EXPECT_NE(frames.back(), last);
+    EXPECT_TRUE(server_.replyQueue.empty());
+    EXPECT_TRUE(pools_.empty());
+}
+
+TEST_F(BrokerForwardingTest, RunThatGotThroughWaitsForOneReply) {
+    fromClient(bytesPacket(28, 0, true, 0xB0));
+    std::string last = bytesPacket(10, 1, false, 0xB1);
+    fromClient(last);
+    std::vector<std::string> frames = forwarded();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1], last);
+    ASSERT_EQ(server_.replyQueue.size(), 1u);
+    EXPECT_EQ(server_.replyQueue.front(), "client");
+}
+
+}  // namespace
