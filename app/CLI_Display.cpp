@@ -25,7 +25,7 @@ CLI_Display::CLI_Display() {
 }
 
 bool CLI_Display::drawsProgress() const {
-    return isatty(fileno(stdout)) != 0;
+    return !infoOnStderr && isatty(fileno(stdout)) != 0;
 }
 
 void CLI_Display::display_progress(bool start) {
@@ -78,7 +78,7 @@ void CLI_Display::update_spinner(bool active, const char* label) {
 }
 
 void CLI_Display::info_message(const char* text) {
-    printf("%s\n", text);
+    fprintf(infoOnStderr ? stderr : stdout, "%s\n", text);
 }
 
 void CLI_Display::error_message(const char* text) {

@@ -14,7 +14,14 @@ class CLI_Display : public UpdaterDisplayInterface {
     void info_message(const char* text) override;
     void error_message(const char* text) override;
 
+    // Sends info lines to standard error and draws no progress, so that standard output carries
+    // only what the program writes there itself (the JSON documents of "--json").
+    void divert_info_to_stderr() { infoOnStderr = true; }
+
   protected:
     // Whether progress may be drawn; the console asks isatty on standard output.
     virtual bool drawsProgress() const;
+
+  private:
+    bool infoOnStderr = false;
 };

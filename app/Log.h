@@ -30,6 +30,9 @@ class Log {
     // newlines. Text past 2047 bytes is cut.
     static void log(uint32_t mask, const char* format, ...) __attribute__((format(printf, 2, 3)));
     static void SetOutput(FILE* output);
+    // A second stream that receives every line the first one does ("-k"); null stops it. The
+    // caller keeps ownership and must clear it before closing the stream.
+    static void SetFileOutput(FILE* output);
     static void ActivatePackage(uint32_t bits);
     static void DeactivatePackage(uint32_t bits);
     static uint32_t EnabledPackages() { return package_bitmask; }
@@ -37,4 +40,5 @@ class Log {
   private:
     static uint32_t package_bitmask;
     static FILE* fh;
+    static FILE* file_fh;
 };

@@ -12,7 +12,14 @@
 
 namespace {
 
-enum OptionId { ID_HELP = 0, ID_COMMAND = 1, ID_VALUE = 2, ID_HTTPS = 3, ID_HTTP = 4 };
+enum OptionId {
+    ID_HELP = 0,
+    ID_COMMAND = 1,
+    ID_VALUE = 2,
+    ID_HTTPS = 3,
+    ID_HTTP = 4,
+    ID_JSON = 5,
+};
 
 constexpr OptionEntry kOptions[] = {
     {ID_COMMAND, "-B", false},        {ID_COMMAND, "-L", false},  {ID_COMMAND, "-D", false},
@@ -25,7 +32,7 @@ constexpr OptionEntry kOptions[] = {
     {ID_VALUE, "-r", true},           {ID_VALUE, "-s", true},     {ID_VALUE, "-o", true},
     {ID_VALUE, "-e", false},          {ID_VALUE, "-l", true},     {ID_VALUE, "-k", true},
     {ID_VALUE, "-u", true},           {ID_HELP, "--help", false}, {ID_HTTP, "--http", false},
-    {ID_HTTPS, "--https", false},
+    {ID_HTTPS, "--https", false},     {ID_JSON, "--json", false},
 };
 
 // Shared state of one parse.
@@ -189,6 +196,7 @@ void applyValue(ParseState& state, const char* option, const char* arg) {
             break;
         case 'k':
             p->logFileName = arg;
+            p->logFileGiven = true;
             break;
         case 'l':
             p->historyLogMessage = arg;
@@ -253,6 +261,9 @@ int _get_params(CLI_Display& display, int argc, char** argv, Parameters* params)
             case ID_HTTP:
                 params->updateServerUrl = UPDATE_SERVER_HTTP_URL;
                 ++state.urlChoices;
+                break;
+            case ID_JSON:
+                params->jsonOutput = true;
                 break;
             case ID_COMMAND:
                 applyCommand(state, text);

@@ -37,11 +37,15 @@ struct Parameters {
     std::string homeDirectory;
     std::string logFileMode = "a+";
     std::string logFileName = "Updater.log";
+    bool logFileGiven = false;  // "-k": the diagnostic log goes to the file too
     bool overrideModelChecks = false;
     bool useUEIBytesLoading = true;
     uint32_t debugBitMask = 0;
     bool debugMaskGiven = false;
     bool helpRequested = false;
+    // "--json": device lists, build lists, fingerprints and stored information are written to
+    // standard output as JSON documents, and standard output carries nothing else.
+    bool jsonOutput = false;
 };
 
 // 0 when the command line was accepted; otherwise non-zero, every problem already reported.

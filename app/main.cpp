@@ -1,12 +1,17 @@
 // Entry point of Updater: read the command line, prepare the store directory and run the
-// requested commands in their fixed order: "-N", "-G", "-C", then the first of "-D", "-U", "-B",
-// "-L".
+// requested commands in their fixed order: "-N", "-G", "-C", "-I", then the first of "-D", "-U",
+// "-B", "-L".
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "BuildPath.h"
 #include "CLI_Display.h"
 #include "CheckBird.h"
+#include "JsonOutput.h"
 #include "Log.h"
+#include "LogFile.h"
 #include "OutputFormats.h"
 #include "Parameters.h"
 #include "Updater.h"
@@ -50,7 +55,11 @@ int runFingerprint(CLI_Display& display, Updater& updater, const Parameters& par
         error(display, "Got no response from chip");
         return EXIT_FAILED;
     }
-    _display_fingerprint(display, fingerprint);
+    if (params.jsonOutput) {
+        _print_json(_json_fingerprint(fingerprint));
+    } else {
+        _display_fingerprint(display, fingerprint);
+    }
     return EXIT_OK;
 }
 
@@ -93,7 +102,11 @@ int runDiscover(CLI_Display& display, Updater& updater, const Parameters& params
         }
         devices = updater.Discover_Devices(type);
     }
-    _display_device_list(display, devices, type);
+    if (params.jsonOutput) {
+        _print_json(_json_device_list(devices, type, params.routerSerialNumber));
+    } else {
+        _display_device_list(display, devices, type);
+    }
     return EXIT_OK;
 }
 
@@ -127,12 +140,36 @@ int runListBuilds(CLI_Display& display, Updater& updater, const Parameters& para
     }
     BuildList builds = local ? updater.Get_BuildListLocal(params.deviceSerialNumber)
                              : updater.Get_BuildList(params.deviceSerialNumber);
-    _display_builds(display, builds, params.deviceSerialNumber);
+    if (params.jsonOutput) {
+        _print_json(_json_builds(builds, params.deviceSerialNumber, local));
+    } else {
+        _display_builds(display, builds, params.deviceSerialNumber);
+    }
+    return EXIT_OK;
+}
+
+// "-I": what the store holds for the "-d" device, or for every stored device.
+int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& params) {
+    std::vector<StoredDevice> devices = updater.Get_StoredInfo(params.deviceSerialNumber);
+    if (devices.empty() && params.deviceSerialNumber != 0) {
+        display.message(UpdaterDisplayInterface::LEVEL_ERROR,
+                        "No stored information for device [%08X] in %s", params.deviceSerialNumber,
+                        updater.StorageDirectory().c_str());
+        return EXIT_FAILED;
+    }
+    // An empty store shows nothing: there is no device to describe.
+    if (params.jsonOutput) {
+        _print_json(_json_stored_info(devices));
+    } else {
+        _display_stored_info(display, devices);
+    }
     return EXIT_OK;
 }
 
 int runCommands(CLI_Display& display, Parameters& params, const std::string& storage) {
     Updater updater(params.updateServerUrl.c_str(), storage.c_str(), display);
+    updater.Set_Recovery_Echo(params.echoDuringRecovery);
+    updater.Set_Transfer_Message(params.historyLogMessage);
     int result = EXIT_OK;
     if (params.commands.IsSet(CMD_FINGERPRINT)) {
         if (params.serialPort.empty()) {
@@ -151,6 +188,13 @@ int runCommands(CLI_Display& display, Parameters& params, const std::string& sto
     }
     if (params.commands.IsSet(CMD_CHECK_BIRD)) {
         result = _check_bird_file(display, params.birdFilePath) ? EXIT_OK : EXIT_FAILED;
+    }
+    // After "-G", so that a download in the same run is shown.
+    if (params.commands.IsSet(CMD_STORED_INFO)) {
+        // Shown after an earlier command failed, it must not turn that failure into success.
+        if (runStoredInfo(display, updater, params) != EXIT_OK) {
+            result = EXIT_FAILED;
+        }
     }
     if (params.commands.IsSet(CMD_DISCOVER)) {
         return runDiscover(display, updater, params);
@@ -171,7 +215,11 @@ int run(int argc, char** argv) {
     Parameters params;
     CLI_Display display;
     Log::SetOutput(stderr);
-    if (_get_params(display, argc, argv, &params) != 0) {
+    int parsed = _get_params(display, argc, argv, &params);
+    if (params.jsonOutput) {
+        display.divert_info_to_stderr();
+    }
+    if (parsed != 0) {
         _display_app_version(display);
         _display_copyright(display);
         _display_usage(params.debugMaskGiven, false);
@@ -182,6 +230,12 @@ int run(int argc, char** argv) {
         _display_copyright(display);
         _display_usage(params.debugMaskGiven, params.helpRequested);
         return EXIT_OK;
+    }
+    LogFile logFile;
+    if (params.logFileGiven && !logFile.Open(params.logFileName, params.logFileMode)) {
+        display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Could not open log file %s: %s",
+                        params.logFileName.c_str(), strerror(errno));
+        return EXIT_FAILED;
     }
     std::string storage = prepareStorageDirectory(display, params);
     if (storage.empty()) {

@@ -12,6 +12,8 @@ extern const char* const KEY_LATEST_DOWNLOAD;  // "LATEST_DOWNLOAD": file name o
 extern const char* const KEY_LAST_DOWNLOAD_DATE;  // "LAST_DOWNLOAD_DATE": when it was downloaded
 extern const char* const KEY_LATEST_TRANSFER;     // "LATEST_TRANSFER": file of the last update
 extern const char* const KEY_LAST_TRANSFER_DATE;  // "LAST_TRANSFER_DATE": when it was transferred
+// "LATEST_TRANSFER_MESSAGE": the user's note ("-l") on the last update
+extern const char* const KEY_LATEST_TRANSFER_MESSAGE;
 
 class UpdaterStore {
   public:

@@ -41,6 +41,32 @@ void displayDevice(CLI_Display& display, const DeviceInfo& device) {
     }
 }
 
+void displayStoredDevice(CLI_Display& display, const StoredDevice& device) {
+    display.message(INFO, "Stored information for device [%s]:", device.name.c_str());
+    display.message(INFO, "    Directory: %s", device.directory.c_str());
+    if (!device.hasSettings) {
+        display.message(INFO, "    Settings: none");
+    } else {
+        display.message(INFO, "    Settings:");
+        for (const auto& [key, value] : device.settings) {
+            display.message(INFO, "        %s=%s", key.c_str(), value.c_str());
+        }
+    }
+    if (device.builds.empty()) {
+        display.message(INFO, "    Stored builds: none");
+        return;
+    }
+    display.message(INFO, "    Stored builds:");
+    for (const StoredBuild& build : device.builds) {
+        if (build.readable) {
+            display.message(INFO, "        %-20s build %-10u version %s", build.file.c_str(),
+                            build.build, build.version.c_str());
+        } else {
+            display.message(INFO, "        %-20s (not a readable BIRD file)", build.file.c_str());
+        }
+    }
+}
+
 }  // namespace
 
 void _display_device_list(CLI_Display& display, std::vector<DeviceInfo>& devices, linkType type) {
@@ -78,4 +104,10 @@ void _display_builds(CLI_Display& display, BuildList& builds, unsigned serial) {
 void _display_fingerprint(CLI_Display& display, Fingerprint& fingerprint) {
     display.message(INFO, "[ %08X %08X %08X %08X ]", fingerprint.word[0], fingerprint.word[1],
                     fingerprint.word[2], fingerprint.word[3]);
+}
+
+void _display_stored_info(CLI_Display& display, const std::vector<StoredDevice>& devices) {
+    for (const StoredDevice& device : devices) {
+        displayStoredDevice(display, device);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include "DeviceInfo.h"
 #include "Fingerprint.h"
+#include "StoredInfo.h"
 #include "Updater.h"
 
 class CLI_Display;
@@ -12,3 +13,5 @@ class CLI_Display;
 void _display_device_list(CLI_Display& display, std::vector<DeviceInfo>& devices, linkType type);
 void _display_builds(CLI_Display& display, BuildList& builds, unsigned serial);
 void _display_fingerprint(CLI_Display& display, Fingerprint& fingerprint);
+// "-I": each device's directory, its settings as key=value lines and its stored files.
+void _display_stored_info(CLI_Display& display, const std::vector<StoredDevice>& devices);

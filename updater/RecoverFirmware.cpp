@@ -69,7 +69,7 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
             display.message(ERROR, "Failed to load bird file");
             return false;
         }
-        ok = _recover_firmware_lpc(display, file, port, baud, fingerprint);
+        ok = _recover_firmware_lpc(display, file, port, baud, fingerprint, recoveryEcho);
     } else {
         ok = _recover_firmware_imx(display, file, serial, useUEIBytesLoading);
     }

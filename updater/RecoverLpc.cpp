@@ -151,7 +151,7 @@ bool _get_fingerprint_lpc(std::string port, unsigned baud, Fingerprint& out) {
 }
 
 bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std::string& port,
-                           unsigned baud, Fingerprint&) {
+                           unsigned baud, Fingerprint&, bool keepEcho) {
     std::vector<BirdBlock> blocks = file.FindBlocks(BirdFile::BLOCK_FIRMWARE);
     if (!firmwareWritable(display, blocks)) {
         return false;
@@ -164,7 +164,11 @@ bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std
     if (!eraseChip(display, chip)) {
         return false;
     }
-    chip.SetEcho(false);
+    if (keepEcho) {
+        Log::log(DEBUG_NXPSerial_E, "Echo stays on while the firmware is written\n");
+    } else {
+        chip.SetEcho(false);
+    }
     Log::log(DEBUG_Updater, "Updating device firmware: \n");
     Log::log(DEBUG_Updater, "Transferring firmware to device from [%s]\n", file.GetPath().c_str());
     const int shownCount = int(blocks.size()) - 1;

@@ -28,8 +28,10 @@ bool _get_fingerprint_lpc(std::string port, unsigned baud, Fingerprint& out);
 bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, std::string port,
                           unsigned serial, std::string birdFile, Fingerprint& out, bool resetAfter);
 qErr _transfer_recovery_loader(UpdaterDisplayInterface& display, BirdFile& file, std::string port);
+// keepEcho leaves the bootloader's echo on for the transfer ("-e"), which makes every line
+// written come back and go to the diagnostic log at DEBUG_NXPSerial_E.
 bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std::string& port,
-                           unsigned baud, Fingerprint& fingerprint);
+                           unsigned baud, Fingerprint& fingerprint, bool keepEcho = false);
 bool _recover_firmware_imx(UpdaterDisplayInterface& display, BirdFile& file, unsigned serial,
                            bool useUEIBytes);
 

@@ -1,5 +1,6 @@
 // "-U": choose a BIRD file for one module, reach the module directly or through its router,
 // send the loader, find the module again in its loader, send the firmware and reboot it.
+#include <algorithm>
 #include <stdexcept>
 
 #include "DisableVexnet.h"
@@ -209,5 +210,29 @@ void Updater::recordTransfer(UpdaterStore& store, UpdaterStoreItem& item, unsign
     }
     item.Settings().Add(KEY_LATEST_TRANSFER, transferred);
     item.Settings().Add(KEY_LAST_TRANSFER_DATE, KeyValueStore_TimeStamp());
+    recordTransferMessage(item.Settings());
     item.Settings().Save();
+}
+
+void Updater::recordTransferMessage(KeyValueStore& settings) {
+    if (!transferMessage.empty()) {
+        settings.Add(KEY_LATEST_TRANSFER_MESSAGE, _settings_value_text(transferMessage));
+    } else if (settings[KEY_LATEST_TRANSFER_MESSAGE] != nullptr) {
+        // The note belonged to an earlier transfer; it must not be read as this one's.
+        settings.Add(KEY_LATEST_TRANSFER_MESSAGE, "");
+    }
+}
+
+std::string _settings_value_text(const std::string& text) {
+    // One line per key in the settings file, and no blanks at the ends (they are trimmed when
+    // the file is read back).
+    std::string value = text;
+    std::replace_if(
+        value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    const size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    const size_t last = value.find_last_not_of(" \t");
+    return value.substr(first, last - first + 1);
 }

@@ -12,10 +12,12 @@
 #include "BirdFile.h"
 #include "DeviceInfo.h"
 #include "Fingerprint.h"
+#include "StoredInfo.h"
 #include "UpdaterDisplayInterface.h"
 #include "qError.h"
 #include "qLinkSpec.h"
 
+class KeyValueStore;
 class UpdaterStore;
 class UpdaterStoreItem;
 namespace Pelmorax {
@@ -34,6 +36,10 @@ class Updater {
     Updater(const char* serverUrl, const char* storageDirectory, UpdaterDisplayInterface& display);
 
     void Set_UEIBytes_Load(bool useUEIBytes) { useUEIBytesLoading = useUEIBytes; }
+    // Keeps the LPC bootloader's echo on while the firmware is written ("-e").
+    void Set_Recovery_Echo(bool keepEcho) { recoveryEcho = keepEcho; }
+    // Recorded with the next successful update in the device's settings ("-l").
+    void Set_Transfer_Message(const std::string& message) { transferMessage = message; }
     const std::string& StorageDirectory() const { return storageDirectory; }
 
     std::vector<DeviceInfo> Discover_Devices(linkType type);
@@ -54,6 +60,10 @@ class Updater {
     bool Recover_Firmware(std::string port, unsigned build, unsigned baud, unsigned serial,
                           std::string birdFile, bool overrideChecks);
 
+    // The store's view of one device, or of every device when serial is 0. Reads only: nothing
+    // is created. A device that has no directory gives an empty list.
+    std::vector<StoredDevice> Get_StoredInfo(unsigned serial);
+
   private:
     // The build an update without a file uses: the server's latest when it is stored, else the
     // last download, else the last transfer; 0 when there is none.
@@ -71,12 +81,15 @@ class Updater {
     void explainFailure(unsigned errorsBefore, qErr result);
     void recordTransfer(UpdaterStore& store, UpdaterStoreItem& item, unsigned serial,
                         const std::string& transferred);
+    void recordTransferMessage(KeyValueStore& settings);
 
     std::string serverUrl;
     std::string storageDirectory;
     UpdaterDisplayInterface& display;
     uint8_t recoveryChip = CHIP_IMX;  // set by identification, read by recovery
     bool useUEIBytesLoading = false;
+    bool recoveryEcho = false;
+    std::string transferMessage;
 };
 
 // The store for one operation; none (after one error line naming the caller) when it cannot be
@@ -84,6 +97,9 @@ class Updater {
 std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
                                                   const std::string& storageDirectory,
                                                   const char* caller);
+
+// A user's text as a settings value: line breaks become blanks, blanks at the ends go.
+std::string _settings_value_text(const std::string& text);
 
 // Whether the server lists build for the device.
 bool _valid_build(unsigned serial, unsigned build, const char* serverUrl);

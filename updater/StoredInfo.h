@@ -1,0 +1,22 @@
+// What the local store holds for a device: its directory, its settings and its stored builds.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// One file of a device's directory.
+struct StoredBuild {
+    std::string file;
+    bool readable = false;  // a BIRD file whose header and body load
+    unsigned build = 0;     // from the file's information block, when readable
+    std::string version;    // likewise
+};
+
+struct StoredDevice {
+    std::string name;       // the directory's name: the serial number as "%08X"
+    std::string directory;  // its full path
+    bool hasSettings = false;
+    std::map<std::string, std::string> settings;
+    std::vector<StoredBuild> builds;  // ordered by file name
+};
