@@ -5,14 +5,9 @@
 #include <cstring>
 
 #include "Base64.h"
+#include "FuzzSupport.h"
 
 namespace {
-
-void check(bool promise) {
-    if (!promise) {
-        abort();
-    }
-}
 
 // Every four characters give at most three bytes, and the result is NUL-terminated.
 void decodeAsReceived(const uint8_t* data, size_t size) {

@@ -15,6 +15,7 @@
 
 #include "Log.h"
 #include "NXPSerialClass.h"
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -24,23 +25,6 @@ constexpr size_t kCodeLineSize = 64;
 constexpr uint32_t kReadSizes[4] = {4, 44, 900, 4096};
 // Room uuencode needs for a full line and its NUL.
 constexpr size_t kEncodedLineSize = NXPSerialClass::MAX_BYTES_PER_LINE / 3 * 4 + 2;
-
-void check(bool promise) {
-    if (!promise) {
-        abort();
-    }
-}
-
-void logIntoNothing() {
-    static bool done = false;
-    if (!done) {
-        done = true;
-        if (FILE* sink = fopen("/dev/null", "w")) {
-            Log::SetOutput(sink);
-            Log::ActivatePackage(DEBUG_NXPSerial);
-        }
-    }
-}
 
 // The next line as the serial line reader stores it: line ends left at its start dropped, at most
 // size - 1 bytes, NUL-terminated.
@@ -132,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    logIntoNothing();
+    logIntoNothing(DEBUG_NXPSerial);
     size_t capacity = data[0] & 0x3F;
     uint32_t readSize = kReadSizes[data[0] >> 6];
     readEveryLine(data + 1, size - 1, capacity);

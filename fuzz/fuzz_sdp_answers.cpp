@@ -15,6 +15,7 @@
 #include "Log.h"
 #include "SDPLoader.h"
 #include "Serial_SDPLoader.h"
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -26,23 +27,6 @@ constexpr uint8_t kReportData = 2;
 constexpr uint8_t kReportSecurity = 3;
 constexpr size_t kHidAnswerSize = 70;
 constexpr size_t kLoaderSizes[8] = {0, 1, 4, 1023, 1024, 1025, 2500, 4096};
-
-void check(bool promise) {
-    if (!promise) {
-        abort();
-    }
-}
-
-void logIntoNothing() {
-    static bool done = false;
-    if (!done) {
-        done = true;
-        if (FILE* sink = fopen("/dev/null", "w")) {
-            Log::SetOutput(sink);
-            Log::ActivatePackage(DEBUG_iMXSerial);
-        }
-    }
-}
 
 uint32_t littleEndian(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -212,7 +196,7 @@ void checkJump(const ScriptedRom& rom, uint32_t address) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static HID_SDPLoader hidTransport(0x1FC9, 0x0130);
     static Serial_SDPLoader serialTransport("/nonexistent/sdp-fuzz");
-    logIntoNothing();
+    logIntoNothing(DEBUG_iMXSerial);
     FuzzInput input(data, size);
     uint8_t settings = input.byte();
     bool hid = (settings & 0x01) != 0;

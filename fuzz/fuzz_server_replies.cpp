@@ -17,6 +17,7 @@
 #include "Log.h"
 #include "ServerReplies.h"
 #include "UpdateServerRequest.h"
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -24,23 +25,6 @@ enum Request { kPing, kQueryBuild, kGetBuild, kGetBuildList, kGetRecoveryInfo, k
 
 const char* const kUntouched = "untouched";
 constexpr uint32_t kUntouchedNumber = 0xA5A5A5A5;
-
-void check(bool promise) {
-    if (!promise) {
-        abort();
-    }
-}
-
-void logIntoNothing() {
-    static bool done = false;
-    if (!done) {
-        done = true;
-        if (FILE* sink = fopen("/dev/null", "w")) {
-            Log::SetOutput(sink);
-            Log::ActivatePackage(DEBUG_ServerComm);
-        }
-    }
-}
 
 // Mostly 200, so that the parsing behind the status check gets most of the inputs.
 long statusFor(uint8_t selector) {
@@ -154,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    logIntoNothing();
+    logIntoNothing(DEBUG_ServerComm);
     auto request = static_cast<Request>((data[0] & 0x07) % kRequestCount);
     HTTPResponse response("http://127.0.0.1/cgi/u?op=fuzz&");
     response.set_status(statusFor(data[0]));
