@@ -3,23 +3,13 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "OutputFormats.h"
 #include "UpdateServerRequest.h"
 #include "qDefs.h"
 
 using nlohmann::json;
 
 namespace {
-
-const char* linkTypeName(linkType type) {
-    switch (type) {
-        case linkTypeUSB:
-            return "USB";
-        case linkTypeTCPIP:
-            return "TCPIP";
-        default:
-            return "Unknown";
-    }
-}
 
 std::string dottedAddress(const linkSpec& spec) {
     // Kept in network byte order: its bytes in memory are in dotted order.

@@ -4,10 +4,6 @@
 #include "UpdateServerRequest.h"
 #include "qDefs.h"
 
-namespace {
-
-constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
-
 const char* linkTypeName(linkType type) {
     switch (type) {
         case linkTypeUSB:
@@ -18,6 +14,10 @@ const char* linkTypeName(linkType type) {
             return "Unknown";
     }
 }
+
+namespace {
+
+constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
 
 void displayDevice(CLI_Display& display, const DeviceInfo& device) {
     const linkSpec& spec = device.specifier;

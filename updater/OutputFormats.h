@@ -10,6 +10,9 @@
 
 class CLI_Display;
 
+// The transport name shown in device lists: "USB", "TCPIP" or "Unknown".
+const char* linkTypeName(linkType type);
+
 void _display_device_list(CLI_Display& display, std::vector<DeviceInfo>& devices, linkType type);
 void _display_builds(CLI_Display& display, BuildList& builds, unsigned serial);
 void _display_fingerprint(CLI_Display& display, Fingerprint& fingerprint);

@@ -36,6 +36,16 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+std::vector<std::string> errorLines(const zvtest::RunResult& r) {
+    std::vector<std::string> errors;
+    for (const std::string& line : lines(r.err)) {
+        if (!line.empty() && line.rfind("NETWORK", 0) != 0) {
+            errors.push_back(line);
+        }
+    }
+    return errors;
+}
+
 void FirmwareFixture::SetUp() {
     // The module answers discovery and Updater discovers: keep both off the machine's network.
     ZV_PRIVATE_NETWORK_OR_SKIP(true);

@@ -86,17 +86,6 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
         }
     }
 
-    // Standard error also carries the exchange's diagnostic lines whatever the debug mask.
-    static std::vector<std::string> errorLines(const RunResult& r) {
-        std::vector<std::string> errors;
-        for (const std::string& line : lines(r.err)) {
-            if (!line.empty() && line.rfind("NETWORK", 0) != 0) {
-                errors.push_back(line);
-            }
-        }
-        return errors;
-    }
-
     std::string bird;
 };
 

@@ -33,15 +33,6 @@ class UpdateFaults : public FirmwareFixture {
         EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1234.bird\n")) << settings();
         EXPECT_TRUE(contains(settings(), "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\n"));
     }
-    static std::vector<std::string> errorLines(const RunResult& r) {
-        std::vector<std::string> errors;
-        for (const std::string& line : lines(r.err)) {
-            if (!line.empty() && line.rfind("NETWORK", 0) != 0) {
-                errors.push_back(line);
-            }
-        }
-        return errors;
-    }
     std::string bird;
 };
 
