@@ -52,7 +52,10 @@ int runFingerprint(CLI_Display& display, Updater& updater, const Parameters& par
     Fingerprint fingerprint;
     if (!updater.Get_Fingerprint(fingerprint, params.serialPort, UNKNOWN_RECOVERY_SERIAL,
                                  params.birdFilePath, params.baudRate, true)) {
-        error(display, "Got no response from chip");
+        // A port held by another Updater has been reported; the chip was never asked.
+        if (!updater.Recovery_Port_Busy()) {
+            error(display, "Got no response from chip");
+        }
         return EXIT_FAILED;
     }
     if (params.jsonOutput) {

@@ -5,6 +5,7 @@
 #include "DisableVexnet.h"
 #include "Link.h"
 #include "Log.h"
+#include "ModuleLock.h"
 #include "Updater.h"
 #include "autoGen_I2CClass_CPP.h"
 #include "autoGen_SystemClass_CPP.h"
@@ -29,8 +30,15 @@ std::vector<linkType> searchTypes(linkType type) {
     return {linkTypeUSB, linkTypeTCPIP};
 }
 
-void readDirectDevice(DeviceInfo& info, UpdaterDisplayInterface& display) {
+void readDirectDevice(DeviceInfo& info, UpdaterDisplayInterface& display,
+                      const std::string& storageDirectory) {
     info.modelName = qDefs_GetModelName(static_cast<uint8_t>(info.specifier.model));
+    // A module in the middle of another Updater's run is listed, not talked to: a connection
+    // from here would take its link away from that run.
+    if (ModuleLock::Holder(storageDirectory, info.specifier.serialNumber) != 0) {
+        info.error = qErrBusy;
+        return;
+    }
     Module module(2, 0);
     if (_disableVexnet(module, display) != qErrNone) {
         return;
@@ -133,7 +141,7 @@ std::vector<DeviceInfo> Updater::Discover_Devices(linkType type) {
         qDiscovery_EnumerateModules(searched, _discovered_device, &devices, qDISCOVERY_LOCALHOST);
     }
     for (DeviceInfo& info : devices) {
-        readDirectDevice(info, display);
+        readDirectDevice(info, display, storageDirectory);
     }
     return devices;
 }

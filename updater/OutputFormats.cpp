@@ -22,7 +22,8 @@ constexpr auto INFO = UpdaterDisplayInterface::LEVEL_INFO;
 void displayDevice(CLI_Display& display, const DeviceInfo& device) {
     const linkSpec& spec = device.specifier;
     const char* model = qDefs_GetModelName(spec.model);
-    if (spec.type == linkTypeTCPIP) {
+    // A module another Updater is at was not read: on every transport it gets the error line.
+    if (spec.type == linkTypeTCPIP && device.error != qErrBusy) {
         // The address is kept in network byte order, so its bytes in memory are in dotted order.
         const unsigned char* ip = reinterpret_cast<const unsigned char*>(&spec.ipAddress);
         char address[20];

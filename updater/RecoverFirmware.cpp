@@ -1,9 +1,12 @@
 // "-N" and "-U -t RECOVER": identify the chip whose ROM bootloader answers (LPC first, else
 // i.MX), ask the server which module and build it belongs to, and write that build.
+#include <optional>
 #include <stdexcept>
 
 #include "Log.h"
+#include "ModuleLock.h"
 #include "RecoverySteps.h"
+#include "SerialPortLock.h"
 #include "UpdateServerRequest.h"
 #include "Updater.h"
 #include "unix_time.h"
@@ -15,10 +18,42 @@ constexpr auto ERROR = UpdaterDisplayInterface::LEVEL_ERROR;
 // Identification always talks to the bootloader at this rate.
 constexpr unsigned IDENTIFICATION_BAUD = 115200;
 
+// Held for the whole run: identification and writing open the port separately, and no other
+// Updater may get at the bootloader between them. False after one error line when another
+// program holds the port; an i.MX chip on USB has no port to hold.
+bool lockRecoveryPort(UpdaterDisplayInterface& display, const std::string& port,
+                      std::optional<SerialPortLock>& lock, bool& busy) {
+    busy = false;
+    if (port == RECOVERY_PORT_USB) {
+        return true;
+    }
+    lock.emplace(port);
+    busy = lock->busy();
+    if (busy) {
+        display.message(ERROR, "Port %s is being used by another Updater (process %d)",
+                        port.c_str(), static_cast<int>(lock->holder()));
+        return false;
+    }
+    return true;
+}
+
+bool isRealSerial(unsigned serial) {
+    return serial != 0 && serial != UNKNOWN_RECOVERY_SERIAL;
+}
+
 }  // namespace
 
 bool Updater::Get_Fingerprint(Fingerprint& out, std::string port, unsigned serial,
                               std::string birdFile, unsigned baud, bool resetAfter) {
+    std::optional<SerialPortLock> portLock;
+    if (!lockRecoveryPort(display, port, portLock, recoveryPortBusy)) {
+        return false;
+    }
+    return identifyChip(out, port, serial, birdFile, baud, resetAfter);
+}
+
+bool Updater::identifyChip(Fingerprint& out, const std::string& port, unsigned serial,
+                           const std::string& birdFile, unsigned baud, bool resetAfter) {
     if (_get_fingerprint_lpc(port, baud, out)) {
         recoveryChip = CHIP_LPC;
         return true;
@@ -30,8 +65,12 @@ bool Updater::Get_Fingerprint(Fingerprint& out, std::string port, unsigned seria
 bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, unsigned serial,
                                std::string birdFile, bool) {
     const uint64_t started = qTime_GetMSTicks();
+    std::optional<SerialPortLock> portLock;
+    if (!lockRecoveryPort(display, port, portLock, recoveryPortBusy)) {
+        return false;
+    }
     Fingerprint fingerprint;
-    if (!Get_Fingerprint(fingerprint, port, serial, birdFile, IDENTIFICATION_BAUD, false)) {
+    if (!identifyChip(fingerprint, port, serial, birdFile, IDENTIFICATION_BAUD, false)) {
         display.message(ERROR, "Could not get Device Identifier");
         return false;
     }
@@ -46,6 +85,14 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
         }
         serial = serverSerial;
         recoveryBuild = build != 0 ? build : serverBuild;
+    }
+    // Once the module is known, an update of it through its own link must wait for this one.
+    std::unique_ptr<ModuleLock> moduleLock;
+    if (isRealSerial(serial)) {
+        moduleLock = _lock_module(display, storageDirectory, serial);
+        if (!moduleLock) {
+            return false;
+        }
     }
     BirdFile file;
     try {

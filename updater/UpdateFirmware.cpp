@@ -7,6 +7,7 @@
 #include "FindOnUsb.h"
 #include "BuildNumber.h"
 #include "Log.h"
+#include "ModuleLock.h"
 #include "TransferSteps.h"
 #include "UpdateServerRequest.h"
 #include "Updater.h"
@@ -112,6 +113,19 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
     if (serial == 0) {
         display.message(ERROR, "Update command must specify the specific device");
         return false;
+    }
+    // Before anything reaches the module: a second loader in the middle of a transfer breaks it.
+    // A router carries the whole routed transfer, so it is held as well.
+    std::unique_ptr<ModuleLock> lock = _lock_module(display, storageDirectory, serial);
+    if (!lock) {
+        return false;
+    }
+    std::unique_ptr<ModuleLock> routerLock;
+    if (routerSerial != 0 && routerSerial != serial) {
+        routerLock = _lock_module(display, storageDirectory, routerSerial);
+        if (!routerLock) {
+            return false;
+        }
     }
     std::unique_ptr<UpdaterStore> store =
         _createUpdaterStore(display, storageDirectory, "Update_Firmware");

@@ -59,12 +59,17 @@ class Updater {
                          unsigned baud, bool resetAfter);
     bool Recover_Firmware(std::string port, unsigned build, unsigned baud, unsigned serial,
                           std::string birdFile, bool overrideChecks);
+    // Whether the last identification or recovery stopped because another program held its port.
+    bool Recovery_Port_Busy() const { return recoveryPortBusy; }
 
     // The store's view of one device, or of every device when serial is 0. Reads only: nothing
     // is created. A device that has no directory gives an empty list.
     std::vector<StoredDevice> Get_StoredInfo(unsigned serial);
 
   private:
+    // Get_Fingerprint's work, with the port already held.
+    bool identifyChip(Fingerprint& out, const std::string& port, unsigned serial,
+                      const std::string& birdFile, unsigned baud, bool resetAfter);
     // The build an update without a file uses: the server's latest when it is stored, else the
     // last download, else the last transfer; 0 when there is none.
     unsigned chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned build);
@@ -89,6 +94,7 @@ class Updater {
     uint8_t recoveryChip = CHIP_IMX;  // set by identification, read by recovery
     bool useUEIBytesLoading = false;
     bool recoveryEcho = false;
+    bool recoveryPortBusy = false;
     std::string transferMessage;
 };
 
