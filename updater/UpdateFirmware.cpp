@@ -114,6 +114,11 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
         display.message(ERROR, "Update command must specify the specific device");
         return false;
     }
+    std::unique_ptr<UpdaterStore> store =
+        _createUpdaterStore(display, storageDirectory, "Update_Firmware");
+    if (!store) {
+        return false;
+    }
     // Before anything reaches the module: a second loader in the middle of a transfer breaks it.
     // A router carries the whole routed transfer, so it is held as well.
     std::unique_ptr<ModuleLock> lock = _lock_module(display, storageDirectory, serial);
@@ -126,11 +131,6 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
         if (!routerLock) {
             return false;
         }
-    }
-    std::unique_ptr<UpdaterStore> store =
-        _createUpdaterStore(display, storageDirectory, "Update_Firmware");
-    if (!store) {
-        return false;
     }
     UpdaterStoreItem item;
     store->FindDevice(serial, &item);
