@@ -102,7 +102,8 @@ std::string FirmwareFixture::startServer(const std::vector<std::string>& extra) 
     return url;
 }
 
-void FirmwareFixture::startModule(const std::string& keys, const std::vector<std::string>& more) {
+void FirmwareFixture::startModule(const std::string& keys, const std::vector<std::string>& more,
+                                  const std::string& packetLog) {
     std::string description = std::string("serial=") + kSerial +
                               ",model=3,address=4,version=2.11.0,build=1000,name=Left hub,"
                               "reboot-ms=200,flash=" +
@@ -115,7 +116,11 @@ void FirmwareFixture::startModule(const std::string& keys, const std::vector<std
         args.push_back("--module");
         args.push_back(extra);
     }
-    module = std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args);
+    if (!packetLog.empty()) {
+        args.insert(args.begin(), "--log");
+    }
+    module =
+        std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args, packetLog);
     EXPECT_TRUE(module->waitReady()) << "the module simulator did not start";
 }
 

@@ -27,8 +27,10 @@ class FirmwareFixture : public ::testing::Test {
                           const std::string& extra = "");
     // Serves builds/ (started with --builds and these arguments); its URL.
     std::string startServer(const std::vector<std::string>& extra = {});
-    // A Hub-4 module kSerial with these extra keys, writing its flash to flash.bin.
-    void startModule(const std::string& keys = "", const std::vector<std::string>& more = {});
+    // A Hub-4 module kSerial with these extra keys, writing its flash to flash.bin; with
+    // packetLog, the simulator's --log trace goes to that file.
+    void startModule(const std::string& keys = "", const std::vector<std::string>& more = {},
+                     const std::string& packetLog = "");
 
     zvtest::RunResult updater(std::vector<std::string> args,
                               const std::vector<std::string>& env = {});

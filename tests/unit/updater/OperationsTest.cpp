@@ -1,11 +1,14 @@
 // The Updater's download, list and update operations where they decide on their own, before any
 // module or server answers: bad arguments, a store that cannot be made, damaged stored files.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "../streams/PseudoTerminal.h"
+#include "ModuleLock.h"
 #include "TestSupport.h"
 #include "Updater.h"
 
@@ -105,6 +108,51 @@ TEST_F(Operations, ServerListWithoutAServerIsEmpty) {
     EXPECT_EQ(display.errors,
               std::vector<std::string>{std::string("Server request failed for ") + kDeadServer});
     EXPECT_FALSE(_valid_build(0x40F5849A, 1234, kDeadServer));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Operations, ModuleHeldByAnotherUpdaterEndsTheUpdateBeforeAnythingElse) {
+    ModuleLock other(store.path(), 0x40F5849A);
+    ASSERT_TRUE(other.held());
+    // Neither the build choice nor the connection is tried: this would otherwise fail on them.
+    EXPECT_FALSE(updater.Update_Firmware(0x40F5849A, 0, "", 0, 0, false));
+    EXPECT_EQ(display.errors,
+              std::vector<std::string>{"Module 40F5849A is being updated by another Updater "
+                                       "(process " +
+                                       std::to_string(getpid()) + ")"});
+    // A routed update holds the router too.
+    display.errors.clear();
+    ModuleLock router(store.path(), 0xD272031D);
+    EXPECT_FALSE(updater.Update_Firmware(0x2181F0EE, 0, "", 0, 0xD272031D, false));
+    EXPECT_EQ(display.errors,
+              std::vector<std::string>{"Module D272031D is being updated by another Updater "
+                                       "(process " +
+                                       std::to_string(getpid()) + ")"});
+}
+
+TEST_F(Operations, RecoveryPortHeldByAnotherProgramIsNeverAsked) {
+    PseudoTerminal line;
+    ASSERT_TRUE(line.ready());
+    const int held = open(line.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const std::string expected = "Port " + line.slavePath() +
+                                 " is being used by another Updater (process " +
+                                 std::to_string(getpid()) + ")";
+
+    EXPECT_FALSE(updater.Recover_Firmware(line.slavePath(), 0, 115200, 0, "", false));
+    EXPECT_EQ(display.errors, std::vector<std::string>{expected});
+    Fingerprint fingerprint;
+    EXPECT_FALSE(updater.Get_Fingerprint(fingerprint, line.slavePath(), UNKNOWN_RECOVERY_SERIAL, "",
+                                         115200, true));
+    EXPECT_TRUE(updater.Recovery_Port_Busy());
+    EXPECT_EQ(display.errors, (std::vector<std::string>{expected, expected}));
+    // Not a byte reached the line.
+    EXPECT_EQ(line.receive(1, 200), "");
+    close(held);
 }
 
 }  // namespace
