@@ -87,6 +87,22 @@ int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params) {
     return EXIT_OK;
 }
 
+// "-D" without "-t" or "-r": the USB list, then the TCP/IP list, each as its own "-t" shows it;
+// with "--json" one document holding both.
+int runDiscoverBoth(CLI_Display& display, Updater& updater, const Parameters& params) {
+    std::vector<DeviceSearch> searches;
+    for (linkType type : {linkTypeUSB, linkTypeTCPIP}) {
+        searches.push_back({type, updater.Discover_Devices(type)});
+        if (!params.jsonOutput) {
+            _display_device_list(display, searches.back().devices, type);
+        }
+    }
+    if (params.jsonOutput) {
+        _print_json(_json_device_searches(searches));
+    }
+    return EXIT_OK;
+}
+
 int runDiscover(CLI_Display& display, Updater& updater, const Parameters& params) {
     linkType type = linkTypeNone;
     if (params.transportGiven && params.transport != TRANSPORT_RECOVER) {
@@ -101,7 +117,7 @@ int runDiscover(CLI_Display& display, Updater& updater, const Parameters& params
     } else {
         display.message(UpdaterDisplayInterface::LEVEL_INFO, "Searching for Zendrival devices");
         if (type == linkTypeNone) {
-            type = linkTypeUSB;
+            return runDiscoverBoth(display, updater, params);
         }
         devices = updater.Discover_Devices(type);
     }

@@ -99,6 +99,18 @@ json _json_device_list(const std::vector<DeviceInfo>& devices, linkType type,
     return document;
 }
 
+json _json_device_searches(const std::vector<DeviceSearch>& searches) {
+    json types = json::array();
+    json list = json::array();
+    for (const DeviceSearch& search : searches) {
+        types.push_back(linkTypeName(search.type));
+        for (const DeviceInfo& device : search.devices) {
+            list.push_back(deviceObject(device, 0));
+        }
+    }
+    return {{"command", "discover"}, {"link_types", types}, {"devices", list}};
+}
+
 json _json_builds(BuildList& builds, unsigned serial, bool local) {
     json list = json::array();
     for (const auto& [key, version] : UpdateServerRequest::SortBuildsByVersion(builds)) {

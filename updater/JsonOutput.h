@@ -14,6 +14,14 @@
 // routerSerial is 0 for direct discovery.
 nlohmann::json _json_device_list(const std::vector<DeviceInfo>& devices, linkType type,
                                  unsigned routerSerial);
+// One direct search of "-D" and what it found.
+struct DeviceSearch {
+    linkType type;
+    std::vector<DeviceInfo> devices;
+};
+// Several searches in one document: "link_types" names them in order and "devices" holds what
+// each found, in that order (every device names its own link type).
+nlohmann::json _json_device_searches(const std::vector<DeviceSearch>& searches);
 // Ordered as the text list is: highest version first.
 nlohmann::json _json_builds(BuildList& builds, unsigned serial, bool local);
 nlohmann::json _json_fingerprint(const Fingerprint& fingerprint);

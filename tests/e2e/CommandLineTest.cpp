@@ -229,9 +229,12 @@ TEST(CommandLineDispatch, DiscoverWinsOverUpdateAndExitsZero) {
     TempDir dir;
     RunResult r = updaterIn(dir, {"-U", "-D", "-d", "1234"});
     EXPECT_EQ(r.exitCode, 0);
+    // Without "-t" both transports are searched, USB first.
     EXPECT_EQ(r.out, kVersion +
                          "Searching for Zendrival devices\n"
                          "Discovered Devices: (USB)\n"
+                         "    No devices found.\n"
+                         "Discovered Devices: (TCPIP)\n"
                          "    No devices found.\n");
     EXPECT_EQ(r.err.find("update"), std::string::npos) << r.err;
 }

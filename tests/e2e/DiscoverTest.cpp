@@ -80,6 +80,31 @@ TEST_F(DiscoverCommand, TcpModulesAreListedWithAddressVersionBuildAndName) {
     EXPECT_EQ(sortedDeviceLines(out, 4), expected);
 }
 
+TEST_F(DiscoverCommand, WithoutTransportUsbIsListedThenTcp) {
+    auto sim = startModules({
+        "serial=1A2B3C4D,model=13,address=4,version=2.10.4,build=4321,name=Left arm,"
+        "tcp=10.77.0.2:0",
+        "serial=00C0FFEE,model=7,address=6,version=2.9.1,build=17,name=Ignored,tcp=10.77.0.2:0",
+    });
+    RunResult usb = updater({"-D", "-t", "USB"});
+    RunResult tcp = updater({"-D", "-t", "TCP"});
+    RunResult both = updater({"-D"});
+    ASSERT_EQ(both.exitCode, 0) << both.err;
+    EXPECT_EQ(both.err, "");
+    std::vector<std::string> out = zvtest::splitLines(both.out);
+    std::vector<std::string> usbOut = zvtest::splitLines(usb.out);
+    std::vector<std::string> tcpOut = zvtest::splitLines(tcp.out);
+    // No module on USB here: its list is the empty one, as "-t USB" shows it.
+    ASSERT_EQ(usbOut.size(), 4u) << usb.out;
+    EXPECT_EQ(usbOut[3], "    No devices found.");
+    ASSERT_EQ(tcpOut.size(), 6u) << tcp.out;
+    ASSERT_EQ(out.size(), usbOut.size() + tcpOut.size() - 2) << both.out;
+    EXPECT_EQ(std::vector<std::string>(out.begin(), out.begin() + 4), usbOut);
+    EXPECT_EQ(std::vector<std::string>(out.begin() + 4, out.begin() + 6),
+              std::vector<std::string>(tcpOut.begin() + 2, tcpOut.begin() + 4));
+    EXPECT_EQ(sortedDeviceLines(out, 6), sortedDeviceLines(tcpOut, 4));
+}
+
 TEST_F(DiscoverCommand, SilentTcpModuleIsStillListedWithWhatWasFound) {
     auto sim = startModules({"serial=0BADF00D,model=15,address=8,silent,tcp=10.77.0.2:0"});
     RunResult r = updater({"-D", "-t", "TCP"});

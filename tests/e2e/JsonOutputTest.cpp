@@ -85,6 +85,23 @@ TEST_F(JsonOutput, DeviceListHasOneObjectPerModule) {
     EXPECT_EQ(motor["device_name"], "");
 }
 
+TEST_F(JsonOutput, DiscoveryWithoutTransportIsOneDocumentForBoth) {
+    startModules(
+        {"serial=1A2B3C4D,model=13,address=4,version=2.10.4,build=4321,name=Left arm,"
+         "tcp=10.77.0.2:0"});
+    RunResult r = updater({"--json", "-D"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    json doc = document(r);
+    EXPECT_EQ(doc["command"], "discover");
+    EXPECT_EQ(doc["link_types"], json::array({"USB", "TCPIP"}));
+    // The devices of both searches, in the same objects as one search gives.
+    ASSERT_EQ(doc["devices"].size(), 1u) << r.out;
+    EXPECT_EQ(doc["devices"][0]["serial"], "1A2B3C4D");
+    EXPECT_EQ(doc["devices"][0]["link_type"], "TCPIP");
+    EXPECT_EQ(doc["devices"][0]["ip_address"], "10.77.0.2");
+    EXPECT_EQ(doc["devices"][0]["firmware"]["build"], 4321);
+}
+
 TEST_F(JsonOutput, RouterSearchNamesTheRouterAndTheBusAddresses) {
     startModules({
         "serial=D272031D,model=5,address=2,tcp=10.77.0.2:0",
