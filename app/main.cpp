@@ -176,7 +176,10 @@ int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& para
                         updater.StorageDirectory().c_str());
         return EXIT_FAILED;
     }
-    // An empty store shows nothing: there is no device to describe.
+    if (devices.empty()) {
+        display.message(UpdaterDisplayInterface::LEVEL_INFO, "No stored information in %s",
+                        updater.StorageDirectory().c_str());
+    }
     if (params.jsonOutput) {
         _print_json(_json_stored_info(devices));
     } else {

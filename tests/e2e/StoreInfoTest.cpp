@@ -83,14 +83,27 @@ TEST_F(StoreInfo, WithoutDEveryStoredDeviceIsShownInNameOrder) {
     EXPECT_FALSE(zvtest::pathExists(root() + "/00C0FFEE/.settings"));
 }
 
-TEST_F(StoreInfo, EmptyStoreShowsNothingButSucceeds) {
+TEST_F(StoreInfo, EmptyStoreSaysSoAndSucceeds) {
+    const std::string nothing = "No stored information in " + root() + "\n";
     RunResult r = updater({"-I"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, kVersionLine + "\n");
+    EXPECT_EQ(r.out, kVersionLine + "\n" + nothing);
+
+    // A module's lock is not a stored device.
+    zvtest::runProgram("/bin/mkdir", {"-p", root() + "/.locks"});
+    zvtest::writeFile(root() + "/.locks/" + kSerial, "4242\n");
+    r = updater({"-I"});
+    EXPECT_EQ(r.out, kVersionLine + "\n" + nothing);
+    r = updater({"-I", "-d", kSerial});
+    EXPECT_EQ(r.exitCode, 1);
+    r = updater({"-L", "-d", kSerial});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, kVersionLine + "\nNo builds found for device [" + kSerial + "]\n");
 
     r = updater({"-I", "--json"});
     EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, kVersionLine + "\n" + nothing);
     nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << r.out;
     EXPECT_EQ(doc["command"], "stored_info");
