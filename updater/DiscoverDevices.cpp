@@ -35,7 +35,7 @@ void readDirectDevice(DeviceInfo& info, UpdaterDisplayInterface& display,
     info.modelName = qDefs_GetModelName(static_cast<uint8_t>(info.specifier.model));
     // A module in the middle of another Updater's run is listed, not talked to: a connection
     // from here would take its link away from that run.
-    if (ModuleLock::Holder(storageDirectory, info.specifier.serialNumber) != 0) {
+    if (ModuleLock::HeldElsewhere(storageDirectory, info.specifier.serialNumber)) {
         info.error = qErrBusy;
         return;
     }
@@ -62,7 +62,8 @@ struct LinkQuery {
 // Reads one module that answered on the router's bus at address; false when it is not a module
 // this program can list.
 bool readBusDevice(Module& router, const linkSpec& routerSpec, unsigned routerSerial,
-                   uint8_t address, UpdaterDisplayInterface& display, DeviceInfo& info) {
+                   uint8_t address, UpdaterDisplayInterface& display,
+                   const std::string& storageDirectory, DeviceInfo& info) {
     Log::log(DEBUG_Updater, "Attempt Connect on address: 0x%02x\n", address);
     Module candidate(address, false, 0);
     _disableVexnet(candidate, display);
@@ -87,6 +88,11 @@ bool readBusDevice(Module& router, const linkSpec& routerSpec, unsigned routerSe
                 reinterpret_cast<const uint8_t*>(&routerSpec) + reachOffset,
                 sizeof(linkSpec) - reachOffset);
     info.scannedAddress = address;
+    if (ModuleLock::HeldElsewhere(storageDirectory, serial)) {
+        info.error = qErrBusy;  // listed without reading more: another Updater is at it
+        candidate.disconnect();
+        return true;
+    }
     info.build = _get_build_number(candidate);
     info.error = _get_version(candidate, info);
     uint8_t model = 0;
@@ -159,6 +165,12 @@ std::vector<DeviceInfo> Updater::Discover_ZVNetwork_Devices(unsigned routerSeria
     qLinkSpec_Destroy(&found);
 
     Log::log(DEBUG_Updater, "Found Link Module");
+    // A router another Updater updates through is not opened: that would take its link away.
+    if (ModuleLock::HeldElsewhere(storageDirectory, routerSerial)) {
+        display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Error %d on connectFromSpec",
+                        qErrBusy);
+        return devices;
+    }
     Module router(2, 0);
     if (_disableVexnet(router, display) != qErrNone) {
         return devices;
@@ -192,7 +204,7 @@ std::vector<DeviceInfo> Updater::Discover_ZVNetwork_Devices(unsigned routerSeria
         }
         DeviceInfo info;
         if (readBusDevice(router, routerSpec, routerSerial, static_cast<uint8_t>(address), display,
-                          info)) {
+                          storageDirectory, info)) {
             devices.push_back(info);
         }
     }

@@ -86,6 +86,11 @@ pid_t ModuleLock::Holder(const std::string& storageDirectory, unsigned serial) {
     return holder;
 }
 
+bool ModuleLock::HeldElsewhere(const std::string& storageDirectory, unsigned serial) {
+    const pid_t holder = Holder(storageDirectory, serial);
+    return holder != 0 && holder != getpid();
+}
+
 std::unique_ptr<ModuleLock> _lock_module(UpdaterDisplayInterface& display,
                                          const std::string& storageDirectory, unsigned serial) {
     auto lock = std::make_unique<ModuleLock>(storageDirectory, serial);

@@ -24,6 +24,9 @@ class ModuleLock {
 
     // The process holding serial's lock, 0 when none: looks without taking it or creating files.
     static pid_t Holder(const std::string& storageDirectory, unsigned serial);
+    // Whether a process other than this one holds serial's lock (a routed update searches the
+    // router's bus while it holds the router and the module itself).
+    static bool HeldElsewhere(const std::string& storageDirectory, unsigned serial);
     static std::string Path(const std::string& storageDirectory, unsigned serial);
 
   private:

@@ -210,6 +210,41 @@ TEST_F(ModuleLocking, DiscoverDuringAnUpdateShowsTheModuleWithoutTouchingIt) {
     EXPECT_EQ(connections().total, 1);
 }
 
+TEST_F(ModuleLocking, RouterSearchLeavesAloneWhatAnotherUpdaterHolds) {
+    startServer({"--stall"});
+    zvtest::BackgroundProgram sim(
+        zvtest::modulesimBinary(),
+        {"--duration", "120", "--log", "--module",
+         "serial=D272031D,model=5,address=2,tcp=10.77.0.2:0", "--module",
+         "serial=11111111,model=8,address=10,version=2.11.0,build=900,behind=D272031D", "--module",
+         "serial=22222222,model=19,address=6,version=2.10.3,build=901,behind=D272031D"},
+        packetLog);
+    ASSERT_TRUE(sim.waitReady());
+    const std::string busy = "  [Error (5): Is someone else connected to this device?]";
+    {
+        // An update of one bus module holds that module: it is listed, the others are read.
+        SpawnedUpdater holder(work, "direct",
+                              {"-i", store.path(), "-U", "-d", "11111111", "-u", url});
+        ASSERT_TRUE(
+            waitFor([&] { return ModuleLock::Holder(storeRoot(), 0x11111111) == holder.pid(); }));
+        RunResult r = updater({"-D", "-r", "D272031D"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(contains(r.out, "    11111111" + busy + "\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, "    22222222  06       02      Controller ")) << r.out;
+    }
+    // A routed update holds the router: the search does not even open it.
+    SpawnedUpdater routed(
+        work, "routed", {"-i", store.path(), "-U", "-d", "22222222", "-r", "D272031D", "-u", url});
+    ASSERT_TRUE(
+        waitFor([&] { return ModuleLock::Holder(storeRoot(), 0xD272031D) == routed.pid(); }));
+    const int connectionsBefore = connections().total;
+    RunResult r = updater({"-D", "-r", "D272031D"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(errorLines(r), std::vector<std::string>{"Error 5 on connectFromSpec"});
+    EXPECT_EQ(lines(r.out).back(), "    No devices found.") << r.out;
+    EXPECT_EQ(connections().total, connectionsBefore) << zvtest::readFile(packetLog);
+}
+
 TEST_F(ModuleLocking, RecoveryOnAPortHeldElsewhereEndsBeforeSendingAByte) {
     const std::string chipLog = work.file("lpc.log");
     zvtest::BackgroundProgram chip(std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim",
