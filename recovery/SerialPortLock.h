@@ -12,8 +12,8 @@ class SerialPortLock {
   public:
     explicit SerialPortLock(const std::string& port);
 
-    // True when another open file of the port holds the lock; a port that cannot be opened is not
-    // busy (the recovery reports it when it opens the port itself).
+    // True when another open file of the port holds the lock. A path that cannot be opened or is
+    // not a terminal is not busy: the recovery reports it when it opens the port itself.
     bool busy() const { return lock_.busy(); }
     // The process holding the port when busy, 0 when it cannot be told.
     pid_t holder() const { return holder_; }
