@@ -35,6 +35,12 @@ std::vector<std::string> sortedDeviceLines(const std::vector<std::string>& out, 
     return devices;
 }
 
+// A module new enough to have a stored name and one that is not.
+const std::vector<std::string> kTwoTcpModules = {
+    "serial=1A2B3C4D,model=13,address=4,version=2.10.4,build=4321,name=Left arm,tcp=10.77.0.2:0",
+    "serial=00C0FFEE,model=7,address=6,version=2.9.1,build=17,name=Ignored,tcp=10.77.0.2:0",
+};
+
 class DiscoverCommand : public ::testing::Test {
   protected:
     void SetUp() override { ZV_PRIVATE_NETWORK_OR_SKIP(true); }
@@ -59,11 +65,7 @@ class DiscoverCommand : public ::testing::Test {
 };
 
 TEST_F(DiscoverCommand, TcpModulesAreListedWithAddressVersionBuildAndName) {
-    auto sim = startModules({
-        "serial=1A2B3C4D,model=13,address=4,version=2.10.4,build=4321,name=Left arm,"
-        "tcp=10.77.0.2:0",
-        "serial=00C0FFEE,model=7,address=6,version=2.9.1,build=17,name=Ignored,tcp=10.77.0.2:0",
-    });
+    auto sim = startModules(kTwoTcpModules);
     RunResult r = updater({"-D", "-t", "TCP"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::vector<std::string> out = zvtest::splitLines(r.out);
@@ -81,11 +83,7 @@ TEST_F(DiscoverCommand, TcpModulesAreListedWithAddressVersionBuildAndName) {
 }
 
 TEST_F(DiscoverCommand, WithoutTransportUsbIsListedThenTcp) {
-    auto sim = startModules({
-        "serial=1A2B3C4D,model=13,address=4,version=2.10.4,build=4321,name=Left arm,"
-        "tcp=10.77.0.2:0",
-        "serial=00C0FFEE,model=7,address=6,version=2.9.1,build=17,name=Ignored,tcp=10.77.0.2:0",
-    });
+    auto sim = startModules(kTwoTcpModules);
     RunResult usb = updater({"-D", "-t", "USB"});
     RunResult tcp = updater({"-D", "-t", "TCP"});
     RunResult both = updater({"-D"});

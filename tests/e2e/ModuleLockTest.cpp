@@ -124,11 +124,7 @@ class ModuleLocking : public FirmwareFixture {
   protected:
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
         bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-        packetLog = work.file("module.log");
     }
     std::vector<std::string> updateArgs() const {
         return {"-i", store.path(), "-U", "-d", kSerial, "-f", bird};
@@ -150,7 +146,7 @@ class ModuleLocking : public FirmwareFixture {
     }
 
     std::string bird;
-    std::string packetLog;
+    const std::string packetLog = work.file("module.log");
 };
 
 TEST_F(ModuleLocking, TwoUpdatesStartedTogetherWriteOneWholeImage) {
