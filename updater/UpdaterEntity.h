@@ -33,8 +33,10 @@ class UpdaterEntity : public Pelmorax::Zendrival::EntityClass {
     static constexpr uint32_t DEFAULT_SERIAL_NUMBER = 0xDEADDEAD;
     // A module that keeps refusing the same piece is not asked again past this many times.
     static constexpr unsigned MAX_DATA_RESENDS = 10;
-    // How long LoaderReboot waits at most for a module that never drops its link.
-    static constexpr unsigned REBOOT_WAIT_LIMIT_MS = 20000;
+    // How long LoaderReboot waits at most for a module that never drops its link. The wait only
+    // gives the module time to act on REBOOT before it is looked for again; whether it runs the
+    // new firmware is decided by finding it and asking it, not by the link dropping.
+    static constexpr unsigned REBOOT_WAIT_LIMIT_MS = 5000;
 
     UpdaterEntity();
 
