@@ -46,9 +46,8 @@ RefindAttempt refindAsUpdated(Module& target, Module* router, unsigned serial,
     if (used.type == linkTypeTCPIP) {
         return [&target, serial](int) { return target.connect(linkTypeTCPIP, serial) == qErrNone; };
     }
-    return [&target, serial](int attempt) {
-        return _find_again_on_usb_once(target, serial, attempt);
-    };
+    return
+        [&target, serial](int attempt) { return _find_again_on_usb_once(target, serial, attempt); };
 }
 
 }  // namespace

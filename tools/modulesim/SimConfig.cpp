@@ -284,13 +284,13 @@ KeyResult applyKnobKey(const std::string& key, const std::string& value, ModuleC
 // The upgrade loader's stand-alone keys: its fault knobs that take no value.
 KeyResult applyLoaderFlag(const std::string& key, bool hasValue, LoaderKnobs& loader,
                           std::string& error) {
-    bool* flag = key == "always-short"    ? &loader.alwaysShort
-                 : key == "silent-loader" ? &loader.silent
-                 : key == "drop-at-load"  ? &loader.dropAtLoad
-                 : key == "no-uei-data"   ? &loader.noUeiData
-                 : key == "lost-reboot"   ? &loader.lostReboot
+    bool* flag = key == "always-short"      ? &loader.alwaysShort
+                 : key == "silent-loader"   ? &loader.silent
+                 : key == "drop-at-load"    ? &loader.dropAtLoad
+                 : key == "no-uei-data"     ? &loader.noUeiData
+                 : key == "lost-reboot"     ? &loader.lostReboot
                  : key == "boots-old-build" ? &loader.bootsOldBuild
-                                          : nullptr;
+                                            : nullptr;
     if (flag == nullptr) {
         return KeyResult::NotMine;
     }

@@ -34,7 +34,7 @@ struct LoaderKnobs {
     bool dropAtLoad = false;    // LOAD drops the link and restarts into the loader
     bool noUeiData = false;     // a block cannot come as one byte sequence
     bool lostReboot = false;    // REBOOT never arrives: the loader keeps running
-    bool bootsOldBuild = false; // REBOOT restarts the module into the firmware it had
+    bool bootsOldBuild = false;  // REBOOT restarts the module into the firmware it had
     // The module is a recovery loader started in RAM: its loader runs from the start and after
     // every restart, without an INIT or LOAD.
     bool loaderFromStart = false;

@@ -209,8 +209,8 @@ void UpgradeLoader::reboot(Outcome& outcome) {
 
 void UpgradeLoader::commit() {
     pendingStamps_.hasBuild = flash_.findBuildStamp(pendingStamps_.build);
-    pendingStamps_.hasVersion = flash_.findVersionStamp(pendingStamps_.major, pendingStamps_.minor,
-                                                        pendingStamps_.patch);
+    pendingStamps_.hasVersion =
+        flash_.findVersionStamp(pendingStamps_.major, pendingStamps_.minor, pendingStamps_.patch);
     if (knobs_.flashPath.empty()) {
         return;
     }
