@@ -99,6 +99,9 @@ void UpgradeLoader::init(uint8_t address, Outcome& outcome) {
     abandonBlock();
     Packet packet(address, {kCmdUpgrade, kInit, kLoaderRevision});
     appendBigEndian(packet.data, kLoaderBase, 4);
+    if (knobs_.shortInit) {
+        packet.data.pop_back();
+    }
     reply(outcome, std::move(packet));
 }
 
@@ -112,7 +115,9 @@ void UpgradeLoader::prepare(const Packet& request, uint8_t address, Outcome& out
         blockAddress_ = readBigEndian(bytes.data() + 3, 4);
     }
     Packet packet = statusReply(address, status);
-    appendBigEndian(packet.data, knobs_.blockSize, 2);
+    if (running_ || !knobs_.shortLoaderPrepare) {
+        appendBigEndian(packet.data, knobs_.blockSize, 2);
+    }
     reply(outcome, std::move(packet));
 }
 
