@@ -142,14 +142,17 @@ TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
     EXPECT_EQ(occurrences(trace, "usb unplugged"), 2u) << trace.substr(0, 2000);
     EXPECT_TRUE(contains(trace, "usb plugged in at /dev/bus/usb/001/003")) << "after LOAD";
 
-    // The module comes back on the bus after its reboot time, running build 1300.
+    // The module comes back on the bus after its reboot time, running build 1300 of version
+    // 2.13.0, which the update checked before it called the update done.
+    EXPECT_TRUE(contains(r.out, "Verified: module 40F5849A runs build 1300\nUpdate time: "))
+        << r.out;
     std::string listed;
     for (int attempt = 0; attempt < 20 && !contains(listed, "(      1300)"); ++attempt) {
         usleep(200 * 1000);
         listed = updaterOnUsb({"-D", "-t", "USB"}).out;
     }
     EXPECT_TRUE(
-        contains(listed, "    40F5849A  04       04      Hub-4          2.11.0 (      1300)"))
+        contains(listed, "    40F5849A  04       04      Hub-4          2.13.0 (      1300)"))
         << listed;
 }
 
