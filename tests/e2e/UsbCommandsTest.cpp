@@ -181,6 +181,27 @@ TEST_F(UsbCommands, ModuleThatNeverComesBackEndsInOneErrorLine) {
     EXPECT_FALSE(contains(zvtest::readFile(deviceFile(".settings")), "LATEST_TRANSFER"));
 }
 
+TEST_F(UsbCommands, ModuleNotOnItsNewBuildAfterRebootIsOneErrorLine) {
+    // A lost REBOOT leaves the module on the bus in its loader; one that restarts into its old
+    // firmware leaves the bus and comes back. Both still report build 1000.
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    for (const std::string fault : {"lost-reboot", "boots-old-build"}) {
+        SCOPED_TRACE(fault);
+        unlink(deviceFile(".settings").c_str());
+        plugIn({hub("drop-at-load," + fault)});
+        RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_EQ(errorLines(r), std::vector<std::string>{"Module 40F5849A runs build 1000 after "
+                                                          "the update, expected 1300"})
+            << r.err;
+        EXPECT_FALSE(contains(zvtest::readFile(deviceFile(".settings")), "LATEST_TRANSFER"));
+        EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin"))) << "nothing was committed";
+        // Unplugged at LOAD, and once more at REBOOT only when the module restarted.
+        EXPECT_EQ(occurrences(log(), "usb unplugged"), fault == "lost-reboot" ? 1u : 2u);
+        usbBus.reset();
+    }
+}
+
 TEST_F(UsbCommands, DownloadAndUpdateOverUsbRecordsTheTransfer) {
     std::string bird = makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
     startServer();
