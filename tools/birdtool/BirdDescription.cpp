@@ -224,7 +224,7 @@ void stampVersion(std::vector<unsigned char>& data, const std::string& text) {
     }
     std::vector<unsigned char> parts;
     size_t start = 0;
-    while (parts.size() < 3) {
+    for (;;) {
         size_t dot = text.find('.', start);
         std::string part = text.substr(start, dot == std::string::npos ? dot : dot - start);
         parts.push_back(static_cast<unsigned char>(number(part, 255, "version part")));
@@ -233,7 +233,7 @@ void stampVersion(std::vector<unsigned char>& data, const std::string& text) {
         }
         start = dot + 1;
     }
-    if (parts.size() != 3 || text.find('.', start) != std::string::npos) {
+    if (parts.size() != 3) {
         throw DescriptionError("stamp-version= needs MAJOR.MINOR.PATCH, not '" + text + "'");
     }
     std::copy(marker, marker + markerLength, data.begin() + at);
