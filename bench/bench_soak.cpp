@@ -1,10 +1,12 @@
 // Soak run of the real Updater against the simulators with seeded random faults: each run picks
 // one fault (the link closing after a random packet, wrong sums, lost or refused replies, a silent
-// loader, a module that drops at LOAD, an update server that errs, cuts or truncates its reply,
-// or none) and runs "-U" (or "-G" for server faults) on a fresh simulator and a store that holds
-// an earlier transfer record. A run must end in one of two states: the new image in the module
-// (or the new build in the store) and the store recording it, or exactly one error line, exit 1,
-// and the records as they were. It prints how many runs ended each way and how many left
+// loader, a module that drops at LOAD, a REBOOT that never arrives, a module that restarts into
+// its old build, an update server that errs, cuts or truncates its reply, or none) and runs "-U"
+// (or "-G" for server faults) on a fresh simulator and a store that holds an earlier transfer
+// record. A run must end in one of two states: the new image in the module (or the new build in the
+// store) and the store recording it, or exactly one error line, exit 1, and the records as they
+// were; after a lost REBOOT or a restart into the old build only the second is right, since the
+// module does not run the new firmware. It prints how many runs ended each way and how many left
 // anything else (the target is 0), with the details of those.
 //
 //   bench_soak [--runs N] [--seed S]   (defaults: 200 runs, seed 1)
@@ -40,19 +42,20 @@ struct Fault {
     std::string kind;
     std::string moduleKeys;                // for "-U" runs
     std::vector<std::string> serverKnobs;  // non-empty: a "-G" run against a faulty server
+    bool mustFail = false;                 // the module never runs the new build: success is wrong
 };
 
 Fault pickFault(std::mt19937& random) {
     auto upTo = [&random](int low, int high) {
         return std::to_string(std::uniform_int_distribution<int>(low, high)(random));
     };
-    switch (std::uniform_int_distribution<int>(0, 11)(random)) {
+    switch (std::uniform_int_distribution<int>(0, 13)(random)) {
         case 0:
         case 1:
         case 2:
-            // Packet 224 is REBOOT, which has no reply: a link lost just then looks like the
-            // reboot itself to the host, so the closing falls on one of the packets before it.
-            return {"disconnect-after", "disconnect-after=" + upTo(1, 223), {}};
+            // Packet 224 is REBOOT: the host finds the module again and asks its build, so a
+            // link lost just then is told apart from the reboot itself.
+            return {"disconnect-after", "disconnect-after=" + upTo(1, 224), {}};
         case 3:
             return {"bad-sum", "bad-sum=" + upTo(1, 8), {}};
         case 4:
@@ -69,6 +72,10 @@ Fault pickFault(std::mt19937& random) {
             return {"server-status", "", {"--status", "500"}};
         case 10:
             return {"server-cut", "", {"--cut", upTo(0, 6000), "--fault-op", "bird"}};
+        case 11:
+            return {"lost-reboot", "lost-reboot", {}, true};
+        case 12:
+            return {"boots-old-build", "boots-old-build", {}, true};
         default:
             return {"none", "", {}};
     }
@@ -122,6 +129,11 @@ class Soak {
         const std::string stored = zvtest::readFile(device + "/1300.bird");
         const bool storedBuildWhole =
             stored == zvtest::readFile(bird_) || (!updating && r.exitCode != 0 && stored.empty());
+        if (r.exitCode == 0 && fault.mustFail) {
+            *detail =
+                "exit 0 although the module does not run the new build; settings:\n" + settings;
+            return Outcome::LeftSomethingWrong;
+        }
         if (r.exitCode == 0) {
             bool recorded = fault.serverKnobs.empty()
                                 ? settings.find("LATEST_TRANSFER=1300.bird\n") != std::string::npos

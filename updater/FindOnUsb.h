@@ -8,3 +8,5 @@
 // (and created again by the next search), since a context can miss a device that re-enumerated.
 // True when the module is connected.
 bool _find_again_on_usb(Pelmorax::Zendrival::Module& module, unsigned serial);
+// One of those attempts (numbered from 0), refreshing the USB context first when it is a third.
+bool _find_again_on_usb_once(Pelmorax::Zendrival::Module& module, unsigned serial, int attempt);

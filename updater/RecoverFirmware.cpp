@@ -120,6 +120,9 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
     } else {
         ok = _recover_firmware_imx(display, file, serial, useUEIBytesLoading);
     }
-    display.message(INFO, "Update time: %.4f sec", double(qTime_GetMSTicks() - started) / 1000.0);
+    if (ok) {
+        display.message(INFO, "Update time: %.4f sec",
+                        double(qTime_GetMSTicks() - started) / 1000.0);
+    }
     return ok;
 }

@@ -5,9 +5,11 @@
 #include <thread>
 
 #include "DisableVexnet.h"
+#include "FindOnUsb.h"
 #include "Module.h"
 #include "RecoverySteps.h"
 #include "TransferSteps.h"
+#include "VerifyUpdate.h"
 
 using Pelmorax::Zendrival::Module;
 
@@ -47,5 +49,9 @@ bool _recover_firmware_imx(UpdaterDisplayInterface& display, BirdFile& file, uns
         display.message(ERROR, "Failed to transfer firmware");
         return false;
     }
-    return true;
+    // The recovery loader is gone after REBOOT; the firmware it wrote enumerates under the
+    // module's own serial number.
+    return _verify_update(display, module, file, serial, [&module, serial](int attempt) {
+               return _find_again_on_usb_once(module, serial, attempt);
+           }) == qErrNone;
 }

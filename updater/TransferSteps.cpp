@@ -18,8 +18,7 @@ qErr sendLoaderBlocks(UpdaterDisplayInterface& display, UpdaterEntity& loader,
     for (const BirdBlock& block : blocks) {
         display.message(INFO, "Transferring loader block %d of %d, %d bytes", number,
                         int(blocks.size()), block.length);
-        uint16_t blockSize = 0;
-        result = loader.TransferPrepare(block.data, block.length, block.flags, blockSize);
+        result = loader.LoaderPrepare(block.data, block.length, block.flags);
         // Some loaders do not answer PREPARE for a loader block; the sums still check the data.
         if (result != qErrNone && result != qErrTimeout) {
             Log::log(DEBUG_Updater, "Error Preparing transfer [%d, %s].\n", result,

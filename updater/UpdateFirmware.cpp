@@ -12,6 +12,7 @@
 #include "UpdateServerRequest.h"
 #include "Updater.h"
 #include "UpdaterStore.h"
+#include "VerifyUpdate.h"
 #include "unix_time.h"
 
 using Pelmorax::Zendrival::Module;
@@ -28,6 +29,26 @@ qErr connectDirect(Module& module, unsigned serial) {
         result = module.connect(linkTypeTCPIP, serial);
     }
     return result;
+}
+
+// After REBOOT the module is looked for the way the update reached it: through the same router,
+// or on the transport its own connection ran on (USB, with the search after LOAD, or TCP/IP).
+RefindAttempt refindAsUpdated(Module& target, Module* router, unsigned serial,
+                              unsigned routerSerial) {
+    if (router != nullptr) {
+        return [&target, router, routerSerial](int) {
+            router->disconnect();
+            return connectDirect(*router, routerSerial) == qErrNone &&
+                   target.connectThroughLinkModule(router) == qErrNone;
+        };
+    }
+    linkSpec used{};
+    target.getLinkSpecifier(&used);
+    if (used.type == linkTypeTCPIP) {
+        return [&target, serial](int) { return target.connect(linkTypeTCPIP, serial) == qErrNone; };
+    }
+    return
+        [&target, serial](int attempt) { return _find_again_on_usb_once(target, serial, attempt); };
 }
 
 }  // namespace
@@ -190,6 +211,10 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
     }
     if (result == qErrNone) {
         result = _transfer_firmware(display, target, file, routerSerial != 0, useUEIBytesLoading);
+    }
+    if (result == qErrNone) {
+        result = _verify_update(display, target, file, serial,
+                                refindAsUpdated(target, router.get(), serial, routerSerial));
     }
     if (result != qErrNone) {
         Log::log(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", result);

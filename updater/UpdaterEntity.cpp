@@ -58,10 +58,8 @@ qErr UpdaterEntity::awaitReply(uint8_t leading, uint8_t* data, uint8_t& length) 
     return receivePacket(pattern, &length, data);
 }
 
-qErr UpdaterEntity::TransferPrepare(const uint8_t* blockData, uint32_t blockLength, uint8_t flags,
-                                    uint16_t& blockSize) {
-    Log::log(DEBUG_Network_FIRM, "NETWORK: TransferPrepare(..., %d, %02X, %d)\n", blockLength,
-             flags, blockSize);
+qErr UpdaterEntity::prepareExchange(const uint8_t* blockData, uint32_t blockLength, uint8_t flags,
+                                    uint8_t* reply, uint8_t& length) {
     if (blockData == nullptr || blockLength < 4) {
         return qErrParam;  // a block begins with its load address
     }
@@ -75,13 +73,30 @@ qErr UpdaterEntity::TransferPrepare(const uint8_t* blockData, uint32_t blockLeng
     if (result != qErrNone) {
         return result;
     }
-    uint8_t reply[qPACKET_MAX_DATA];
-    uint8_t length = 0;
     result = awaitReply(val_UPGRADE_STATUS, reply, length);
     if (result != qErrNone) {
         return result;
     }
-    if (length < 5 || reply[2] != 0) {
+    if (length < 3 || reply[2] != 0) {
+        Log::log(DEBUG_Network_FIRM,
+                 "NETWORK: Invalid or error reply when initializing loader for firmware.\n");
+        return qErrInvalidOption;
+    }
+    return qErrNone;
+}
+
+qErr UpdaterEntity::TransferPrepare(const uint8_t* blockData, uint32_t blockLength, uint8_t flags,
+                                    uint16_t& blockSize) {
+    Log::log(DEBUG_Network_FIRM, "NETWORK: TransferPrepare(..., %d, %02X, %d)\n", blockLength,
+             flags, blockSize);
+    uint8_t reply[qPACKET_MAX_DATA];
+    uint8_t length = 0;
+    qErr result = prepareExchange(blockData, blockLength, flags, reply, length);
+    if (result != qErrNone) {
+        return result;
+    }
+    // Firmware goes in pieces of the block size, so a reply without one leaves nothing to cut by.
+    if (length < 5) {
         Log::log(DEBUG_Network_FIRM,
                  "NETWORK: Invalid or error reply when initializing loader for firmware.\n");
         return qErrInvalidOption;
@@ -90,6 +105,14 @@ qErr UpdaterEntity::TransferPrepare(const uint8_t* blockData, uint32_t blockLeng
     Log::log(DEBUG_Network_FIRM, "NETWORK: Loader validated firmware init [%d block size]\n",
              blockSize);
     return qErrNone;
+}
+
+qErr UpdaterEntity::LoaderPrepare(const uint8_t* blockData, uint32_t blockLength, uint8_t flags) {
+    Log::log(DEBUG_Network_FIRM, "NETWORK: TransferPrepare(..., %d, %02X, %d)\n", blockLength,
+             flags, 0);
+    uint8_t reply[qPACKET_MAX_DATA];
+    uint8_t length = 0;
+    return prepareExchange(blockData, blockLength, flags, reply, length);
 }
 
 qErr UpdaterEntity::LoaderTransfer(const uint8_t* blockData, uint32_t blockLength) {

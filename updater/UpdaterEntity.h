@@ -33,8 +33,10 @@ class UpdaterEntity : public Pelmorax::Zendrival::EntityClass {
     static constexpr uint32_t DEFAULT_SERIAL_NUMBER = 0xDEADDEAD;
     // A module that keeps refusing the same piece is not asked again past this many times.
     static constexpr unsigned MAX_DATA_RESENDS = 10;
-    // How long LoaderReboot waits at most for a module that never drops its link.
-    static constexpr unsigned REBOOT_WAIT_LIMIT_MS = 20000;
+    // How long LoaderReboot waits at most for a module that never drops its link. The wait only
+    // gives the module time to act on REBOOT before it is looked for again; whether it runs the
+    // new firmware is decided by finding it and asking it, not by the link dropping.
+    static constexpr unsigned REBOOT_WAIT_LIMIT_MS = 5000;
 
     UpdaterEntity();
 
@@ -43,6 +45,9 @@ class UpdaterEntity : public Pelmorax::Zendrival::EntityClass {
     qErr LoaderInit();
     qErr TransferPrepare(const uint8_t* blockData, uint32_t blockLength, uint8_t flags,
                          uint16_t& blockSize);
+    // PREPARE for a loader block. The module's loader takes a loader block whole and uses no
+    // block size for it, so a reply of status 0 without one is enough here.
+    qErr LoaderPrepare(const uint8_t* blockData, uint32_t blockLength, uint8_t flags);
     qErr LoaderTransfer(const uint8_t* blockData, uint32_t blockLength);
     qErr FirmwareTransfer(const uint8_t* blockData, uint32_t blockLength, uint16_t blockSize,
                           UpdaterDisplayInterface& display);
@@ -62,6 +67,10 @@ class UpdaterEntity : public Pelmorax::Zendrival::EntityClass {
                            uint32_t& blockCounter, uint32_t& sent);
     qErr sendDataPiece(const uint8_t* bytes, uint8_t count, unsigned& refusals);
     qErr validateTransfer(uint32_t sum, uint32_t blockCounter);
+    // Sends PREPARE for the block and awaits its status reply (at least 3 data bytes, status 0);
+    // reply receives it for the caller to read further.
+    qErr prepareExchange(const uint8_t* blockData, uint32_t blockLength, uint8_t flags,
+                         uint8_t* reply, uint8_t& length);
     qErr sendUpgrade(uint8_t subCommand, const uint8_t* arguments, uint8_t length);
     // The same, logging a failure as "Error sending UPGRADE_<name>".
     qErr sendLogged(uint8_t subCommand, const uint8_t* arguments, uint8_t length, const char* name);

@@ -36,6 +36,8 @@ qErr UpdaterEntity::LoaderInit() {
     if (result != qErrNone) {
         return result;
     }
+    // 95, 0 and a byte of the loader's own come before the 4-byte base address, so a whole reply
+    // has 7 data bytes; reading the address from a shorter one would run past what was received.
     if (length < 7) {
         return qErrPacket;
     }

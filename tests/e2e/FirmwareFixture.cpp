@@ -1,5 +1,6 @@
 #include "FirmwareFixture.h"
 
+#include <cstdio>
 #include <sstream>
 
 namespace firmwaretest {
@@ -18,11 +19,21 @@ std::string imageBytes(size_t length, unsigned seed) {
     return bytes;
 }
 
-void stamp(std::string& image, unsigned build) {
+// The build, and the version when it is MAJOR.MINOR.PATCH, as the module simulator reads them
+// from its flash once it runs the image.
+void stamp(std::string& image, unsigned build, const std::string& version) {
     const std::string marker = "ZVBUILD=";
     image.replace(0, marker.size(), marker);
     for (int i = 0; i < 4; ++i) {
         image[marker.size() + i] = static_cast<char>(build >> (24 - 8 * i));
+    }
+    unsigned major = 0, minor = 0, patch = 0;
+    if (sscanf(version.c_str(), "%u.%u.%u", &major, &minor, &patch) == 3) {
+        const std::string versionMarker = "ZVVERSION=";
+        image.replace(12, versionMarker.size(), versionMarker);
+        image[22] = static_cast<char>(major);
+        image[23] = static_cast<char>(minor);
+        image[24] = static_cast<char>(patch);
     }
 }
 
@@ -65,7 +76,7 @@ std::string FirmwareFixture::makeBuild(const std::string& path, unsigned build,
                                        const std::string& version, const std::string& extra) {
     std::string first = imageBytes(3000, build);
     std::string second = imageBytes(1500, build + 1);
-    stamp(first, build);
+    stamp(first, build, version);
     zvtest::writeFile(path + ".loader", imageBytes(300, 7));
     zvtest::writeFile(path + ".fw1", first);
     zvtest::writeFile(path + ".fw2", second);
@@ -102,8 +113,7 @@ std::string FirmwareFixture::startServer(const std::vector<std::string>& extra) 
     return url;
 }
 
-void FirmwareFixture::startModule(const std::string& keys, const std::vector<std::string>& more,
-                                  const std::string& packetLog) {
+void FirmwareFixture::startModule(const std::string& keys, const std::vector<std::string>& more) {
     std::string description = std::string("serial=") + kSerial +
                               ",model=3,address=4,version=2.11.0,build=1000,name=Left hub,"
                               "reboot-ms=200,flash=" +
@@ -111,16 +121,13 @@ void FirmwareFixture::startModule(const std::string& keys, const std::vector<std
     if (!keys.empty()) {
         description += "," + keys;
     }
-    std::vector<std::string> args = {"--duration", "120", "--module", description};
+    std::vector<std::string> args = {"--duration", "120", "--log", "--module", description};
     for (const std::string& extra : more) {
         args.push_back("--module");
         args.push_back(extra);
     }
-    if (!packetLog.empty()) {
-        args.insert(args.begin(), "--log");
-    }
-    module =
-        std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args, packetLog);
+    module = std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args,
+                                                         work.file("module.log"));
     EXPECT_TRUE(module->waitReady()) << "the module simulator did not start";
 }
 

@@ -22,15 +22,15 @@ class FirmwareFixture : public ::testing::Test {
 
     // Writes DESCRIPTION for birdtool and builds it into path; the path.
     std::string makeBird(const std::string& path, const std::string& description);
-    // A Hub-4 build for kSerial: a loader block, two firmware blocks stamped with the build.
+    // A Hub-4 build for kSerial: a loader block, two firmware blocks stamped with the build (and
+    // the version, when it is MAJOR.MINOR.PATCH).
     std::string makeBuild(const std::string& path, unsigned build, const std::string& version,
                           const std::string& extra = "");
     // Serves builds/ (started with --builds and these arguments); its URL.
     std::string startServer(const std::vector<std::string>& extra = {});
-    // A Hub-4 module kSerial with these extra keys, writing its flash to flash.bin; with
-    // packetLog, the simulator's --log trace goes to that file.
-    void startModule(const std::string& keys = "", const std::vector<std::string>& more = {},
-                     const std::string& packetLog = "");
+    // A Hub-4 module kSerial with these extra keys, writing its flash to flash.bin and every
+    // packet it receives (<) and sends (>) to the log that moduleLog() reads.
+    void startModule(const std::string& keys = "", const std::vector<std::string>& more = {});
 
     zvtest::RunResult updater(std::vector<std::string> args,
                               const std::vector<std::string>& env = {});
@@ -40,6 +40,7 @@ class FirmwareFixture : public ::testing::Test {
     std::string settings() const;
     std::string storedFile(const std::string& name) const;
     std::string flash() const { return zvtest::readFile(work.file("flash.bin")); }
+    std::string moduleLog() const { return zvtest::readFile(work.file("module.log")); }
     // What the module's flash must hold after the file's firmware blocks were written (erased
     // bytes between blocks), with the serial number patched in when patchedSerial is not empty.
     std::string expectedFlash(const std::string& birdPath) const;

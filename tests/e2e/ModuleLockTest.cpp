@@ -135,7 +135,7 @@ class ModuleLocking : public FirmwareFixture {
     // asks the server first, which accepts the request and never answers.
     std::unique_ptr<SpawnedUpdater> startHolder() {
         startServer({"--stall"});
-        startModule("", {}, packetLog);
+        startModule();
         auto holder = std::make_unique<SpawnedUpdater>(
             work, "holder",
             std::vector<std::string>{"-i", store.path(), "-U", "-d", kSerial, "-u", url});
@@ -151,7 +151,7 @@ class ModuleLocking : public FirmwareFixture {
 
 TEST_F(ModuleLocking, TwoUpdatesStartedTogetherWriteOneWholeImage) {
     // Slow replies keep the first transfer running while the second starts.
-    startModule("latency-ms=5", {}, packetLog);
+    startModule("latency-ms=5");
     SpawnedUpdater first(work, "first", updateArgs());
     SpawnedUpdater second(work, "second", updateArgs());
     RunResult a = first.wait();

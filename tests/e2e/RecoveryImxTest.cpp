@@ -110,10 +110,28 @@ TEST_F(ImxRecovery, RecoveryWritesTheServersBuildThroughTheLoader) {
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(contains(r.out, "Recovering firmware with build: 1300\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "Transferred 2 blocks, 4508 total bytes\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "Update time: ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Verified: module 40F5849A runs build 1300\nUpdate time: "))
+        << r.out;
     EXPECT_TRUE(flash() == expectedFlash(recoveryImage)) << "flash differs";
     EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=1300.bird\n")) << settings();
     EXPECT_TRUE(logShowsSoon("runs its new firmware")) << log();
+}
+
+TEST_F(ImxRecovery, LoaderThatNeverRebootsDidNotBringTheModuleBack) {
+    // The recovery loader runs as DEADDEAD; without REBOOT no firmware comes up as 40F5849A.
+    zvtest::writeFile(builds + "/recovery.txt",
+                      "0A0B0C0D 11111111 22222222 33333333 " + std::string(kSerial) + " 1300\n");
+    startServer();
+    startChip("imx-rom", "lost-reboot");
+    RunResult r = updaterBesideChip({"-U", "-t", "RECOVER", "-s", port, "-u", url});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(errorLines(r),
+              std::vector<std::string>{"Module 40F5849A did not come back after the update"})
+        << r.err;
+    EXPECT_FALSE(contains(r.out, "Update time")) << r.out;
+    EXPECT_TRUE(contains(log(), "DEADDEAD < 04 02 5F 06\n")) << "no REBOOT reached the loader";
+    EXPECT_FALSE(contains(log(), "runs its new firmware")) << log();
+    EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin")));
 }
 
 TEST_F(ImxRecovery, RecoveryOverUsbHid) {

@@ -1,9 +1,10 @@
 // "-U" with a fault at every phase of the exchange: the link closing before INIT, in
 // the loader block, at LOAD, in each firmware block and at REBOOT; wrong sums, refused and lost
-// replies; a silent module; and "-G" from an update server that errs, stalls or sends a broken
-// build. Whatever happens, a run ends in one of two states only: the module holds the new image
-// (or the store the new build) and the store records it, or exactly one error line, exit 1, and
-// the store's records as they were.
+// replies; a silent module; a REBOOT that never arrives and a module that restarts into its old
+// firmware; and "-G" from an update server that errs, stalls or sends a broken build. Whatever
+// happens, a run ends in one of two states only: the module holds the new image (or the store the
+// new build) and the store records it, or exactly one error line, exit 1, and the store's records
+// as they were.
 #include "FirmwareFixture.h"
 
 using namespace firmwaretest;
@@ -14,14 +15,19 @@ namespace {
 // With the build below the module receives, in order: packets 1-4 the link's route and address
 // queries and the model and serial queries, 5 INIT, 6-19 the loader block (prepare, 12 pieces,
 // sum), 20 LOAD, 21-22 the queries after LOAD, 23-155 firmware block 1 (3000 bytes in three
-// pieces, each with its sum and write), 156-223 block 2, 224 REBOOT. REBOOT has no reply: the
-// host only waits for the link to drop, so a link lost just as REBOOT arrives looks the same as
-// a reboot to it, and is left out here.
+// pieces, each with its sum and write), 156-223 block 2, 224 REBOOT. REBOOT has no reply and
+// a dropped link proves nothing, so the host finds the module again and asks its build.
 struct Fault {
     const char* name;
     const char* moduleKeys;                // added to the simulated module
     std::vector<std::string> serverKnobs;  // for "-G" runs; empty: "-U" from the store
+    // A fault with only one right outcome: this error line. Whether the module restarted after
+    // REBOOT then shows in its log.
+    const char* onlyError = nullptr;
+    bool restartsAfterReboot = false;
 };
+
+const char kStillOnBuild1000[] = "Module 40F5849A runs build 1000 after the update, expected 1300";
 
 // An update finds build 1300 downloaded (the build it takes); a download finds only the record of
 // an earlier one, and no 1300 in the store.
@@ -73,6 +79,7 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
         if (r.exitCode == 0) {
             EXPECT_TRUE(flash() == expectedFlash(bird)) << "a successful run left a wrong image";
             EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n")) << settings();
+            EXPECT_TRUE(contains(r.out, "Verified: module 40F5849A runs build 1300\n")) << r.out;
             return;
         }
         EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
@@ -86,6 +93,19 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
         }
     }
 
+    // The one error line, and the simulator's own word that the fault fired at REBOOT: the
+    // packet arrived, the module restarted or not, and nothing was committed to its flash.
+    void expectOnlyTheError(const RunResult& r, const Fault& fault) {
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_EQ(errorLines(r), std::vector<std::string>{fault.onlyError}) << r.err;
+        EXPECT_FALSE(contains(r.out, "Update time")) << r.out;
+        EXPECT_EQ(settings(), records());
+        const std::string log = moduleLog();
+        EXPECT_TRUE(contains(log, "40F5849A < 04 02 5F 06\n")) << "no REBOOT reached the module";
+        EXPECT_EQ(contains(log, "40F5849A restarts\n"), fault.restartsAfterReboot) << log.size();
+        EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin")));
+    }
+
     std::string bird;
 };
 
@@ -94,6 +114,10 @@ TEST_P(UpdateFaultMatrix, EndsWithTheNewImageOrOneErrorAndTheRecordsUntouched) {
     if (updating()) {
         // The fault, not the set-up, decides the run: the build was loaded and the module asked.
         EXPECT_TRUE(contains(r.out, "Updating firmware with build: 1300\n")) << r.out << r.err;
+    }
+    if (GetParam().onlyError != nullptr) {
+        expectOnlyTheError(r, GetParam());
+        return;
     }
     expectEitherOutcome(r);
 }
@@ -113,6 +137,10 @@ const Fault kFaults[] = {
     {"LinkClosesInFirmwareBlock2", "disconnect-after=180", {}},
     {"LinkClosesAtTheLastWrite", "disconnect-after=223", {}},
     {"LinkDropsAtLoadAndComesBack", "drop-at-load", {}},
+    {"LinkClosesAtReboot", "disconnect-after=224", {}},
+    // Left in its loader, the module still reports the build it last committed.
+    {"RebootLost", "lost-reboot", {}, kStillOnBuild1000, false},
+    {"ModuleRestartsIntoItsOldBuild", "boots-old-build", {}, kStillOnBuild1000, true},
     {"WrongLoaderSum", "bad-sum=1", {}},
     {"WrongFirmwareSum", "bad-sum=4", {}},
     {"LostLoaderReply", "drop-reply=2", {}},

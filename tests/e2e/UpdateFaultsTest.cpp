@@ -77,6 +77,16 @@ TEST_F(UpdateFaults, WrongSumIsRetriedFromThePrepareAndTheUpdateSucceeds) {
     EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n"));
 }
 
+TEST_F(UpdateFaults, LoaderThatSendsNoBlockSizeForItsLoaderBlockIsUpdated) {
+    startModule("short-loader-prepare");
+    RunResult r = updater({"-U", "-d", kSerial});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
+    // The loader block's PREPARE was answered without a block size, the firmware's with one.
+    EXPECT_TRUE(contains(moduleLog(), "40F5849A > 04 03 5F 07 00\n")) << moduleLog().size();
+    EXPECT_TRUE(contains(moduleLog(), "40F5849A > 04 05 5F 07 00 04 00\n"));
+}
+
 TEST_F(UpdateFaults, LinkThatDropsAtLoadIsFoundAgainAndTheUpdateSucceeds) {
     startModule("drop-at-load");
     RunResult r = updater({"-U", "-d", kSerial});

@@ -146,14 +146,17 @@ TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
     EXPECT_EQ(occurrences(trace, "usb unplugged"), 2u) << trace.substr(0, 2000);
     EXPECT_TRUE(contains(trace, "usb plugged in at /dev/bus/usb/001/003")) << "after LOAD";
 
-    // The module comes back on the bus after its reboot time, running build 1300.
+    // The module comes back on the bus after its reboot time, running build 1300 of version
+    // 2.13.0, which the update checked before it called the update done.
+    EXPECT_TRUE(contains(r.out, "Verified: module 40F5849A runs build 1300\nUpdate time: "))
+        << r.out;
     std::string listed;
     for (int attempt = 0; attempt < 20 && !contains(listed, "(      1300)"); ++attempt) {
         usleep(200 * 1000);
         listed = updaterOnUsb({"-D", "-t", "USB"}).out;
     }
     EXPECT_TRUE(
-        contains(listed, "    40F5849A  04       04      Hub-4          2.11.0 (      1300)"))
+        contains(listed, "    40F5849A  04       04      Hub-4          2.13.0 (      1300)"))
         << listed;
 }
 
@@ -180,6 +183,27 @@ TEST_F(UsbCommands, ModuleThatNeverComesBackEndsInOneErrorLine) {
     EXPECT_EQ(errors[0].rfind("Firmware update failed [", 0), 0u) << r.err;
     EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin"))) << "nothing was committed";
     EXPECT_FALSE(contains(zvtest::readFile(deviceFile(".settings")), "LATEST_TRANSFER"));
+}
+
+TEST_F(UsbCommands, ModuleNotOnItsNewBuildAfterRebootIsOneErrorLine) {
+    // A lost REBOOT leaves the module on the bus in its loader; one that restarts into its old
+    // firmware leaves the bus and comes back. Both still report build 1000.
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    for (const std::string fault : {"lost-reboot", "boots-old-build"}) {
+        SCOPED_TRACE(fault);
+        unlink(deviceFile(".settings").c_str());
+        plugIn({hub("drop-at-load," + fault)});
+        RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_EQ(errorLines(r), std::vector<std::string>{"Module 40F5849A runs build 1000 after "
+                                                          "the update, expected 1300"})
+            << r.err;
+        EXPECT_FALSE(contains(zvtest::readFile(deviceFile(".settings")), "LATEST_TRANSFER"));
+        EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin"))) << "nothing was committed";
+        // Unplugged at LOAD, and once more at REBOOT only when the module restarted.
+        EXPECT_EQ(occurrences(log(), "usb unplugged"), fault == "lost-reboot" ? 1u : 2u);
+        usbBus.reset();
+    }
 }
 
 TEST_F(UsbCommands, DownloadAndUpdateOverUsbRecordsTheTransfer) {

@@ -212,9 +212,37 @@ void stampBuild(std::vector<unsigned char>& data, uint32_t build) {
     }
 }
 
+// Marks a firmware image with its version, after the build stamp's 12 bytes: the module
+// simulator reports the major, minor and patch numbers that follow "ZVVERSION=" in its flash as
+// its firmware version once it restarts into the image.
+void stampVersion(std::vector<unsigned char>& data, const std::string& text) {
+    static const char marker[] = "ZVVERSION=";
+    const size_t markerLength = sizeof marker - 1;
+    const size_t at = 12;
+    if (data.size() < at + markerLength + 3) {
+        throw DescriptionError("stamp-version= needs at least 25 data bytes");
+    }
+    std::vector<unsigned char> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t dot = text.find('.', start);
+        std::string part = text.substr(start, dot == std::string::npos ? dot : dot - start);
+        parts.push_back(static_cast<unsigned char>(number(part, 255, "version part")));
+        if (dot == std::string::npos) {
+            break;
+        }
+        start = dot + 1;
+    }
+    if (parts.size() != 3) {
+        throw DescriptionError("stamp-version= needs MAJOR.MINOR.PATCH, not '" + text + "'");
+    }
+    std::copy(marker, marker + markerLength, data.begin() + at);
+    std::copy(parts.begin(), parts.end(), data.begin() + at + markerLength);
+}
+
 void DescriptionReader::block(const std::vector<std::string>& line) {
     auto opts = options(line, {"type", "flags", "address", "file", "hex", "fill", "random", "size",
-                               "raw", "length", "stamp"});
+                               "raw", "length", "stamp", "stamp-version"});
     uint8_t type = static_cast<uint8_t>(number(opts["type"], 0x1F, "type"));
     uint8_t flags =
         static_cast<uint8_t>(opts.count("flags") ? number(opts["flags"], 7, "flags") : 0);
@@ -224,6 +252,12 @@ void DescriptionReader::block(const std::vector<std::string>& line) {
             throw DescriptionError("stamp= is for firmware blocks (type=1)");
         }
         stampBuild(data, number32(opts["stamp"], "stamp"));
+    }
+    if (opts.count("stamp-version")) {
+        if (type != 1) {
+            throw DescriptionError("stamp-version= is for firmware blocks (type=1)");
+        }
+        stampVersion(data, opts["stamp-version"]);
     }
     bool image = (type == 0 || type == 1) && !opts.count("raw");
     BirdWriterBlock& added =

@@ -14,8 +14,8 @@ namespace modulesim {
 namespace {
 
 constexpr uint64_t kAddressSpace = uint64_t(1) << 32;
-const char kStampMarker[] = "ZVBUILD=";
-constexpr size_t kMarkerLength = sizeof kStampMarker - 1;
+const char kBuildMarker[] = "ZVBUILD=";
+const char kVersionMarker[] = "ZVVERSION=";
 
 bool writeAll(int fd, const uint8_t* bytes, size_t count) {
     while (count > 0) {
@@ -72,27 +72,44 @@ uint8_t FlashModel::byteAt(uint32_t address) const {
 }
 
 bool FlashModel::findBuildStamp(uint32_t& build) const {
+    return findStamp(kBuildMarker, 4, build);
+}
+
+bool FlashModel::findVersionStamp(uint8_t& major, uint8_t& minor, uint8_t& patch) const {
+    uint32_t packed = 0;
+    if (!findStamp(kVersionMarker, 3, packed)) {
+        return false;
+    }
+    major = static_cast<uint8_t>(packed >> 16);
+    minor = static_cast<uint8_t>(packed >> 8);
+    patch = static_cast<uint8_t>(packed);
+    return true;
+}
+
+bool FlashModel::findStamp(const char* marker, size_t valueBytes, uint32_t& value) const {
+    const size_t markerLength = strlen(marker);
     // Erased bytes hold no marker, so only the pages ever written need looking at; a marker may
     // still run on into the next page.
     for (const auto& entry : pages_) {
         const uint8_t* page = entry.second.get();
         uint64_t base = uint64_t(entry.first) * kPageSize;
         for (size_t i = 0; i < kPageSize; ++i) {
-            if (page[i] != kStampMarker[0] || base + i + kMarkerLength + 4 > kAddressSpace) {
+            if (page[i] != uint8_t(marker[0]) ||
+                base + i + markerLength + valueBytes > kAddressSpace) {
                 continue;
             }
             uint32_t at = static_cast<uint32_t>(base + i);
             size_t matched = 1;
-            while (matched < kMarkerLength &&
-                   byteAt(at + static_cast<uint32_t>(matched)) == uint8_t(kStampMarker[matched])) {
+            while (matched < markerLength &&
+                   byteAt(at + static_cast<uint32_t>(matched)) == uint8_t(marker[matched])) {
                 ++matched;
             }
-            if (matched < kMarkerLength) {
+            if (matched < markerLength) {
                 continue;
             }
-            build = 0;
-            for (uint32_t k = 0; k < 4; ++k) {
-                build = (build << 8) | byteAt(at + static_cast<uint32_t>(kMarkerLength) + k);
+            value = 0;
+            for (uint32_t k = 0; k < valueBytes; ++k) {
+                value = (value << 8) | byteAt(at + static_cast<uint32_t>(markerLength) + k);
             }
             return true;
         }

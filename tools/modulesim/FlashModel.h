@@ -27,6 +27,9 @@ class FlashModel {
     // The build an image announces: the first "ZVBUILD=" in flash followed by a big-endian
     // 32-bit number. False when the flash holds no such marker.
     bool findBuildStamp(uint32_t& build) const;
+    // The firmware version an image announces: the first "ZVVERSION=" in flash followed by the
+    // major, minor and patch bytes. False when the flash holds no such marker.
+    bool findVersionStamp(uint8_t& major, uint8_t& minor, uint8_t& patch) const;
 
     // Writes the flash from the lowest to the highest written address (gaps erased) to path, by
     // way of a temporary file beside it and a rename, so a reader never sees half an image.
@@ -36,6 +39,8 @@ class FlashModel {
     using Page = std::unique_ptr<uint8_t[]>;
 
     uint8_t* pageFor(uint32_t pageNumber);
+    // The big-endian number of valueBytes bytes (at most 4) after the first marker in flash.
+    bool findStamp(const char* marker, size_t valueBytes, uint32_t& value) const;
 
     std::map<uint32_t, Page> pages_;  // by address / kPageSize
     bool written_ = false;

@@ -169,7 +169,7 @@ void ImxChip::loaderRestarts() {
     }
     phase_ = Phase::Firmware;
     firmware_.reboot(now);
-    firmware_.runBuild(loader_.build());
+    firmware_.runFirmwareOf(loader_);
     startTimer_ = loop_.after(firmware_.config().rebootMs, [this]() {
         startTimer_ = 0;
         firmwareRuns();

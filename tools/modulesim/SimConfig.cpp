@@ -284,11 +284,15 @@ KeyResult applyKnobKey(const std::string& key, const std::string& value, ModuleC
 // The upgrade loader's stand-alone keys: its fault knobs that take no value.
 KeyResult applyLoaderFlag(const std::string& key, bool hasValue, LoaderKnobs& loader,
                           std::string& error) {
-    bool* flag = key == "always-short"    ? &loader.alwaysShort
-                 : key == "silent-loader" ? &loader.silent
-                 : key == "drop-at-load"  ? &loader.dropAtLoad
-                 : key == "no-uei-data"   ? &loader.noUeiData
-                                          : nullptr;
+    bool* flag = key == "always-short"           ? &loader.alwaysShort
+                 : key == "silent-loader"        ? &loader.silent
+                 : key == "drop-at-load"         ? &loader.dropAtLoad
+                 : key == "no-uei-data"          ? &loader.noUeiData
+                 : key == "short-init"           ? &loader.shortInit
+                 : key == "short-loader-prepare" ? &loader.shortLoaderPrepare
+                 : key == "lost-reboot"          ? &loader.lostReboot
+                 : key == "boots-old-build"      ? &loader.bootsOldBuild
+                                                 : nullptr;
     if (flag == nullptr) {
         return KeyResult::NotMine;
     }
@@ -728,7 +732,8 @@ const char* usageText() {
            "  ROM; REBOOT after a WRITE brings it back, reboot-ms later, as the module itself.\n"
            "  upgrade loader (command 95; REBOOT after a WRITE commits the image and restarts the\n"
            "  module into it, reporting the build stamped in it as \"ZVBUILD=\" and a big-endian\n"
-           "  32-bit number, else the build it had):\n"
+           "  32-bit number, else the build it had, and the version stamped as \"ZVVERSION=\" and\n"
+           "  the major, minor and patch bytes, else the version it had):\n"
            "    flash=PATH           after each commit, write the flash from the lowest to the\n"
            "                         highest written address (gaps 0xFF) to PATH\n"
            "    block-size=N         block size PREPARE offers (default 1024; 0 is allowed)\n"
@@ -741,6 +746,14 @@ const char* usageText() {
            "    drop-at-load         LOAD drops the link unanswered; the module comes back after\n"
            "                         reboot-ms with its loader running\n"
            "    no-uei-data          a block cannot come as one byte sequence (UEI option 10)\n"
+           "    short-init           INIT answers 6 data bytes, without the last byte of the base\n"
+           "                         address\n"
+           "    short-loader-prepare PREPARE before LOAD answers status 0 without a block size\n"
+           "                         (3 data bytes); the running loader still sends one\n"
+           "    lost-reboot          REBOOT never arrives: the loader keeps running, on the link\n"
+           "                         it had, and nothing is committed\n"
+           "    boots-old-build      REBOOT restarts the module, but into the firmware (build and\n"
+           "                         version) it ran before, and nothing is committed\n"
            "\n"
            "On start it prints one line per attachment, then \"ready\":\n"
            "  tcp SERIAL ADDR:PORT | pty SERIAL /dev/pts/N | node SERIAL DIR/zendrival.SERIAL\n"

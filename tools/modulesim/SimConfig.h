@@ -33,6 +33,10 @@ struct LoaderKnobs {
     bool silent = false;        // command 95 is never answered
     bool dropAtLoad = false;    // LOAD drops the link and restarts into the loader
     bool noUeiData = false;     // a block cannot come as one byte sequence
+    bool shortInit = false;     // INIT answers without the last byte of its base address
+    bool shortLoaderPrepare = false;  // PREPARE before LOAD answers without a block size
+    bool lostReboot = false;    // REBOOT never arrives: the loader keeps running
+    bool bootsOldBuild = false;  // REBOOT restarts the module into the firmware it had
     // The module is a recovery loader started in RAM: its loader runs from the start and after
     // every restart, without an INIT or LOAD.
     bool loaderFromStart = false;

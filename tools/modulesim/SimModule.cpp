@@ -113,9 +113,12 @@ void SimModule::endSession() {
 
 void SimModule::reboot(int64_t nowMs) {
     endSession();
-    uint32_t newBuild = 0;
-    if (upgrade_.restart(newBuild)) {
-        system_.runBuild(newBuild);
+    const FirmwareStamps stamps = upgrade_.restart();
+    if (stamps.hasBuild) {
+        system_.runBuild(stamps.build);
+    }
+    if (stamps.hasVersion) {
+        system_.runVersion(stamps.major, stamps.minor, stamps.patch);
     }
     system_.reboot(nowMs);
     startMs_ = nowMs;

@@ -48,8 +48,12 @@ class SimModule {
     // The restart that is due boots firmware the upgrade loader just committed.
     bool bootsNewFirmware() const { return upgrade_.bootsNewFirmware(); }
     uint32_t build() const { return system_.build(); }
-    // The module runs firmware of this build from now on (written by a loader elsewhere).
-    void runBuild(uint32_t build) { system_.runBuild(build); }
+    // The module runs the firmware that loader wrote and now runs (a loader elsewhere).
+    void runFirmwareOf(const SimModule& loader) {
+        system_.runBuild(loader.build());
+        const std::array<uint8_t, 3>& version = loader.system_.version();
+        system_.runVersion(version[0], version[1], version[2]);
+    }
 
     I2CBus& bus() { return bus_; }
     I2CRegisters& i2cTarget() { return i2cTarget_; }

@@ -107,7 +107,10 @@ std::vector<uint8_t> defaultName(const ModuleConfig& config) {
 }  // namespace
 
 SystemEntity::SystemEntity(const ModuleConfig& config, int64_t startMs)
-    : config_(config), startMs_(startMs), build_(config.build) {
+    : config_(config),
+      startMs_(startMs),
+      build_(config.build),
+      version_{config.major, config.minor, config.patch} {
     factory_.router = static_cast<uint8_t>(config.routerAddress);
     factory_.heartbeatMs = config.heartbeatMs;
     factory_.name = defaultName(config);
@@ -155,7 +158,7 @@ bool SystemEntity::readNumber(uint8_t option, int64_t nowMs, uint32_t& value) co
             value = live_.bootSlot;
             break;
         case kVersion:
-            value = packVersion(config_.major, config_.minor, config_.patch);
+            value = packVersion(version_[0], version_[1], version_[2]);
             break;
         case kModel:
             value = config_.model;

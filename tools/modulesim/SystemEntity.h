@@ -1,6 +1,7 @@
 // The system entity (command 3, index 0): identity, settings and measurements of the module.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -48,8 +49,13 @@ class SystemEntity {
 
     int heartbeatMs() const { return live_.heartbeatMs; }
     uint32_t build() const { return build_; }
-    // The module restarted into firmware of another build.
+    // The module restarted into firmware of another build, or of another version.
     void runBuild(uint32_t build) { build_ = build; }
+    void runVersion(uint8_t major, uint8_t minor, uint8_t patch) {
+        version_ = {major, minor, patch};
+    }
+    // The firmware's major, minor and patch numbers.
+    const std::array<uint8_t, 3>& version() const { return version_; }
     uint8_t routeToMe() const { return routeToMe_; }
 
     void saveSettings() { saved_ = live_; }
@@ -71,6 +77,7 @@ class SystemEntity {
     const ModuleConfig& config_;
     int64_t startMs_;  // uptime counts from here
     uint32_t build_;
+    std::array<uint8_t, 3> version_;
     SystemSettings factory_;
     SystemSettings saved_;
     SystemSettings live_;

@@ -84,22 +84,24 @@ void UpgradeLoader::abandonBlock() {
     collector_.reset();
 }
 
-bool UpgradeLoader::restart(uint32_t& newBuild) {
+FirmwareStamps UpgradeLoader::restart() {
     running_ = nextBoot_ == Boot::Loader || knobs_.loaderFromStart;
     committed_ = false;
     nextBoot_ = Boot::Firmware;
     wroteFirmware_ = false;
     abandonBlock();
-    bool stamped = stampPending_;
-    stampPending_ = false;
-    newBuild = stampedBuild_;
-    return stamped;
+    FirmwareStamps stamps = pendingStamps_;
+    pendingStamps_ = FirmwareStamps();
+    return stamps;
 }
 
 void UpgradeLoader::init(uint8_t address, Outcome& outcome) {
     abandonBlock();
     Packet packet(address, {kCmdUpgrade, kInit, kLoaderRevision});
     appendBigEndian(packet.data, kLoaderBase, 4);
+    if (knobs_.shortInit) {
+        packet.data.pop_back();
+    }
     reply(outcome, std::move(packet));
 }
 
@@ -113,7 +115,9 @@ void UpgradeLoader::prepare(const Packet& request, uint8_t address, Outcome& out
         blockAddress_ = readBigEndian(bytes.data() + 3, 4);
     }
     Packet packet = statusReply(address, status);
-    appendBigEndian(packet.data, knobs_.blockSize, 2);
+    if (running_ || !knobs_.shortLoaderPrepare) {
+        appendBigEndian(packet.data, knobs_.blockSize, 2);
+    }
     reply(outcome, std::move(packet));
 }
 
@@ -197,17 +201,21 @@ void UpgradeLoader::load(uint8_t address, Outcome& outcome) {
 }
 
 void UpgradeLoader::reboot(Outcome& outcome) {
-    if (!running_ || !wroteFirmware_) {
-        return;  // nothing new to boot into
+    if (knobs_.lostReboot || !running_ || !wroteFirmware_) {
+        return;  // never heard, or nothing new to boot into
     }
-    commit();
-    committed_ = true;
+    if (!knobs_.bootsOldBuild) {
+        commit();
+        committed_ = true;
+    }
     nextBoot_ = Boot::Firmware;
     outcome.reboot = true;
 }
 
 void UpgradeLoader::commit() {
-    stampPending_ = flash_.findBuildStamp(stampedBuild_);
+    pendingStamps_.hasBuild = flash_.findBuildStamp(pendingStamps_.build);
+    pendingStamps_.hasVersion =
+        flash_.findVersionStamp(pendingStamps_.major, pendingStamps_.minor, pendingStamps_.patch);
     if (knobs_.flashPath.empty()) {
         return;
     }

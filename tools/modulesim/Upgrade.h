@@ -16,6 +16,16 @@
 
 namespace modulesim {
 
+// What firmware just committed announces about itself in its image.
+struct FirmwareStamps {
+    bool hasBuild = false;
+    uint32_t build = 0;
+    bool hasVersion = false;
+    uint8_t major = 0;
+    uint8_t minor = 0;
+    uint8_t patch = 0;
+};
+
 class UpgradeLoader {
   public:
     explicit UpgradeLoader(const LoaderKnobs& knobs)
@@ -30,9 +40,9 @@ class UpgradeLoader {
     // The host went away: a block it was sending will not be finished. The loader itself keeps
     // running; it lives in the module, not in the connection.
     void abandonBlock();
-    // The module restarts. True, with the build, when it now runs firmware just committed that
-    // carries a build stamp.
-    bool restart(uint32_t& newBuild);
+    // The module restarts. What the firmware it now runs announces, when that firmware was just
+    // committed; nothing otherwise.
+    FirmwareStamps restart();
 
   private:
     enum class Boot { Firmware, Loader };
@@ -56,8 +66,7 @@ class UpgradeLoader {
     bool committed_ = false;      // REBOOT committed what was written; cleared by the restart
     bool wroteFirmware_ = false;  // a WRITE since LOAD, so REBOOT has something to commit
     Boot nextBoot_ = Boot::Firmware;
-    bool stampPending_ = false;  // the image just committed carries a build stamp
-    uint32_t stampedBuild_ = 0;
+    FirmwareStamps pendingStamps_;  // of the image just committed
 
     bool blockOpen_ = false;  // a PREPARE was accepted
     uint32_t blockAddress_ = 0;

@@ -525,12 +525,83 @@ TEST_F(TcpSimTest, AnEightMegabyteImageCostsAtMostTwiceItsSize) {
     EXPECT_TRUE(Bytes(flash.begin(), flash.end()) == image);
 }
 
+namespace {
+
+// A module on a pseudo-terminal, with these loader knobs, and its line.
+struct PtyLoader {
+    explicit PtyLoader(const std::string& knobs) {
+        std::string why;
+        started = sim.start({"--duration", "60", "--module", "serial=00C0FFEE,pty,hb-ms=0" + knobs},
+                            &why) &&
+                  device.openDevice(sim.where("pty", "00C0FFEE"));
+        EXPECT_TRUE(started) << why;
+    }
+    // LOAD, then one firmware piece holding the build stamp 77 and the version stamp 2.13.0,
+    // written, then REBOOT.
+    void writeStampedImageAndReboot() {
+        const Bytes stamp =
+            concat(concat({'Z', 'V', 'B', 'U', 'I', 'L', 'D', '='}, bigEndian(77, 4)),
+                   {'Z', 'V', 'V', 'E', 'R', 'S', 'I', 'O', 'N', '=', 2, 13, 0});
+        EXPECT_EQ(device.exchange(2, {95, 2}).data, (Bytes{95, 2}));
+        EXPECT_EQ(device.exchange(2, {95, 3, 0, 0, 0, 0x40, 0}).data, (Bytes{95, 7, 0, 4, 0}));
+        EXPECT_EQ(device.exchange(2, concat({95, 1}, stamp)).data, (Bytes{95, 1, 25}));
+        EXPECT_EQ(device.exchange(2, {95, 5, 0, 25}).data, (Bytes{95, 7, 0}));
+        device.sendPacket(2, {95, 6});
+    }
+    Bytes version() { return device.exchange(2, {3, 0x47, 0x20}).data; }
+    Bytes build() { return device.exchange(2, {73, 255}).data; }
+
+    simtest::SimProcess sim;
+    PacketChannel device;
+    bool started = false;
+};
+
+const Bytes kVersion2_12_2 = {3, 7, 0, 0x2C, 0, 0, 2};  // the simulator's default version
+const Bytes kVersion2_13_0 = {3, 7, 0, 0x2D, 0, 0, 0};
+
+}  // namespace
+
+TEST(ModulesimLoaderPty, RebootIntoAnImageReportsTheVersionStampedInIt) {
+    PtyLoader module("");
+    ASSERT_TRUE(module.started);
+    EXPECT_EQ(module.version(), kVersion2_12_2);
+    module.writeStampedImageAndReboot();
+    EXPECT_EQ(module.build(), concat({73, 255}, bigEndian(77, 4)));
+    EXPECT_EQ(module.version(), kVersion2_13_0);
+}
+
+TEST(ModulesimLoaderPty, LostRebootAndBootsOldBuildKeepTheOldBuildAndVersion) {
+    // A lost REBOOT leaves the loader running: a WRITE of nothing is still taken. A restart into
+    // the old firmware ends the loader: the same WRITE is refused (qErrMode).
+    for (const auto& knob : {std::make_pair(",lost-reboot", 0), {",boots-old-build", 7}}) {
+        SCOPED_TRACE(knob.first);
+        PtyLoader module(knob.first);
+        ASSERT_TRUE(module.started);
+        module.writeStampedImageAndReboot();
+        EXPECT_EQ(module.build(), concat({73, 255}, bigEndian(1000, 4)));
+        EXPECT_EQ(module.version(), kVersion2_12_2);
+        EXPECT_EQ(module.device.exchange(2, {95, 5, 0, 0}).data,
+                  (Bytes{95, 7, static_cast<uint8_t>(knob.second)}));
+    }
+}
+
+TEST(ModulesimLoaderPty, ShortInitAndShortLoaderPrepareLeaveOutTheirLastBytes) {
+    PtyLoader module(",short-init,short-loader-prepare");
+    ASSERT_TRUE(module.started);
+    EXPECT_EQ(module.device.exchange(2, {95, 0}).data, (Bytes{95, 0, 1, 0x10, 0, 0}));
+    EXPECT_EQ(module.device.exchange(2, {95, 3, 0, 0x10, 0, 0, 0}).data, (Bytes{95, 7, 0}));
+    // The running loader still offers its block size.
+    EXPECT_EQ(module.device.exchange(2, {95, 2}).data, (Bytes{95, 2}));
+    EXPECT_EQ(module.device.exchange(2, {95, 3, 0, 0, 0, 0x40, 0}).data, (Bytes{95, 7, 0, 4, 0}));
+}
+
 TEST(ModulesimLoaderCommandLine, HelpNamesEveryLoaderKnob) {
     zvtest::RunResult result = zvtest::runProgram(zvtest::modulesimBinary(), {"--help"});
     EXPECT_EQ(result.exitCode, 0);
     for (const char* word :
          {"flash=PATH", "block-size=N", "prepare-status=S", "bad-sum=N", "drop-reply=N",
-          "short-count=N", "always-short", "silent-loader", "drop-at-load", "no-uei-data"}) {
+          "short-count=N", "always-short", "silent-loader", "drop-at-load", "no-uei-data",
+          "short-init", "short-loader-prepare", "lost-reboot", "boots-old-build"}) {
         EXPECT_NE(result.out.find(word), std::string::npos) << word;
     }
 }
@@ -564,6 +635,32 @@ TEST(BirdtoolStamp, WritesTheBuildMarkerIntoAFirmwareBlock) {
             zvtest::birdtoolBinary(), {"build", dir.file("bad.txt"), dir.file("bad.bird")});
         EXPECT_EQ(refused.exitCode, 1) << line;
         EXPECT_NE(refused.err.find("stamp"), std::string::npos) << refused.err;
+    }
+}
+
+TEST(BirdtoolStamp, WritesTheVersionMarkerAfterTheBuildMarker) {
+    zvtest::TempDir dir;
+    zvtest::writeFile(dir.file("ok.txt"),
+                      "block type=1 address=0x100 hex=" + std::string(26 * 2, 'a') +
+                          " stamp=7 stamp-version=2.13.1\n");
+    zvtest::RunResult built = zvtest::runProgram(
+        zvtest::birdtoolBinary(), {"build", dir.file("ok.txt"), dir.file("ok.bird")});
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+    BirdFile bird(dir.file("ok.bird").c_str());
+    ASSERT_EQ(bird.FindBlocks(BirdFile::BLOCK_FIRMWARE).size(), 1u);
+    EXPECT_EQ(imageOf(bird.FindBlocks(BirdFile::BLOCK_FIRMWARE)[0]),
+              concat(concat({'Z', 'V', 'B', 'U', 'I', 'L', 'D', '='}, bigEndian(7, 4)),
+                     {'Z', 'V', 'V', 'E', 'R', 'S', 'I', 'O', 'N', '=', 2, 13, 1, 0xAA}));
+
+    for (const std::string& bad : {"hex=" + std::string(24 * 2, 'a') + " stamp-version=1.2.3",
+                                   "hex=" + std::string(26 * 2, 'a') + " stamp-version=1.2",
+                                   "hex=" + std::string(26 * 2, 'a') + " stamp-version=1.2.3.4",
+                                   "hex=" + std::string(26 * 2, 'a') + " stamp-version=1.256.3"}) {
+        zvtest::writeFile(dir.file("bad.txt"), "block type=1 " + bad + "\n");
+        zvtest::RunResult refused = zvtest::runProgram(
+            zvtest::birdtoolBinary(), {"build", dir.file("bad.txt"), dir.file("bad.bird")});
+        EXPECT_EQ(refused.exitCode, 1) << bad;
+        EXPECT_NE(refused.err.find("version"), std::string::npos) << refused.err;
     }
 }
 

@@ -168,6 +168,32 @@ TEST_F(LoaderExchange, PrepareStatusAndBlockSizeZeroAreRefused) {
     EXPECT_EQ(loader.TransferPrepare(image.data(), 3, 0, size), qErrParam);
 }
 
+TEST_F(LoaderExchange, LoaderBlockNeedsNoBlockSizeButFirmwareDoes) {
+    ZV_PRIVATE_NETWORK_OR_SKIP(false);
+    begin("short-loader-prepare");  // PREPARE before LOAD answers 95, 7, 0 only
+    ASSERT_EQ(loader.LoaderInit(), qErrNone);
+    std::vector<uint8_t> code = block(0x10000000, 60);
+    EXPECT_EQ(loader.LoaderPrepare(code.data(), code.size(), 0), qErrNone);
+    uint16_t size = 77;
+    EXPECT_EQ(loader.TransferPrepare(code.data(), code.size(), 0, size), qErrInvalidOption);
+    EXPECT_EQ(size, 77);
+    ASSERT_EQ(loader.LoaderPrepare(code.data(), code.size(), 0), qErrNone);
+    ASSERT_EQ(loader.LoaderTransfer(code.data(), code.size()), qErrNone);
+}
+
+TEST_F(LoaderExchange, RefusedLoaderPrepareIsStillRefused) {
+    ZV_PRIVATE_NETWORK_OR_SKIP(false);
+    begin("prepare-status=1");
+    std::vector<uint8_t> code = block(0x10000000, 60);
+    EXPECT_EQ(loader.LoaderPrepare(code.data(), code.size(), 0), qErrInvalidOption);
+}
+
+TEST_F(LoaderExchange, InitWithoutTheWholeBaseAddressIsAPacketError) {
+    ZV_PRIVATE_NETWORK_OR_SKIP(false);
+    begin("short-init");  // 6 data bytes: the address lacks its last byte
+    EXPECT_EQ(loader.LoaderInit(), qErrPacket);
+}
+
 TEST_F(LoaderExchange, BlockSizeZeroIsNotAnEndlessTransfer) {
     ZV_PRIVATE_NETWORK_OR_SKIP(false);
     begin("block-size=0");
