@@ -71,11 +71,16 @@ class BlockingNode {
         cfmakeraw(&settings);
         settings.c_cc[VMIN] = 1;
         settings.c_cc[VTIME] = 0;
-        ready_ = tcsetattr(slave_, TCSANOW, &settings) == 0 && symlink(slavePath, nodePath.c_str()) == 0;
+        ready_ =
+            tcsetattr(slave_, TCSANOW, &settings) == 0 && symlink(slavePath, nodePath.c_str()) == 0;
     }
     ~BlockingNode() {
-        if (slave_ >= 0) close(slave_);
-        if (master_ >= 0) close(master_);
+        if (slave_ >= 0) {
+            close(slave_);
+        }
+        if (master_ >= 0) {
+            close(master_);
+        }
     }
     bool ready() const { return ready_; }
     // A byte from the "module": releases a read that is stuck in the driver.
