@@ -56,10 +56,6 @@ FindResult parseFindOutput(const zvtest::RunResult& run) {
 
 }  // namespace
 
-std::string peerBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tests/share_peer";
-}
-
 void BeaconHosts::SetUp() {
     ZV_SHARE_NETWORK_OR_SKIP();
     if (geteuid() != 0) {
@@ -120,13 +116,14 @@ FindResult BeaconHosts::find(const std::string& host, const std::string& network
         args.push_back("--interface");
         args.push_back(networkInterface);
     }
-    return parseFindOutput(zvtest::runProgram(ipBinary(), hosts_.inHost(host, peerBinary(), args)));
+    return parseFindOutput(
+        zvtest::runProgram(ipBinary(), hosts_.inHost(host, sharetest::sharePeerBinary(), args)));
 }
 
 zvtest::RunResult BeaconHosts::query(const std::string& host, uint32_t serial,
                                      const std::string& networkInterface, int count) {
     return zvtest::runProgram(ipBinary(),
-                              hosts_.inHost(host, peerBinary(),
+                              hosts_.inHost(host, sharetest::sharePeerBinary(),
                                             {"query", hex8(serial), "--interface", networkInterface,
                                              "--count", std::to_string(count)}));
 }

@@ -12,6 +12,7 @@
 #include "Link.h"
 #include "Module.h"
 #include "PrivateNetwork.h"
+#include "SharedModule.h"
 #include "TestSupport.h"
 #include "VexnetConfig.h"
 #include "autoGen_SystemClass_CPP.h"
@@ -23,10 +24,6 @@ namespace {
 
 constexpr uint32_t kPublishedSerial = 0x5A4E0031;
 constexpr uint8_t kPublishedModel = 15;
-
-std::string sharePeerBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tests/share_peer";
-}
 
 // "tcp SERIAL 127.0.0.1:PORT" -> a TCP/IP specifier of the module.
 bool tcpSpecOf(const zvtest::BackgroundProgram& simulator, linkSpec* spec) {
@@ -66,7 +63,8 @@ TEST(PublisherAndPeer, PublisherKeepsUsingItsModuleWhileAnotherProcessTalksToIt)
     zvtest::RunResult peer;
     std::atomic<bool> peerDone{false};
     std::thread peerProcess([&] {
-        peer = zvtest::runProgram(sharePeerBinary(), {"query", "5A4E0031", "--count", "60"});
+        peer = zvtest::runProgram(sharetest::sharePeerBinary(),
+                                  {"query", "5A4E0031", "--count", "60"});
         peerDone = true;
     });
     int publisherReads = 0, wrongReads = 0;

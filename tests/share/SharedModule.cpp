@@ -51,6 +51,10 @@ std::string linkshareBinary() {
     return std::string(ZV_BINARY_DIR) + "/tools/linkshare/linkshare";
 }
 
+std::string sharePeerBinary() {
+    return std::string(ZV_BINARY_DIR) + "/tests/share_peer";
+}
+
 void SharedModule::SetUp() {
     ZV_SHARE_NETWORK_OR_SKIP();
     simulator_ = std::make_unique<zvtest::BackgroundProgram>(

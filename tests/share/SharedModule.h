@@ -19,6 +19,8 @@ constexpr uint8_t kModel = 15;
 constexpr uint8_t kAddress = 4;
 
 std::string linkshareBinary();
+// The second client process of the sharing tests (tests/share/peer).
+std::string sharePeerBinary();
 
 // One packet the module received or sent, as its trace line shows it.
 struct TracedPacket {
