@@ -101,7 +101,7 @@ void BeaconHosts::startSharer(HostedModule* module, bool network) {
     }
     const std::string errors = scratch_.file("linkshare-" + hex8(module->serial) + ".err");
     sharers_.push_back(std::make_unique<zvtest::BackgroundProgram>(
-        ipBinary(), hosts_.inHost(hosts_.hostA(), linkshareBinary(), args), errors));
+        ipBinary(), hosts_.inHost(hosts_.hostA(), zvtest::linkshareBinary(), args), errors));
     ASSERT_TRUE(sharers_.back()->waitReady(20000))
         << "linkshare did not share " << hex8(module->serial) << ": " << zvtest::readFile(errors);
     ASSERT_EQ(sscanf(sharers_.back()->startupValue("shared " + hex8(module->serial)).c_str(),

@@ -47,10 +47,6 @@ bool parseTraceLine(const std::string& line, TracedPacket* packet) {
 
 }  // namespace
 
-std::string linkshareBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tools/linkshare/linkshare";
-}
-
 std::string sharePeerBinary() {
     return std::string(ZV_BINARY_DIR) + "/tests/share_peer";
 }
@@ -66,7 +62,7 @@ void SharedModule::SetUp() {
     ASSERT_FALSE(endpoint.empty());
 
     sharer_ = std::make_unique<zvtest::BackgroundProgram>(
-        linkshareBinary(),
+        zvtest::linkshareBinary(),
         std::vector<std::string>{"--tcp", endpoint, serialText(), "--duration", "120"});
     ASSERT_TRUE(sharer_->waitReady(20000)) << "linkshare did not share the link";
     unsigned port = 0;

@@ -18,7 +18,6 @@ constexpr uint32_t kSerial = 0x5A4E0017;
 constexpr uint8_t kModel = 15;
 constexpr uint8_t kAddress = 4;
 
-std::string linkshareBinary();
 // The second client process of the sharing tests (tests/share/peer).
 std::string sharePeerBinary();
 
