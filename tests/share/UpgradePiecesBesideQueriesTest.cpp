@@ -3,9 +3,6 @@
 // answered to the process that sent it while another process queries the same module.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "SharedModule.h"
 #include "autoGen_SystemClass_CPP.h"
 #include "qUEI.h"
@@ -35,30 +32,15 @@ TEST_F(SharedModule, UpgradePiecesAndQueriesOfTwoProcessesEachGetTheirOwnReplies
     system.init(client.get(), 0);
 
     constexpr int kPieces = 60;
-    zvtest::RunResult peer;
-    std::atomic<bool> peerDone{false};
-    std::thread peerProcess([&] {
-        peer = zvtest::runProgram(sharetest::sharePeerBinary(),
-                                  {"pieces", "5A4E0017", "--count", std::to_string(kPieces)});
-        peerDone = true;
-    });
-    // This process asks for as long as the other one sends pieces (bounded in count).
-    int reads = 0, wrongReads = 0;
-    for (int i = 0; i < 1000 && (!peerDone || reads < 20); ++i) {
-        uint32_t serial = 0;
-        uint8_t model = 0;
-        if (system.getSerialNumber(&serial) != qErrNone || serial != kSerial)
-            ++wrongReads;
-        if (system.getModel(&model) != qErrNone || model != kModel)
-            ++wrongReads;
-        ++reads;
-    }
-    peerProcess.join();
+    // This process asks for as long as the other one sends pieces.
+    sharetest::ConcurrentRun run = sharetest::runPeerWhileReading(
+        system, kSerial, kModel, {"pieces", "5A4E0017", "--count", std::to_string(kPieces)}, 1000);
+    const zvtest::RunResult& peer = run.peer;
 
     EXPECT_EQ(peer.exitCode, 0) << peer.out << peer.err;
     EXPECT_NE(peer.out.find("pieces 60 ok 60\n"), std::string::npos) << peer.out;
     EXPECT_NE(peer.out.find("sum ok\n"), std::string::npos) << peer.out;
-    EXPECT_EQ(wrongReads, 0) << "of " << reads << " reads";
+    EXPECT_EQ(run.wrongReads, 0) << "of " << run.reads << " reads";
     // Every piece reached the module ending in bit 7, and queries went in between them.
     std::vector<TracedPacket> packets = trace();
     int piecesSeen = 0, queriesBetween = 0;
