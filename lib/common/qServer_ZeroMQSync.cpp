@@ -89,11 +89,24 @@ bool qServer_ExpectsReply(const qPacket* packet) {
     return packet->address != qADDRESS_ROUTE && !qServer_ContinuesUEIBytes(packet);
 }
 
-// Only a UEI payload carries a byte-sequence trailer. The last byte of any other packet is plain
-// data (an upgrade DATA piece, a store slot's bytes) and says nothing about packets to follow.
+namespace {
+
+// The upgrade loader also takes a whole block as one UEI byte-sequence value: a request of the
+// upgrade command whose option byte has the get or set flag. Its own sub-commands (DATA, SUM, ...)
+// are plain and never carry those flags.
+bool isUpgradeUEIRequest(const qPacket* packet) {
+    return qVALIDPACKET(packet) && packet->dataSize > qUEI_OPTION_BYTE &&
+           packet->data[0] == cmdUPGRADE &&
+           (packet->data[qUEI_OPTION_BYTE] & (qUEI_OPTION_GET | qUEI_OPTION_SET)) != 0;
+}
+
+}  // namespace
+
+// Only UEI values carry a byte-sequence trailer. The last byte of any other packet is plain data
+// (an upgrade DATA piece, a store slot's bytes) and says nothing about packets to follow.
 bool qServer_ContinuesUEIBytes(const qPacket* packet) {
-    return qUEI_isUEIPayload(packet) && qUEI_getBytesFullPacket(packet) &&
-           qUEI_getBytesContinue(packet);
+    return (qUEI_isUEIPayload(packet) || isUpgradeUEIRequest(packet)) &&
+           qUEI_getBytesFullPacket(packet) && qUEI_getBytesContinue(packet);
 }
 
 void _serverWorker_syncCommands(zsock_t* pipe, void* argument) {

@@ -24,10 +24,13 @@ bool isUEICommand(uint8_t command) {
     return true;
 }
 
-// A UEI byte write announcing more of the same value, which the module answers only at its end.
+// A UEI byte write announcing more of the same value, which the module answers only at its end:
+// of an entity, or of the upgrade loader's block data (a set on the upgrade command).
 bool fullAndContinuing(const std::string& packet) {
     size_t dataSize = packet.size() - 2;
-    return (dataSize == 27 || dataSize == 28) && isUEICommand(static_cast<uint8_t>(packet[2])) &&
+    uint8_t command = static_cast<uint8_t>(packet[2]);
+    bool ueiValue = isUEICommand(command) || (command == 95 && (packet[3] & 0xC0) != 0);
+    return (dataSize == 27 || dataSize == 28) && ueiValue &&
            (static_cast<uint8_t>(packet.back()) & 0x80);
 }
 
