@@ -15,9 +15,10 @@ constexpr uint8_t kHeartbeatDown = 1;
 // The host answers a heartbeat with its state byte plus this.
 constexpr uint8_t kHeartbeatAnswerOffset = 2;
 
+// Any state byte is answered, not only up (0) and down (1): the module waits for the answer to
+// every heartbeat it sends, and a queued heartbeat would only sit unread on the inbound queue.
 bool isHeartbeat(const qLinkObject* link, const qPacket* packet) {
     return packet->dataSize == 2 && packet->data[0] == qCMD_HEARTBEAT &&
-           (packet->data[1] == kHeartbeatUp || packet->data[1] == kHeartbeatDown) &&
            link->heartbeatState < qHEARTBEAT_ANSWERING_UP;
 }
 
@@ -32,7 +33,9 @@ bool answerHeartbeat(qLinkObject* link, const qPacket* packet) {
         qDebug_Print(qDEBUG_TRAFFIC, "sending HB UP\n");
     } else {
         link->heartbeatState = qHEARTBEAT_ANSWERING_DOWN;
-        qDebug_Print(qDEBUG_TRAFFIC, "sending HB DOWN\n");
+        if (state == kHeartbeatDown) {
+            qDebug_Print(qDEBUG_TRAFFIC, "sending HB DOWN\n");
+        }
     }
     const uint8_t answer[] = {qCMD_HEARTBEAT, static_cast<uint8_t>(state + kHeartbeatAnswerOffset)};
     qLink_QueueOutbound(link, packet->address, sizeof answer, answer);

@@ -82,9 +82,12 @@ bool qServer_SendToSync(qServer* server, const std::string& wire);
 
 // Sync side.
 void _serverWorker_syncCommands(zsock_t* pipe, void* argument);
-// The module answers a request unless it is a route packet or a full byte-write packet with more
-// of the same write to follow.
+// The module answers a request unless it is a route packet or a full UEI byte-write packet with
+// more of the same write to follow.
 bool qServer_ExpectsReply(const qPacket* packet);
+// A full UEI bytes packet (of a UEI payload, or of the upgrade loader's UEI block data) whose
+// trailer says more of the same value follows.
+bool qServer_ContinuesUEIBytes(const qPacket* packet);
 
 // Reader-thread side.
 uint8_t _streamingPacketFilter(const qPacket* packet, void* reference);

@@ -27,10 +27,6 @@ void ageOutPools(qServer* server) {
     }
 }
 
-bool continuesFull(const qPacket* packet) {
-    return qUEI_getBytesFullPacket(packet) && qUEI_getBytesContinue(packet);
-}
-
 bool opensPool(const qPacket* packet) {
     return packet->dataSize == qPACKET_MAX_DATA && qUEI_getBytesContinue(packet) &&
            qUEI_getBytesSequence(packet) == 0;
@@ -89,7 +85,7 @@ bool _handleSetUEIBytes(qServer* server, const std::string& identity, const qPac
         return true;
     }
     pool->packets.push_back(qServer_WireOf(packet));
-    if (continuesFull(packet)) {
+    if (qServer_ContinuesUEIBytes(packet)) {
         pool->lastSequence = expected;
     } else {
         sendPool(server, pool, packet);

@@ -9,10 +9,6 @@
 
 namespace {
 
-bool continuesFull(const qPacket* packet) {
-    return qUEI_getBytesFullPacket(packet) && qUEI_getBytesContinue(packet);
-}
-
 void sendCommand(qServer* server, uint8_t command, uint16_t count) {
     uint8_t frame[qSERVER_CMD_SIZE] = {command, static_cast<uint8_t>(count >> 8),
                                        static_cast<uint8_t>(count & 0xFF)};
@@ -31,10 +27,10 @@ void _printZVPacket(const qPacket* packet) {
     }
 }
 
-// Collects the answer: one packet, or a run of full byte packets and the one that ends it.
+// Collects the answer: one packet, or a run of full UEI byte packets and the one that ends it.
 std::vector<qPacket*> awaitReply(qServer* server) {
     std::vector<qPacket*> replies;
-    while (replies.empty() || continuesFull(replies.back())) {
+    while (replies.empty() || qServer_ContinuesUEIBytes(replies.back())) {
         qPacket* reply = qLink_AwaitPacket(server->linkId, qSERVER_REPLY_WAIT_MS);
         if (reply == nullptr) {
             break;
@@ -90,7 +86,27 @@ void _serverWorker_syncCommands_syncBackend(qServer* server) {
 }  // namespace
 
 bool qServer_ExpectsReply(const qPacket* packet) {
-    return packet->address != qADDRESS_ROUTE && !continuesFull(packet);
+    return packet->address != qADDRESS_ROUTE && !qServer_ContinuesUEIBytes(packet);
+}
+
+namespace {
+
+// The upgrade loader also takes a whole block as one UEI byte-sequence value: a request of the
+// upgrade command whose option byte has the get or set flag. Its own sub-commands (DATA, SUM, ...)
+// are plain and never carry those flags.
+bool isUpgradeUEIRequest(const qPacket* packet) {
+    return qVALIDPACKET(packet) && packet->dataSize > qUEI_OPTION_BYTE &&
+           packet->data[0] == cmdUPGRADE &&
+           (packet->data[qUEI_OPTION_BYTE] & (qUEI_OPTION_GET | qUEI_OPTION_SET)) != 0;
+}
+
+}  // namespace
+
+// Only UEI values carry a byte-sequence trailer. The last byte of any other packet is plain data
+// (an upgrade DATA piece, a store slot's bytes) and says nothing about packets to follow.
+bool qServer_ContinuesUEIBytes(const qPacket* packet) {
+    return (qUEI_isUEIPayload(packet) || isUpgradeUEIRequest(packet)) &&
+           qUEI_getBytesFullPacket(packet) && qUEI_getBytesContinue(packet);
 }
 
 void _serverWorker_syncCommands(zsock_t* pipe, void* argument) {

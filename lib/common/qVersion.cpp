@@ -25,7 +25,7 @@ bool fitsLegacyLayout(uint8_t major, uint8_t minor) {
 size_t featureListSize() {
     size_t size = 1;
     for (const Feature& feature : kFeatures) {
-        size += strlen(feature.name) + strlen(kFeatureSeparator) + strlen(feature.description) + 1;
+        size += strlen(feature.name) + strlen(kFeatureSeparator) + strlen(feature.description);
     }
     return size;
 }
@@ -129,7 +129,7 @@ char* qVersion_GetFeatureList() {
     }
     size_t used = 0;
     for (const Feature& feature : kFeatures) {
-        used += snprintf(list + used, size - used, "%s%s%s\n", feature.name, kFeatureSeparator,
+        used += snprintf(list + used, size - used, "%s%s%s", feature.name, kFeatureSeparator,
                          feature.description);
     }
     list[used] = '\0';

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <new>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,9 @@ constexpr unsigned kOutTimeoutMs = 50;
 constexpr unsigned kInTimeoutMs = 1000;
 constexpr int kMaxOutFailures = 10;
 constexpr int kMaxKernelWriteCalls = 1000;
+// Longest a read of the kernel node waits for a byte before it reports none, so that the link's
+// reader sees a stop in time.
+constexpr int kKernelIdleWaitMs = 20;
 // A hostile descriptor may announce a zero packet size; fall back to the full-speed bulk size.
 constexpr uint16_t kFallbackPacketSize = 64;
 constexpr size_t kHighSpeedPacket = 512;
@@ -461,11 +465,26 @@ qErr zvusb_get_from_kernel_device(zvusb* device, uint8_t* byte) {
     if (device->mode != ZVUSB_MODE_KERNEL) {
         return qErrMode;
     }
+    // The driver may block a read until a byte comes, however long the module stays silent;
+    // the read is made only once the node has something (or has hung up).
+    pollfd readable{device->descriptor, POLLIN, 0};
+    int ready = poll(&readable, 1, kKernelIdleWaitMs);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) {
+        return qErrNotReady;
+    }
+    if (ready < 0) {
+        return qErrIO;
+    }
     ssize_t rc = read(device->descriptor, byte, 1);
     if (rc == 1) {
         return qErrNone;
     }
-    if (rc == 0 || errno == EFAULT || errno == EINTR || errno == EAGAIN) {
+    if (rc == 0) {
+        // Ready but empty: the node hung up. Keep the reader from spinning on it.
+        poll(nullptr, 0, kKernelIdleWaitMs);
+        return qErrNotReady;
+    }
+    if (errno == EFAULT || errno == EINTR || errno == EAGAIN) {
         return qErrNotReady;
     }
     return qErrIO;

@@ -56,10 +56,6 @@ FindResult parseFindOutput(const zvtest::RunResult& run) {
 
 }  // namespace
 
-std::string peerBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tests/share_peer";
-}
-
 void BeaconHosts::SetUp() {
     ZV_SHARE_NETWORK_OR_SKIP();
     if (geteuid() != 0) {
@@ -105,7 +101,7 @@ void BeaconHosts::startSharer(HostedModule* module, bool network) {
     }
     const std::string errors = scratch_.file("linkshare-" + hex8(module->serial) + ".err");
     sharers_.push_back(std::make_unique<zvtest::BackgroundProgram>(
-        ipBinary(), hosts_.inHost(hosts_.hostA(), linkshareBinary(), args), errors));
+        ipBinary(), hosts_.inHost(hosts_.hostA(), zvtest::linkshareBinary(), args), errors));
     ASSERT_TRUE(sharers_.back()->waitReady(20000))
         << "linkshare did not share " << hex8(module->serial) << ": " << zvtest::readFile(errors);
     ASSERT_EQ(sscanf(sharers_.back()->startupValue("shared " + hex8(module->serial)).c_str(),
@@ -120,13 +116,14 @@ FindResult BeaconHosts::find(const std::string& host, const std::string& network
         args.push_back("--interface");
         args.push_back(networkInterface);
     }
-    return parseFindOutput(zvtest::runProgram(ipBinary(), hosts_.inHost(host, peerBinary(), args)));
+    return parseFindOutput(
+        zvtest::runProgram(ipBinary(), hosts_.inHost(host, sharetest::sharePeerBinary(), args)));
 }
 
 zvtest::RunResult BeaconHosts::query(const std::string& host, uint32_t serial,
                                      const std::string& networkInterface, int count) {
     return zvtest::runProgram(ipBinary(),
-                              hosts_.inHost(host, peerBinary(),
+                              hosts_.inHost(host, sharetest::sharePeerBinary(),
                                             {"query", hex8(serial), "--interface", networkInterface,
                                              "--count", std::to_string(count)}));
 }

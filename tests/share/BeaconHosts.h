@@ -14,8 +14,6 @@
 
 namespace sharetest {
 
-std::string peerBinary();
-
 // One "found TYPE SERIAL IP PORT MODEL" line of share_peer find.
 struct FoundLink {
     unsigned type = 0;

@@ -4,7 +4,7 @@
 #include "PrivateNetwork.h"
 #include "SharedModule.h"
 
-using sharetest::linkshareBinary;
+using zvtest::linkshareBinary;
 
 TEST(LinkshareCommandLine, HelpDescribesTheTransports) {
     zvtest::RunResult result = zvtest::runProgram(linkshareBinary(), {"--help"});

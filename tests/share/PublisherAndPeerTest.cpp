@@ -4,14 +4,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <sstream>
-#include <thread>
 
 #include "BackgroundProgram.h"
 #include "Link.h"
 #include "Module.h"
 #include "PrivateNetwork.h"
+#include "SharedModule.h"
 #include "TestSupport.h"
 #include "VexnetConfig.h"
 #include "autoGen_SystemClass_CPP.h"
@@ -23,10 +22,6 @@ namespace {
 
 constexpr uint32_t kPublishedSerial = 0x5A4E0031;
 constexpr uint8_t kPublishedModel = 15;
-
-std::string sharePeerBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tests/share_peer";
-}
 
 // "tcp SERIAL 127.0.0.1:PORT" -> a TCP/IP specifier of the module.
 bool tcpSpecOf(const zvtest::BackgroundProgram& simulator, linkSpec* spec) {
@@ -63,30 +58,16 @@ TEST(PublisherAndPeer, PublisherKeepsUsingItsModuleWhileAnotherProcessTalksToIt)
     SystemClass system;
     system.init(&publisher, 0);
 
-    zvtest::RunResult peer;
-    std::atomic<bool> peerDone{false};
-    std::thread peerProcess([&] {
-        peer = zvtest::runProgram(sharePeerBinary(), {"query", "5A4E0031", "--count", "60"});
-        peerDone = true;
-    });
-    int publisherReads = 0, wrongReads = 0;
-    // The publisher asks for as long as the peer runs (bounded), so that both talk at once.
-    for (int i = 0; i < 400 && (!peerDone || publisherReads < 20); ++i) {
-        uint32_t serial = 0;
-        uint8_t model = 0;
-        if (system.getSerialNumber(&serial) != qErrNone || serial != kPublishedSerial)
-            ++wrongReads;
-        if (system.getModel(&model) != qErrNone || model != kPublishedModel)
-            ++wrongReads;
-        ++publisherReads;
-    }
-    peerProcess.join();
+    // The publisher asks for as long as the peer runs, so that both talk at once.
+    sharetest::ConcurrentRun run = sharetest::runPeerWhileReading(
+        system, kPublishedSerial, kPublishedModel, {"query", "5A4E0031", "--count", "60"}, 400);
+    const zvtest::RunResult& peer = run.peer;
 
     EXPECT_EQ(peer.exitCode, 0) << peer.out << peer.err;
     EXPECT_NE(peer.out.find("connected 4\n"), std::string::npos) << peer.out;
     EXPECT_NE(peer.out.find("model 15\n"), std::string::npos) << peer.out;
     EXPECT_NE(peer.out.find("queries 60 ok 60\n"), std::string::npos) << peer.out;
-    EXPECT_GE(publisherReads, 20);
-    EXPECT_EQ(wrongReads, 0);
+    EXPECT_GE(run.reads, 20);
+    EXPECT_EQ(run.wrongReads, 0);
     EXPECT_EQ(publisher.disconnect(), qErrNone);
 }

@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 #include "PrivateNetwork.h"
 #include "discover.h"
@@ -47,8 +49,31 @@ bool parseTraceLine(const std::string& line, TracedPacket* packet) {
 
 }  // namespace
 
-std::string linkshareBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tools/linkshare/linkshare";
+std::string sharePeerBinary() {
+    return std::string(ZV_BINARY_DIR) + "/tests/share_peer";
+}
+
+ConcurrentRun runPeerWhileReading(Pelmorax::Zendrival::SystemClass& system, uint32_t serial,
+                                  uint8_t model, const std::vector<std::string>& peerArgs,
+                                  int limit) {
+    constexpr int kMinimumReads = 20;
+    ConcurrentRun run;
+    std::atomic<bool> peerDone{false};
+    std::thread peerProcess([&] {
+        run.peer = zvtest::runProgram(sharePeerBinary(), peerArgs);
+        peerDone = true;
+    });
+    for (int i = 0; i < limit && (!peerDone || run.reads < kMinimumReads); ++i) {
+        uint32_t readSerial = 0;
+        uint8_t readModel = 0;
+        if (system.getSerialNumber(&readSerial) != qErrNone || readSerial != serial)
+            ++run.wrongReads;
+        if (system.getModel(&readModel) != qErrNone || readModel != model)
+            ++run.wrongReads;
+        ++run.reads;
+    }
+    peerProcess.join();
+    return run;
 }
 
 void SharedModule::SetUp() {
@@ -62,7 +87,7 @@ void SharedModule::SetUp() {
     ASSERT_FALSE(endpoint.empty());
 
     sharer_ = std::make_unique<zvtest::BackgroundProgram>(
-        linkshareBinary(),
+        zvtest::linkshareBinary(),
         std::vector<std::string>{"--tcp", endpoint, serialText(), "--duration", "120"});
     ASSERT_TRUE(sharer_->waitReady(20000)) << "linkshare did not share the link";
     unsigned port = 0;

@@ -9,6 +9,7 @@
 
 #include "BackgroundProgram.h"
 #include "Module.h"
+#include "autoGen_SystemClass_CPP.h"
 #include "TestSupport.h"
 #include "qLinkSpec.h"
 
@@ -18,7 +19,22 @@ constexpr uint32_t kSerial = 0x5A4E0017;
 constexpr uint8_t kModel = 15;
 constexpr uint8_t kAddress = 4;
 
-std::string linkshareBinary();
+// The second client process of the sharing tests (tests/share/peer).
+std::string sharePeerBinary();
+
+// A share_peer run, and what this process's own reads of the module came to meanwhile.
+struct ConcurrentRun {
+    zvtest::RunResult peer;
+    int reads = 0;
+    int wrongReads = 0;
+};
+
+// Runs share_peer with peerArgs while this process reads the module's serial number and model
+// through system for as long as the peer runs (at least 20 rounds, at most limit), so that both
+// processes talk to the module at once. A read that fails or gives another value is wrong.
+ConcurrentRun runPeerWhileReading(Pelmorax::Zendrival::SystemClass& system, uint32_t serial,
+                                  uint8_t model, const std::vector<std::string>& peerArgs,
+                                  int limit);
 
 // One packet the module received or sent, as its trace line shows it.
 struct TracedPacket {

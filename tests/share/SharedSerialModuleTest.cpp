@@ -36,7 +36,7 @@ TEST(SharedSerialModule, ClientsReachACobsSerialModuleThroughTheServer) {
     const std::string path = simulator.startupValue("pty 00C0B510");
     ASSERT_FALSE(path.empty());
 
-    zvtest::BackgroundProgram sharer(sharetest::linkshareBinary(),
+    zvtest::BackgroundProgram sharer(zvtest::linkshareBinary(),
                                      {"--serial", path, "00C0B510", "--duration", "120"});
     ASSERT_TRUE(sharer.waitReady(20000)) << "linkshare did not share the serial link";
     unsigned port = 0;

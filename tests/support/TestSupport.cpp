@@ -185,6 +185,10 @@ std::string modulesimBinary() {
     return std::string(ZV_BINARY_DIR) + "/tools/modulesim/modulesim";
 }
 
+std::string linkshareBinary() {
+    return std::string(ZV_BINARY_DIR) + "/tools/linkshare/linkshare";
+}
+
 std::string updateserverBinary() {
     return std::string(ZV_BINARY_DIR) + "/tools/updateserver/updateserver";
 }

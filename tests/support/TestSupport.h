@@ -45,6 +45,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 std::string updaterBinary();
 std::string birdtoolBinary();
 std::string modulesimBinary();
+std::string linkshareBinary();
 std::string updateserverBinary();
 std::string scriptPath(const std::string& name);
 

@@ -9,6 +9,11 @@
 //       serial number and model N times (default 20): "connected ADDRESS" (or "connect failed
 //       ERR", exit 1), "model M" of the first read, then "queries N ok K"; exit 0 only when every
 //       read was right.
+//   share_peer pieces SERIAL [--interface A.B.C.D] [--count N]
+//       Connects the same way and sends the module's loader a PREPARE, N upgrade DATA pieces of
+//       26 bytes each (default 20) whose last byte has bit 7 set, and a SUM: "connected ADDRESS",
+//       then "pieces N ok K" (pieces the module acknowledged with their count) and "sum ok" or
+//       "sum bad"; exit 0 only when every piece was acknowledged and the sum agrees.
 //
 // A bad command line exits 2.
 #include <arpa/inet.h>
@@ -17,13 +22,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "Link.h"
 #include "Module.h"
 #include "VexnetConfig.h"
 #include "autoGen_SystemClass_CPP.h"
 #include "discover.h"
 #include "qCzmqSetup.h"
+#include "qPacket.h"
 
+using Pelmorax::Zendrival::Link;
 using Pelmorax::Zendrival::Module;
 using Pelmorax::Zendrival::SystemClass;
 using Pelmorax::Zendrival::VexnetConfig;
@@ -80,7 +89,8 @@ bool parseOptions(int argc, char** argv, PeerOptions* options) {
     }
     options->command = argv[1];
     int next = 2;
-    if (options->command == "query") {
+    const bool connects = options->command == "query" || options->command == "pieces";
+    if (connects) {
         if (argc < 3 || !parseSerial(argv[2], &options->serial)) {
             return false;
         }
@@ -98,7 +108,7 @@ bool parseOptions(int argc, char** argv, PeerOptions* options) {
             if (!parseInterface(value, &options->networkInterface)) {
                 return false;
             }
-        } else if (name == "--count" && options->command == "query") {
+        } else if (name == "--count" && connects) {
             if (!parseCount(value, &options->count)) {
                 return false;
             }
@@ -164,16 +174,24 @@ bool queryOnce(SystemClass* system, uint32_t serial, QueryTally* tally) {
     return answered && readSerial == serial && model == tally->firstModel;
 }
 
-int query(const PeerOptions& options) {
-    Module module(2, 0);
-    module.setConfig(clientConfig(options.networkInterface));
-    qErr connected = module.discoverAndConnect(linkTypeNetworkClient, options.serial);
+// Reaches the shared module as a network client; false (said on the output) when it cannot.
+bool connectToShared(const PeerOptions& options, Module* module) {
+    module->setConfig(clientConfig(options.networkInterface));
+    qErr connected = module->discoverAndConnect(linkTypeNetworkClient, options.serial);
     if (connected != qErrNone) {
         printf("connect failed %d\n", static_cast<int>(connected));
+        return false;
+    }
+    printf("connected %u\n", static_cast<unsigned>(module->getModuleAddress()));
+    fflush(stdout);
+    return true;
+}
+
+int query(const PeerOptions& options) {
+    Module module(2, 0);
+    if (!connectToShared(options, &module)) {
         return 1;
     }
-    printf("connected %u\n", static_cast<unsigned>(module.getModuleAddress()));
-    fflush(stdout);
     SystemClass system;
     system.init(&module, 0);
     QueryTally tally;
@@ -195,10 +213,78 @@ int query(const PeerOptions& options) {
     return tally.right == options.count ? 0 : 1;
 }
 
+constexpr uint8_t kCmdUpgrade = 95;
+constexpr uint8_t kUpgradeData = 1, kUpgradePrepare = 3, kUpgradeSum = 4, kUpgradeStatus = 7;
+constexpr uint8_t kPieceBytes = 26;
+
+// One upgrade request and the reply whose first data bytes are 95 and the expected sub-command;
+// the reply's data bytes after those two, or false when none came.
+bool upgradeExchange(Module* module, const std::vector<uint8_t>& request, uint8_t replySub,
+                     std::vector<uint8_t>* answer) {
+    Link* link = module->getLink();
+    const uint8_t address = module->getModuleAddress();
+    if (link == nullptr ||
+        link->sendPacket(address, kCmdUpgrade, static_cast<uint8_t>(request.size()),
+                         request.data()) != qErrNone) {
+        return false;
+    }
+    const uint8_t pattern[2] = {kCmdUpgrade, replySub};
+    uint8_t length = sizeof pattern;
+    uint8_t data[qPACKET_MAX_DATA] = {};
+    if (link->receivePacket(address, pattern, &length, data) != qErrNone || length < 2) {
+        return false;
+    }
+    answer->assign(data + 2, data + length);
+    return true;
+}
+
+// Piece number n: 26 bytes that differ from piece to piece, the last one 0x80 or more.
+std::vector<uint8_t> piece(long n) {
+    std::vector<uint8_t> bytes = {kUpgradeData};
+    for (uint8_t i = 0; i < kPieceBytes; ++i) {
+        bytes.push_back(static_cast<uint8_t>(n * 31 + i * 5));
+    }
+    bytes.back() |= 0x80;
+    return bytes;
+}
+
+int pieces(const PeerOptions& options) {
+    Module module(2, 0);
+    if (!connectToShared(options, &module)) {
+        return 1;
+    }
+    std::vector<uint8_t> answer;
+    // PREPARE starts the module's byte sum afresh: flags 0, load address 0x00004000.
+    bool prepared =
+        upgradeExchange(&module, {kUpgradePrepare, 0, 0, 0, 0x40, 0}, kUpgradeStatus, &answer) &&
+        !answer.empty() && answer[0] == 0;
+    long acknowledged = 0;
+    uint32_t sum = 0;
+    for (long n = 0; n < options.count; ++n) {
+        std::vector<uint8_t> request = piece(n);
+        for (size_t i = 1; i < request.size(); ++i) {
+            sum += request[i];
+        }
+        if (upgradeExchange(&module, request, kUpgradeData, &answer) && answer.size() == 1 &&
+            answer[0] == kPieceBytes) {
+            ++acknowledged;
+        }
+    }
+    bool sumAgrees = upgradeExchange(&module, {kUpgradeSum}, kUpgradeStatus, &answer) &&
+                     answer.size() >= 5 && answer[0] == 0 &&
+                     ((uint32_t(answer[1]) << 24) | (uint32_t(answer[2]) << 16) |
+                      (uint32_t(answer[3]) << 8) | answer[4]) == sum;
+    printf("pieces %ld ok %ld\n", options.count, acknowledged);
+    printf("sum %s\n", sumAgrees ? "ok" : "bad");
+    module.disconnect();
+    return prepared && acknowledged == options.count && sumAgrees ? 0 : 1;
+}
+
 void printUsage() {
     fputs(
         "usage: share_peer find [--interface A.B.C.D]\n"
-        "       share_peer query SERIAL [--interface A.B.C.D] [--count N]\n",
+        "       share_peer query SERIAL [--interface A.B.C.D] [--count N]\n"
+        "       share_peer pieces SERIAL [--interface A.B.C.D] [--count N]\n",
         stderr);
 }
 
@@ -213,7 +299,9 @@ int main(int argc, char** argv) {
     // The default action of SIGALRM ends the process.
     alarm(kLifetimeLimitSeconds);
     qCzmq_Prepare();
-    int result = options.command == "find" ? find(options) : query(options);
+    int result = options.command == "find"    ? find(options)
+                 : options.command == "query" ? query(options)
+                                              : pieces(options);
     fflush(stdout);
     return result;
 }

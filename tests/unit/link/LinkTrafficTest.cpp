@@ -34,11 +34,24 @@ TEST_F(LinkTrafficTest, HeartbeatsAreAnsweredAndNotQueued) {
     EXPECT_EQ(qLink_GetPacket(id), nullptr);
 }
 
+TEST_F(LinkTrafficTest, HeartbeatsOfAnyStateByteAreAnsweredWithThatBytePlusTwo) {
+    module.send(bytes({0x04, 0x02, 0x00, 0x02}));
+    EXPECT_EQ(hex(module.receive(4)), hex(bytes({0x04, 0x02, 0x00, 0x04})));
+    module.send(bytes({0x06, 0x02, 0x00, 0x7F}));
+    EXPECT_EQ(hex(module.receive(4)), hex(bytes({0x06, 0x02, 0x00, 0x81})));
+    // The answer is one byte wide and wraps.
+    module.send(bytes({0x04, 0x02, 0x00, 0xFF}));
+    EXPECT_EQ(hex(module.receive(4)), hex(bytes({0x04, 0x02, 0x00, 0x01})));
+    module.send(bytes({0x04, 0x01, 0x33}));
+    EXPECT_EQ(hex(awaitInbound()), hex(bytes({0x04, 0x01, 0x33})));
+    EXPECT_EQ(qLink_GetPacket(id), nullptr);
+}
+
 TEST_F(LinkTrafficTest, CommandZeroOfOtherShapesIsAnOrdinaryPacket) {
     module.send(bytes({0x04, 0x03, 0x00, 0x00, 0x09}));
-    module.send(bytes({0x04, 0x02, 0x00, 0x02}));
+    module.send(bytes({0x04, 0x01, 0x00}));
     EXPECT_EQ(hex(awaitInbound()), hex(bytes({0x04, 0x03, 0x00, 0x00, 0x09})));
-    EXPECT_EQ(hex(awaitInbound()), hex(bytes({0x04, 0x02, 0x00, 0x02})));
+    EXPECT_EQ(hex(awaitInbound()), hex(bytes({0x04, 0x01, 0x00})));
     EXPECT_EQ(module.receiveUntilSilent(100), "");
 }
 

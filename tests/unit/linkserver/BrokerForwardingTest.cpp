@@ -19,8 +19,8 @@ class BrokerForwardingTest : public ::testing::Test {
         qCzmq_Prepare();
         server_.check = qSERVER_CHECK;
         server_.pools = &pools_;
-        server_.syncBroker = narrowDealer();
-        syncWorker_ = narrowDealer();
+        server_.syncBroker = dealer(highWaterMark());
+        syncWorker_ = dealer(highWaterMark());
         std::string endpoint =
             "inproc://broker-forwarding-" +
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -33,11 +33,13 @@ class BrokerForwardingTest : public ::testing::Test {
         zsock_destroy(&syncWorker_);
     }
 
-    static zsock_t* narrowDealer() {
+    virtual int highWaterMark() const { return 1; }
+
+    static zsock_t* dealer(int highWaterMark) {
         zsock_t* socket = zsock_new(ZMQ_DEALER);
         zsock_set_linger(socket, 0);
-        zsock_set_sndhwm(socket, 1);
-        zsock_set_rcvhwm(socket, 1);
+        zsock_set_sndhwm(socket, highWaterMark);
+        zsock_set_rcvhwm(socket, highWaterMark);
         return socket;
     }
 
@@ -98,6 +100,31 @@ TEST_F(BrokerForwardingTest, RunThatGotThroughWaitsForOneReply) {
     EXPECT_EQ(frames[1], last);
     ASSERT_EQ(server_.replyQueue.size(), 1u);
     EXPECT_EQ(server_.replyQueue.front(), "client");
+}
+
+// The same broker with room on its sync pair: every request gets through.
+class BrokerReplyQueueTest : public BrokerForwardingTest {
+  protected:
+    int highWaterMark() const override { return 100; }
+};
+
+TEST_F(BrokerReplyQueueTest, OnlyUEIValuesReadTheirLastByteAsAContinuationFlag) {
+    // An upgrade DATA piece ending in bit 7 is plain data: its sender waits for its reply.
+    fromClient(fullPlainPacket(95, 1, 0x11, 0x80));
+    EXPECT_EQ(server_.replyQueue.size(), 1u);
+    // The loader's block data as one UEI value (a set of option 10 on the upgrade command) is
+    // answered once, at its end.
+    std::string first = wire({4, 28, 95, 0x8A, 0x20});
+    first.append(24, '\x5C');
+    first.push_back('\x80');
+    std::string last = wire({4, 13, 95, 0x8A, 0x20});
+    last.append(9, '\x6D');
+    last.push_back('\x01');
+    fromClient(first);
+    EXPECT_EQ(server_.replyQueue.size(), 1u);
+    fromClient(last);
+    EXPECT_EQ(server_.replyQueue.size(), 2u);
+    EXPECT_EQ(forwarded().size(), 3u);
 }
 
 }  // namespace

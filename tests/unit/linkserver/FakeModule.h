@@ -32,7 +32,7 @@ class FakeModule {
     std::vector<std::string> requests();
 
     // The default answers: module address and model queries, echo of everything else except
-    // route packets, heartbeat answers and full byte-write packets that announce more.
+    // route packets, heartbeat answers and full UEI byte-write packets that announce more.
     static std::vector<std::string> standardReply(const std::string& packet);
 
   private:
@@ -53,3 +53,6 @@ class FakeModule {
 std::string wire(std::initializer_list<uint8_t> values);
 // A UEI byte-write packet of dataSize bytes (command 30) with its trailer; tag marks the sender.
 std::string bytesPacket(uint8_t dataSize, uint8_t sequence, bool more, uint8_t tag);
+// A packet of 28 data bytes of a command that is no UEI payload (95 upgrade, 4 store slots, 94
+// factory data), its second byte the sub-command, filled with tag up to a last byte of last.
+std::string fullPlainPacket(uint8_t command, uint8_t sub, uint8_t tag, uint8_t last);

@@ -18,7 +18,7 @@ void UpgradeTest::TearDown() {
     }
 }
 
-void UpgradeTest::startModule(const std::string& keys) {
+std::string UpgradeTest::moduleDescription(const std::string& keys) const {
     std::string description =
         "serial=40F5849A,model=15,address=4,build=1000,reboot-ms=200,"
         "flash=" +
@@ -26,7 +26,11 @@ void UpgradeTest::startModule(const std::string& keys) {
     if (!keys.empty()) {
         description += "," + keys;
     }
-    sim = componenttest::startSimulator({description});
+    return description;
+}
+
+void UpgradeTest::startModule(const std::string& keys) {
+    sim = componenttest::startSimulator({moduleDescription(keys)});
     componenttest::useDirectLink(module);
     ASSERT_EQ(module.connectFromSpec(componenttest::tcpSpec(*sim, kSerial)), qErrNone);
 }

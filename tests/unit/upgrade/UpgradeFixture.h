@@ -44,6 +44,8 @@ class UpgradeTest : public ::testing::Test {
   protected:
     void TearDown() override;
 
+    // The simulated module's --module description with these extra keys.
+    std::string moduleDescription(const std::string& keys = "") const;
     // Starts the simulator with these extra module keys and connects; false when it could not.
     void startModule(const std::string& keys = "");
     // A block payload: the load address, then length bytes of a repeatable pattern.
