@@ -29,9 +29,11 @@ bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, st
                           unsigned serial, std::string birdFile, Fingerprint& out, bool resetAfter);
 qErr _transfer_recovery_loader(UpdaterDisplayInterface& display, BirdFile& file, std::string port);
 // keepEcho leaves the bootloader's echo on for the transfer ("-e"), which makes every line
-// written come back and go to the diagnostic log at DEBUG_NXPSerial_E.
+// written come back and go to the diagnostic log at DEBUG_NXPSerial_E. Every copy to flash is
+// compared with its RAM; only a benchmark measuring what that costs turns compareAfterCopy off.
 bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std::string& port,
-                           unsigned baud, Fingerprint& fingerprint, bool keepEcho = false);
+                           unsigned baud, Fingerprint& fingerprint, bool keepEcho = false,
+                           bool compareAfterCopy = true);
 bool _recover_firmware_imx(UpdaterDisplayInterface& display, BirdFile& file, unsigned serial,
                            bool useUEIBytes);
 
