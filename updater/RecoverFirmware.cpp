@@ -30,9 +30,14 @@ bool Updater::Get_Fingerprint(Fingerprint& out, std::string port, unsigned seria
 bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, unsigned serial,
                                std::string birdFile, bool) {
     const uint64_t started = qTime_GetMSTicks();
+    const unsigned errorsBefore = display.errors_shown();
     Fingerprint fingerprint;
     if (!Get_Fingerprint(fingerprint, port, serial, birdFile, IDENTIFICATION_BAUD, false)) {
-        display.message(ERROR, "Could not get Device Identifier");
+        // A reason the identification gave the user already (its recovery image) is the one
+        // line; otherwise the chip did not answer.
+        if (display.errors_shown() == errorsBefore) {
+            display.message(ERROR, "Could not get Device Identifier");
+        }
         return false;
     }
     unsigned recoveryBuild = 0;
@@ -55,7 +60,11 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
         return false;
     }
     if (file.GetBlocks().empty()) {
-        return false;  // the store could not be made, which has been reported
+        // Without a path the store could not be made, which has been reported.
+        if (!file.GetPath().empty()) {
+            display.message(ERROR, "%s", RECOVERY_IMAGE_WITHOUT_BLOCKS);
+        }
+        return false;
     }
     if (file.HasSerialNumberBlock()) {
         display.message(ERROR, "Updater does not support offline recovery");

@@ -24,6 +24,9 @@ constexpr uint32_t DEFAULT_RECOVERY_START = 0x20000400;
 // The port text that selects the i.MX ROM on USB instead of a serial device.
 constexpr const char* RECOVERY_PORT_USB = "USB";
 
+// The error line for a recovery image that loads but holds no blocks: nothing to start or write.
+constexpr const char* RECOVERY_IMAGE_WITHOUT_BLOCKS = "Recovery image has no blocks";
+
 bool _get_fingerprint_lpc(std::string port, unsigned baud, Fingerprint& out);
 bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, std::string port,
                           unsigned serial, std::string birdFile, Fingerprint& out, bool resetAfter);
