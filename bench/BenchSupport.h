@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "UpdaterDisplayInterface.h"
-
 namespace bench {
 
 struct Endpoint {
@@ -28,16 +26,6 @@ inline Endpoint parseEndpoint(const std::string& value) {
     }
     return endpoint;
 }
-
-// A display for operations run inside a benchmark: it shows nothing.
-class NullDisplay : public UpdaterDisplayInterface {
-  public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char*) override {}
-    void error_message(const char*) override {}
-};
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

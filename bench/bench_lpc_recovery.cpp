@@ -12,6 +12,7 @@
 
 #include "BackgroundProgram.h"
 #include "BenchSupport.h"
+#include "QuietDisplay.h"
 #include "BirdFile.h"
 #include "RecoverySteps.h"
 #include "TestSupport.h"
@@ -90,7 +91,7 @@ double timeFlashWrite(const std::string& birdPath, int baud, bool compareAfterCo
     if (!file.DecodeFirmwareBlocks(key)) {
         return -1;
     }
-    bench::NullDisplay display;
+    zvtest::QuietDisplay display;
     Fingerprint fingerprint;
     std::string port = chip.port();
     // Identification synchronises with the ROM, as the recovery does before it writes.

@@ -23,6 +23,7 @@
 
 #include "BackgroundProgram.h"
 #include "BenchSupport.h"
+#include "QuietDisplay.h"
 #include "Module.h"
 #include "UpdaterEntity.h"
 #include "VexnetConfig.h"
@@ -190,7 +191,7 @@ Transfer timeUpdate(const Endpoint& endpoint, const std::vector<uint8_t>& block,
                    loader.CheckPooledPacketsSupport() != qErrNone)) {
         return transfer;
     }
-    bench::NullDisplay display;
+    zvtest::QuietDisplay display;
     auto start = std::chrono::steady_clock::now();
     if (loader.TransferPrepare(block.data(), block.size(), 0, size) != qErrNone || size == 0 ||
         loader.FirmwareTransfer(block.data(), block.size(), size, display) != qErrNone) {
