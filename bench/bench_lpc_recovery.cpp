@@ -3,7 +3,8 @@
 // second, the bytes that must cross the line for it (uuencoded data, checksums, commands and
 // their answers) and the time the line alone needs for them, the time the chip itself is busy
 // (erase and flash programming as the simulator models them), and what is left: the host's own
-// waits.
+// waits. Then, side by side in one run, the same write made in-process with and without the
+// compare that follows every copy, and what the compares cost.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,9 @@
 
 #include "BackgroundProgram.h"
 #include "BenchSupport.h"
+#include "QuietDisplay.h"
+#include "BirdFile.h"
+#include "RecoverySteps.h"
 #include "TestSupport.h"
 
 namespace {
@@ -26,6 +30,15 @@ constexpr int kSectors = 30;
 
 size_t commandBytes(const std::string& command) {
     return command.size() + 3;  // the command and its return code "0\r\n"
+}
+
+// The compare after a copy: "M flash ram count" and its return code; a chunk at 0 is compared
+// from byte 64 on, past the boot ROM's vectors.
+size_t compareBytes(uint32_t target, uint32_t length) {
+    const uint32_t skip = target == 0 ? 64 : 0;
+    return commandBytes("M " + std::to_string(target + skip) + " " +
+                        std::to_string(kStaging + skip) + " " + std::to_string(length - skip) +
+                        "\r\n");
 }
 
 // What crosses the line to write one chunk with echo off: the W command, its data lines and
@@ -53,7 +66,42 @@ size_t chunkBytes(uint32_t target, uint32_t length) {
     bytes += commandBytes("P " + std::to_string(first) + " " + std::to_string(first) + "\r\n");
     bytes += commandBytes("C " + std::to_string(target) + " " + std::to_string(kStaging) + " " +
                           std::to_string(copy) + "\r\n");
-    return bytes;
+    return bytes + compareBytes(target, length);
+}
+
+// A chip of its own for each run: the ROM stops answering once the code is started.
+struct PacedChip {
+    PacedChip()
+        : program(std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim",
+                  {"--baud-limit", "--device-id", "1,2,3,4", "--duration", "900"}) {}
+    bool ready() { return program.waitReady(); }
+    std::string port() const { return program.startupValue("pty"); }
+    zvtest::BackgroundProgram program;
+};
+
+// The LPC write step alone (erase, chunks, start) after identification, in this process;
+// seconds, or -1.
+double timeFlashWrite(const std::string& birdPath, int baud, bool compareAfterCopy) {
+    PacedChip chip;
+    if (!chip.ready()) {
+        return -1;
+    }
+    BirdFile file(birdPath.c_str());
+    const unsigned key[4] = {1, 2, 3, 4};
+    if (!file.DecodeFirmwareBlocks(key)) {
+        return -1;
+    }
+    zvtest::QuietDisplay display;
+    Fingerprint fingerprint;
+    std::string port = chip.port();
+    // Identification synchronises with the ROM, as the recovery does before it writes.
+    if (!_get_fingerprint_lpc(port, 115200, fingerprint)) {
+        return -1;
+    }
+    auto start = std::chrono::steady_clock::now();
+    bool ok = _recover_firmware_lpc(display, file, port, unsigned(baud), fingerprint, false,
+                                    compareAfterCopy);
+    return ok ? bench::secondsSince(start) : -1;
 }
 
 int parseArg(int argc, char** argv, const char* name, int fallback) {
@@ -89,13 +137,12 @@ int main(int argc, char** argv) {
         fprintf(stderr, "birdtool: %s\n", built.err.c_str());
         return 1;
     }
-    zvtest::BackgroundProgram chip(std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim",
-                                   {"--baud-limit", "--device-id", "1,2,3,4", "--duration", "900"});
-    if (!chip.waitReady()) {
+    PacedChip chip;
+    if (!chip.ready()) {
         fprintf(stderr, "lpcsim did not start\n");
         return 1;
     }
-    const std::string port = chip.startupValue("pty");
+    const std::string port = chip.port();
     auto start = std::chrono::steady_clock::now();
     zvtest::RunResult run = zvtest::runProgram(
         zvtest::updaterBinary(), {"-U", "-t", "RECOVER", "-s", port, "-o", std::to_string(baud),
@@ -125,5 +172,24 @@ int main(int argc, char** argv) {
     printf("  host waits and the rest    %8.2f s\n", seconds - lineSeconds - chipSeconds);
     printf("  image bytes/s against the line's limit for image bytes alone: %.2f\n",
            (imageBytes / seconds) / (baud / 10.0));
+
+    const double compared = timeFlashWrite(work.file("image.bird"), baud, true);
+    const double uncompared = timeFlashWrite(work.file("image.bird"), baud, false);
+    if (compared < 0 || uncompared < 0) {
+        fprintf(stderr, "the in-process flash write failed\n");
+        return 1;
+    }
+    size_t compareLineBytes = 0;
+    uint32_t chunks = 0;
+    for (uint32_t offset = 0; offset < imageBytes; offset += kChunk, ++chunks) {
+        compareLineBytes += compareBytes(offset, std::min(kChunk, imageBytes - offset));
+    }
+    printf("Flash write step alone, side by side (%u chunks):\n", chunks);
+    printf("  with a compare after every copy    %8.2f s\n", compared);
+    printf("  without compares (bench only)      %8.2f s\n", uncompared);
+    printf("  the compares cost                  %8.2f s   (%.1f ms each, ratio %.3f)\n",
+           compared - uncompared, 1000.0 * (compared - uncompared) / chunks, compared / uncompared);
+    printf("  their bytes across the line        %8zu     (line time %.3f s)\n", compareLineBytes,
+           double(compareLineBytes) * 10.0 / baud);
     return 0;
 }

@@ -23,6 +23,7 @@
 
 #include "BackgroundProgram.h"
 #include "BenchSupport.h"
+#include "QuietDisplay.h"
 #include "Module.h"
 #include "UpdaterEntity.h"
 #include "VexnetConfig.h"
@@ -168,15 +169,6 @@ struct Transfer {
     unsigned long exchanges = 0;  // acknowledged request/reply pairs of the firmware block
 };
 
-class NullDisplay : public UpdaterDisplayInterface {
-  public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char*) override {}
-    void error_message(const char*) override {}
-};
-
 // Starts the loader, then times one firmware block of the image.
 Transfer timeUpdate(const Endpoint& endpoint, const std::vector<uint8_t>& block, bool useUEI) {
     Transfer transfer;
@@ -199,7 +191,7 @@ Transfer timeUpdate(const Endpoint& endpoint, const std::vector<uint8_t>& block,
                    loader.CheckPooledPacketsSupport() != qErrNone)) {
         return transfer;
     }
-    NullDisplay display;
+    zvtest::QuietDisplay display;
     auto start = std::chrono::steady_clock::now();
     if (loader.TransferPrepare(block.data(), block.size(), 0, size) != qErrNone || size == 0 ||
         loader.FirmwareTransfer(block.data(), block.size(), size, display) != qErrNone) {

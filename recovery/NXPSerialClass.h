@@ -43,6 +43,10 @@ class NXPSerialClass {
     static constexpr int DEFAULT_RATE_INDEX = 2;
     // Return code meaning "no number could be read from the reply".
     static constexpr int NO_RETURN_CODE = -1;
+    // What Compare returns when the memories differ.
+    static constexpr qErr COMPARE_MISMATCH = qErrMedia;
+    // Flash bytes the boot ROM's vector table hides while it runs.
+    static constexpr uint32_t REMAPPED_BOOT_BYTES = 64;
 
     static const char* const ERROR_TEXT[MAX_ERROR + 1];
     static const uint32_t CONNECT_RATES[CONNECT_RATE_COUNT];
@@ -68,6 +72,12 @@ class NXPSerialClass {
     qErr Prepare(uint32_t firstSector, uint32_t lastSector);
     qErr Erase(uint32_t firstSector, uint32_t lastSector);
     qErr CopyToFlash(uint32_t flashAddress, uint32_t ramAddress, uint32_t count);
+    // Compares count bytes of flash with RAM ("M"): qErrNone when equal; COMPARE_MISMATCH with
+    // the offset of the first difference in *differenceOffset (0 when the chip gave none).
+    // While the ROM runs, flash 0-63 shows the boot ROM's vectors: a compare that covers them
+    // is not meaningful there.
+    qErr Compare(uint32_t flashAddress, uint32_t ramAddress, uint32_t count,
+                 uint32_t* differenceOffset = nullptr);
     // Starts the code in Thumb mode; no reply is read.
     qErr ExecuteFrom(uint32_t address);
 

@@ -17,6 +17,7 @@ constexpr uint32_t kBusyMarginMs = 2000;
 constexpr uint32_t kValidCopyLengths[] = {256, 512, 1024, 4096};
 constexpr uint32_t kFlashPageSize = 256;
 constexpr size_t kDeviceIdLineSize = 32;
+constexpr int kCompareError = 10;
 
 bool isValidCopyLength(uint32_t count) {
     for (uint32_t length : kValidCopyLengths) {
@@ -175,6 +176,41 @@ qErr NXPSerialClass::CopyToFlash(uint32_t flashAddress, uint32_t ramAddress, uin
     uint32_t first = SectorFromAddress(flashAddress);
     uint32_t last = SectorFromAddress(flashAddress + count - 1);
     return SectorCommand(command, last >= first ? last - first + 1 : 1);
+}
+
+qErr NXPSerialClass::Compare(uint32_t flashAddress, uint32_t ramAddress, uint32_t count,
+                             uint32_t* differenceOffset) {
+    if (differenceOffset != nullptr) {
+        *differenceOffset = 0;
+    }
+    if (flashAddress % 4 != 0 || ramAddress % 4 != 0 || count == 0 || count % 4 != 0) {
+        return qErrParam;
+    }
+    char command[64];
+    snprintf(command, sizeof command, "M %u %u %u\r\n", flashAddress, ramAddress, count);
+    int code = NO_RETURN_CODE;
+    qErr err = Command(command, &code, 0);
+    if (err != qErrNone) {
+        return err;
+    }
+    if (code == 0) {
+        return qErrNone;
+    }
+    if (code != kCompareError) {
+        Log::log(DEBUG_NXPSerial, "Error response ==>[%s]\n", ReturnCodeText(code));
+        return qErrParam;
+    }
+    char line[kDeviceIdLineSize];
+    uint32_t offset = 0;
+    if (ReadIntegerLine(line, sizeof line) == qErrNone) {
+        offset = static_cast<uint32_t>(strtoul(line, nullptr, 10));
+    }
+    Log::log(DEBUG_NXPSerial, "Compare() flash 0x%08X differs from RAM at offset %u\n",
+             flashAddress, offset);
+    if (differenceOffset != nullptr) {
+        *differenceOffset = offset;
+    }
+    return COMPARE_MISMATCH;
 }
 
 qErr NXPSerialClass::ExecuteFrom(uint32_t address) {

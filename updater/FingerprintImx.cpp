@@ -91,6 +91,12 @@ bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, st
     if (!loadRecoveryImage(display, updater, *store, serial, birdFile, file)) {
         return false;
     }
+    // Without blocks there is no loader to start: the ROM gets no jump into RAM that was never
+    // written.
+    if (file.GetBlocks().empty()) {
+        display.message(ERROR, "%s", RECOVERY_IMAGE_WITHOUT_BLOCKS);
+        return false;
+    }
     if (_transfer_recovery_loader(display, file, port) != qErrNone) {
         Log::log(DEBUG_APP, "Error loading liveloader.\n");
         return false;

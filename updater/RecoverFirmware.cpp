@@ -69,9 +69,14 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
     if (!lockRecoveryPort(display, port, portLock, recoveryPortBusy)) {
         return false;
     }
+    const unsigned errorsBefore = display.errors_shown();
     Fingerprint fingerprint;
     if (!identifyChip(fingerprint, port, serial, birdFile, IDENTIFICATION_BAUD, false)) {
-        display.message(ERROR, "Could not get Device Identifier");
+        // A reason the identification gave the user already (its recovery image) is the one
+        // line; otherwise the chip did not answer.
+        if (display.errors_shown() == errorsBefore) {
+            display.message(ERROR, "Could not get Device Identifier");
+        }
         return false;
     }
     unsigned recoveryBuild = 0;
@@ -102,7 +107,11 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
         return false;
     }
     if (file.GetBlocks().empty()) {
-        return false;  // the store could not be made, which has been reported
+        // Without a path the store could not be made, which has been reported.
+        if (!file.GetPath().empty()) {
+            display.message(ERROR, "%s", RECOVERY_IMAGE_WITHOUT_BLOCKS);
+        }
+        return false;
     }
     if (file.HasSerialNumberBlock()) {
         display.message(ERROR, "Updater does not support offline recovery");

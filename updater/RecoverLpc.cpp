@@ -1,5 +1,6 @@
 // LPC recovery: the chip's ISP bootloader gives its serial number words (the fingerprint), and
-// takes the firmware straight into flash, staged through RAM 4096 bytes at a time.
+// takes the firmware straight into flash, staged through RAM 4096 bytes at a time, sector 0
+// last, every copy compared with the RAM it came from.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -49,27 +50,129 @@ qErr writeChunk(NXPSerialClass& chip, const unsigned char* bytes, uint32_t lengt
     return result;
 }
 
-qErr writeBlock(UpdaterDisplayInterface& display, NXPSerialClass& chip, const BirdBlock& block,
-                int number, int shownCount, uint32_t& total) {
-    const unsigned char* image = block.data + 4;
-    const uint32_t length = block.length - 4;
-    display.message(INFO, "Transferring firmware block %d of %d, %d bytes", number, shownCount,
-                    int(length));
-    display.display_progress(true);
-    Log::log(DEBUG_Updater, "Transferring firmware block: %d bytes to address 0x%08X\n", length,
-             block.address);
-    qErr result = qErrNone;
+// A piece of a firmware block as it goes through the RAM staging area.
+struct Chunk {
+    const unsigned char* bytes;
+    uint32_t length;
+    uint32_t target;
+};
+
+// The chip's ROM starts user code only from a valid vector table in sector 0. Writing that
+// sector last means a recovery cut short leaves it erased, and the chip comes up in its ROM
+// bootloader again instead of starting half an image.
+bool inVectorSector(const Chunk& chunk) {
+    return NXPSerialClass::SectorFromAddress(chunk.target) == 0;
+}
+
+// Compares the chunk's flash with the RAM it was copied from. While the ROM runs, the first
+// 64 bytes of flash show its own vectors, so a chunk at 0 is compared from byte 64 on.
+qErr compareChunk(NXPSerialClass& chip, const Chunk& chunk, uint32_t& differenceAddress) {
+    const uint32_t count = (chunk.length + 3) & ~3u;
+    const uint32_t hidden = chunk.target < NXPSerialClass::REMAPPED_BOOT_BYTES
+                                ? NXPSerialClass::REMAPPED_BOOT_BYTES - chunk.target
+                                : 0;
+    if (count <= hidden) {
+        return qErrNone;
+    }
     uint32_t offset = 0;
-    while (offset < length && result == qErrNone) {
-        const uint32_t chunk = std::min(CHUNK_SIZE, length - offset);
-        result = writeChunk(chip, image + offset, chunk, block.address + offset);
+    const uint32_t flash = chunk.target + hidden;
+    qErr result =
+        chip.Compare(flash, NXPSerialClass::WRITE_ADDRESS + hidden, count - hidden, &offset);
+    differenceAddress = flash + offset;
+    return result;
+}
+
+// Writes a chunk and, when asked, checks that the flash holds it. A chunk that differs is
+// written once more (a copy can fail to program a cell); still differing, it is a failure with
+// the address of the first difference in failedAt.
+qErr writeVerifiedChunk(NXPSerialClass& chip, const Chunk& chunk, bool verify, uint32_t& failedAt) {
+    qErr result = NXPSerialClass::COMPARE_MISMATCH;
+    for (int attempt = 0; attempt < 2 && result == NXPSerialClass::COMPARE_MISMATCH; ++attempt) {
+        result = writeChunk(chip, chunk.bytes, chunk.length, chunk.target);
+        if (result != qErrNone || !verify) {
+            return result;
+        }
+        result = compareChunk(chip, chunk, failedAt);
+        if (result == NXPSerialClass::COMPARE_MISMATCH) {
+            Log::log(DEBUG_Updater, "\t Flash differs from RAM at 0x%08X\n", failedAt);
+        }
+    }
+    return result;
+}
+
+// The chunks of a firmware block, 4096 bytes each and the last shorter.
+std::vector<Chunk> chunksOf(const BirdBlock& block) {
+    std::vector<Chunk> chunks;
+    const uint32_t length = block.length - 4;
+    for (uint32_t offset = 0; offset < length; offset += CHUNK_SIZE) {
+        chunks.push_back({block.data + 4 + offset, std::min(CHUNK_SIZE, length - offset),
+                          block.address + offset});
+    }
+    return chunks;
+}
+
+uint32_t bytesIn(const std::vector<Chunk>& chunks) {
+    uint32_t length = 0;
+    for (const Chunk& chunk : chunks) {
+        length += chunk.length;
+    }
+    return length;
+}
+
+// Writes the chunks with a progress bar over their bytes; written counts what was written.
+qErr writeChunks(UpdaterDisplayInterface& display, NXPSerialClass& chip,
+                 const std::vector<Chunk>& chunks, bool verify, uint32_t& written,
+                 uint32_t& failedAt) {
+    const uint32_t length = bytesIn(chunks);
+    display.display_progress(true);
+    qErr result = qErrNone;
+    uint32_t done = 0;
+    for (size_t i = 0; i < chunks.size() && result == qErrNone; ++i) {
+        result = writeVerifiedChunk(chip, chunks[i], verify, failedAt);
         if (result == qErrNone) {
-            offset += chunk;
-            display.update_progress(double(offset) / double(length), nullptr);
+            done += chunks[i].length;
+            display.update_progress(double(done) / double(length), nullptr);
         }
     }
     display.display_progress(false);
-    total += offset;
+    written += done;
+    return result;
+}
+
+// Writes one block's chunks outside sector 0 and keeps the others for the end.
+qErr writeBlock(UpdaterDisplayInterface& display, NXPSerialClass& chip, const BirdBlock& block,
+                int number, int shownCount, bool verify, std::vector<Chunk>& vectorSector,
+                uint32_t& total, uint32_t& failedAt) {
+    const uint32_t length = block.length - 4;
+    display.message(INFO, "Transferring firmware block %d of %d, %d bytes", number, shownCount,
+                    int(length));
+    Log::log(DEBUG_Updater, "Transferring firmware block: %d bytes to address 0x%08X\n", length,
+             block.address);
+    std::vector<Chunk> now;
+    for (const Chunk& chunk : chunksOf(block)) {
+        (inVectorSector(chunk) ? vectorSector : now).push_back(chunk);
+    }
+    return writeChunks(display, chip, now, verify, total, failedAt);
+}
+
+// Every block outside sector 0 in file order, then sector 0.
+qErr writeImage(UpdaterDisplayInterface& display, NXPSerialClass& chip,
+                const std::vector<BirdBlock>& blocks, bool verify, uint32_t& total,
+                uint32_t& failedAt) {
+    const int shownCount = int(blocks.size()) - 1;
+    std::vector<Chunk> vectorSector;
+    qErr result = qErrNone;
+    for (size_t i = 0; i < blocks.size() && result == qErrNone; ++i) {
+        if (blocks[i].length == END_MARK_BLOCK_LENGTH) {
+            break;
+        }
+        result = writeBlock(display, chip, blocks[i], int(i + 1), shownCount, verify, vectorSector,
+                            total, failedAt);
+    }
+    if (result == qErrNone && !vectorSector.empty()) {
+        display.message(INFO, "Transferring sector 0 last, %d bytes", int(bytesIn(vectorSector)));
+        result = writeChunks(display, chip, vectorSector, verify, total, failedAt);
+    }
     return result;
 }
 
@@ -151,7 +254,7 @@ bool _get_fingerprint_lpc(std::string port, unsigned baud, Fingerprint& out) {
 }
 
 bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std::string& port,
-                           unsigned baud, Fingerprint&, bool keepEcho) {
+                           unsigned baud, Fingerprint&, bool keepEcho, bool compareAfterCopy) {
     std::vector<BirdBlock> blocks = file.FindBlocks(BirdFile::BLOCK_FIRMWARE);
     if (!firmwareWritable(display, blocks)) {
         return false;
@@ -171,17 +274,17 @@ bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std
     }
     Log::log(DEBUG_Updater, "Updating device firmware: \n");
     Log::log(DEBUG_Updater, "Transferring firmware to device from [%s]\n", file.GetPath().c_str());
-    const int shownCount = int(blocks.size()) - 1;
     uint32_t total = 0;
-    qErr result = qErrNone;
-    for (size_t i = 0; i < blocks.size() && result == qErrNone; ++i) {
-        if (blocks[i].length == END_MARK_BLOCK_LENGTH) {
-            break;
-        }
-        result = writeBlock(display, chip, blocks[i], int(i + 1), shownCount, total);
-    }
-    display.message(INFO, "Transferred %d blocks, %d total bytes", shownCount, int(total));
+    uint32_t failedAt = 0;
+    const qErr result = writeImage(display, chip, blocks, compareAfterCopy, total, failedAt);
+    display.message(INFO, "Transferred %d blocks, %d total bytes", int(blocks.size()) - 1,
+                    int(total));
     chip.SetEcho(true);
+    if (result == NXPSerialClass::COMPARE_MISMATCH) {
+        // The flash does not hold the image: starting it could run anything.
+        display.message(ERROR, "Flash verification failed at 0x%08X", failedAt);
+        return false;
+    }
     if (result != qErrNone) {
         // The flash holds part of an image that will not run: that is a failed recovery.
         display.message(ERROR, "Recovery Error transfering data to device ==> [%d, %s]", result,

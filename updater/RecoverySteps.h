@@ -24,14 +24,19 @@ constexpr uint32_t DEFAULT_RECOVERY_START = 0x20000400;
 // The port text that selects the i.MX ROM on USB instead of a serial device.
 constexpr const char* RECOVERY_PORT_USB = "USB";
 
+// The error line for a recovery image that loads but holds no blocks: nothing to start or write.
+constexpr const char* RECOVERY_IMAGE_WITHOUT_BLOCKS = "Recovery image has no blocks";
+
 bool _get_fingerprint_lpc(std::string port, unsigned baud, Fingerprint& out);
 bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, std::string port,
                           unsigned serial, std::string birdFile, Fingerprint& out, bool resetAfter);
 qErr _transfer_recovery_loader(UpdaterDisplayInterface& display, BirdFile& file, std::string port);
 // keepEcho leaves the bootloader's echo on for the transfer ("-e"), which makes every line
-// written come back and go to the diagnostic log at DEBUG_NXPSerial_E.
+// written come back and go to the diagnostic log at DEBUG_NXPSerial_E. Every copy to flash is
+// compared with its RAM; only a benchmark measuring what that costs turns compareAfterCopy off.
 bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& file, std::string& port,
-                           unsigned baud, Fingerprint& fingerprint, bool keepEcho = false);
+                           unsigned baud, Fingerprint& fingerprint, bool keepEcho = false,
+                           bool compareAfterCopy = true);
 bool _recover_firmware_imx(UpdaterDisplayInterface& display, BirdFile& file, unsigned serial,
                            bool useUEIBytes);
 

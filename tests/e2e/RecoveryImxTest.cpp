@@ -164,6 +164,17 @@ TEST_F(ImxRecovery, BirdFileWithoutADeviceSerialNumberIsRefused) {
     EXPECT_FALSE(contains(log(), "imx-rom write")) << log();
 }
 
+TEST_F(ImxRecovery, ImageWithoutBlocksIsOneErrorLineAndTheRomIsNotStarted) {
+    std::string image = makeBird(work.file("empty.bird"), "");
+    startChip("imx-rom");
+    RunResult r =
+        updaterBesideChip({"-U", "-t", "RECOVER", "-s", port, "-f", image, "-d", kSerial});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(r.err, "Recovery image has no blocks\n");
+    EXPECT_FALSE(contains(log(), "imx-rom jumps")) << log();
+    EXPECT_FALSE(contains(log(), "imx-rom write")) << log();
+}
+
 TEST_F(ImxRecovery, LoaderStartedWhereNothingWasWrittenIsNeverFound) {
     // Without a start block the chip jumps to 0x20000400, where this image put nothing.
     makeBuild(builds + "/DEADDEAD/1001.bird", 1001, "2.10.1");

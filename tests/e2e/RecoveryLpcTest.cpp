@@ -1,6 +1,7 @@
 // "-N" and "-U -t RECOVER" against an LPC17xx ISP bootloader on a pseudo-terminal: the chip's
 // serial number words are its fingerprint, the update server says which module and build it
 // belongs to, and the build's firmware goes straight into flash, unscrambled with the fingerprint.
+#include <algorithm>
 #include <sstream>
 
 #include "FirmwareFixture.h"
@@ -35,7 +36,8 @@ class LpcRecovery : public FirmwareFixture {
         std::vector<std::string> args = {"--duration", "120",     "--device-id",
                                          kChipWords,   "--flash", work.file("lpc-flash.bin")};
         args.insert(args.end(), knobs.begin(), knobs.end());
-        chip = std::make_unique<zvtest::BackgroundProgram>(lpcsimBinary(), args);
+        chip = std::make_unique<zvtest::BackgroundProgram>(lpcsimBinary(), args,
+                                                           work.file("lpcsim.log"));
         ASSERT_TRUE(chip->waitReady()) << "the LPC bootloader simulator did not start";
         port = chip->startupValue("pty");
         ASSERT_NE(port, "");
@@ -74,9 +76,30 @@ class LpcRecovery : public FirmwareFixture {
         return zvtest::readFile(work.file("lpc-flash.bin"));
     }
 
+    // The chip's --log trace so far: its notes, and the command lines it received in order.
+    std::string chipLog() const { return zvtest::readFile(work.file("lpcsim.log")); }
+    std::vector<std::string> chipCommands() const {
+        const std::string marker = "lpcsim: < command [";
+        std::vector<std::string> commands;
+        for (const std::string& line : lines(chipLog())) {
+            if (line.rfind(marker, 0) == 0 && line.back() == ']') {
+                commands.push_back(line.substr(marker.size(), line.size() - marker.size() - 1));
+            }
+        }
+        return commands;
+    }
+
     std::unique_ptr<zvtest::BackgroundProgram> chip;
     std::string port;
 };
+
+unsigned countOf(const std::string& text, const std::string& part) {
+    unsigned count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
 
 TEST_F(LpcRecovery, FingerprintIsTheChipSerialNumberEvenTwiceInARow) {
     startChip();
@@ -161,6 +184,101 @@ TEST_F(LpcRecovery, SilentOrUnsynchronisedChipGivesNoFingerprint) {
         EXPECT_EQ(recovery.err, "Could not get Device Identifier\n") << knob;
         EXPECT_TRUE(chipFlash() == std::string(kFlashSize, '\xFF')) << knob;
     }
+}
+
+TEST_F(LpcRecovery, SectorZeroIsCopiedLastAndEveryCopyIsCompared) {
+    std::string image = makeRecoveryImage(work.file("recovery.bird"));
+    startChip({"--log"});
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Transferring sector 0 last, 4096 bytes\n")) << r.out;
+    EXPECT_TRUE(chipFlash() == expectedFlash(image)) << "flash differs";
+
+    // Block 1 (10000 bytes at 0) is chunks at 0, 4096 and 8192; block 2 (40000 at 0x10000) ten
+    // chunks from 65536. Sector 0's chunk goes last; flash 0-63 shows the boot ROM's vectors, so
+    // its compare starts at 64.
+    std::vector<std::string> expected;
+    auto chunk = [&](uint32_t target, uint32_t length) {
+        const std::string ram = std::to_string(0x10001000 + (target == 0 ? 64 : 0));
+        const uint32_t skip = target == 0 ? 64 : 0;
+        expected.push_back("C " + std::to_string(target) + " 268439552 4096");
+        expected.push_back("M " + std::to_string(target + skip) + " " + ram + " " +
+                           std::to_string(length - skip));
+    };
+    chunk(4096, 4096);
+    chunk(8192, 1808);
+    for (uint32_t offset = 0; offset < 40000; offset += 4096) {
+        chunk(0x10000 + offset, std::min(4096u, 40000 - offset));
+    }
+    chunk(0, 4096);
+    std::vector<std::string> copiesAndCompares;
+    for (const std::string& command : chipCommands()) {
+        if (command[0] == 'C' || command[0] == 'M') {
+            copiesAndCompares.push_back(command);
+        }
+    }
+    EXPECT_EQ(copiesAndCompares, expected);
+    ASSERT_FALSE(chipCommands().empty());
+    EXPECT_EQ(chipCommands().back(), "G 0 T");
+}
+
+TEST_F(LpcRecovery, FlashByteThatDoesNotProgramEndsInTheVerificationError) {
+    // 0x10123 lies in the first chunk of block 2, which comes before sector 0.
+    std::string image = makeRecoveryImage(work.file("recovery.bird"));
+    ASSERT_NE(static_cast<uint8_t>(zvtest::readFile(image + ".high")[0x123]), 0xFF);
+    startChip({"--log", "--unprogrammed-byte", "0x10123"});
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(r.err, "Flash verification failed at 0x00010123\n");
+    EXPECT_FALSE(contains(r.out, "Rebooting Device")) << r.out;
+    std::string flash = chipFlash();
+    // The chunk was written twice and both copies left the byte erased; the chip was not
+    // started and sector 0 was never written.
+    EXPECT_EQ(countOf(chipLog(), "lpcsim: flash byte 65827 did not program\n"), 2u) << chipLog();
+    std::vector<std::string> commands = chipCommands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "C 65536 268439552 4096"), 2);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "C 0 268439552 4096"), 0);
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c[0] == 'G'; }),
+              0);
+    EXPECT_EQ(static_cast<uint8_t>(flash[0x10123]), 0xFF);
+    EXPECT_TRUE(flash.substr(0, 4096) == std::string(4096, '\xFF')) << "sector 0 was written";
+}
+
+TEST_F(LpcRecovery, RecoveryCutShortLeavesSectorZeroErasedAndTheChipRecoverable) {
+    std::string image = makeRecoveryImage(work.file("recovery.bird"));
+    startChip({"--log", "--silent-after-copies", "3"});
+    RunResult cut = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    EXPECT_EQ(cut.exitCode, 1) << cut.out << cut.err;
+    ASSERT_EQ(lines(cut.err).size(), 1u) << cut.err;
+    EXPECT_EQ(cut.err.rfind("Recovery Error transfering data to device ==> [", 0), 0u) << cut.err;
+    std::string flash = chipFlash();
+    EXPECT_TRUE(contains(chipLog(), "lpcsim: stopping: copy limit reached\n")) << chipLog();
+    // Three copies went in (4096, 8192, 65536); sector 0 is erased, so the chip's ROM finds no
+    // user code at its next reset and stays in its bootloader.
+    EXPECT_TRUE(flash.substr(0, 4096) == std::string(4096, '\xFF')) << "sector 0 was written";
+    EXPECT_TRUE(flash.substr(0x10000, 4096) == zvtest::readFile(image + ".high").substr(0, 4096));
+
+    // The chip reset into its ROM with that flash: identification and a new recovery work.
+    zvtest::writeFile(work.file("cut-flash.bin"), flash);
+    startChip({"--flash-initial", work.file("cut-flash.bin")});
+    RunResult fingerprint = updater({"-N", "-s", port});
+    EXPECT_EQ(fingerprint.exitCode, 0) << fingerprint.out << fingerprint.err;
+    EXPECT_TRUE(contains(fingerprint.out, "\n" + kFingerprintLine + "\n")) << fingerprint.out;
+    RunResult again = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+    EXPECT_TRUE(contains(again.out, "Rebooting Device\n")) << again.out;
+    EXPECT_TRUE(chipFlash() == expectedFlash(image)) << "flash differs";
+}
+
+TEST_F(LpcRecovery, ImageWithoutBlocksIsOneErrorLine) {
+    std::string image = makeBird(work.file("empty.bird"), "");
+    startChip({"--log"});
+    RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_EQ(r.err, "Recovery image has no blocks\n");
+    std::vector<std::string> commands = chipCommands();
+    EXPECT_EQ(commands, std::vector<std::string>({"N"})) << "only identified";
 }
 
 }  // namespace

@@ -9,6 +9,13 @@ namespace lpcsim {
 namespace {
 
 constexpr uint32_t kUnlockCode = 23130;
+// While the ROM runs, the first 64 bytes of the address space show its own vector table, not
+// the user's: the stack pointer in the ISP work area and handlers inside the boot ROM.
+constexpr uint32_t kRemappedBytes = 64;
+constexpr uint32_t kBootRomVectors[kRemappedBytes / 4] = {
+    0x10000200, 0x1FFF0081, 0x1FFF0085, 0x1FFF0085, 0x1FFF0085, 0x1FFF0085, 0x1FFF0085, 0x00000000,
+    0x00000000, 0x00000000, 0x00000000, 0x1FFF0085, 0x1FFF0085, 0x00000000, 0x1FFF0085, 0x1FFF0085,
+};
 
 CommandOutcome answer(IspCode code) {
     CommandOutcome outcome;
@@ -229,11 +236,30 @@ CommandOutcome IspCommands::copyToFlash(const Words& args) {
         return answer(IspCode::SectorNotPrepared);
     }
     std::vector<uint8_t> data = memory_.read(ramAddress, count);
+    std::string note = dropUnprogrammedByte(flashAddress, data);
     memory_.flash().program(flashAddress, data.data(), data.size());
+    ++copies_;
     CommandOutcome outcome = success();
     outcome.busyMs = options_.writeMsPer256 * (count / 256);
     outcome.flashChanged = true;
+    outcome.note = note;
     return outcome;
+}
+
+std::string IspCommands::dropUnprogrammedByte(uint32_t flashAddress,
+                                              std::vector<uint8_t>& data) const {
+    const uint32_t address = options_.unprogrammedByte;
+    if (!options_.hasUnprogrammedByte || address < flashAddress ||
+        address - flashAddress >= data.size()) {
+        return "";
+    }
+    // Programming only clears bits: an 0xFF in the data leaves the cell as it is.
+    uint8_t& byte = data[address - flashAddress];
+    if (byte == 0xFF) {
+        return "";
+    }
+    byte = 0xFF;
+    return "flash byte " + std::to_string(address) + " did not program";
 }
 
 CommandOutcome IspCommands::go(const Words& args) {
@@ -312,6 +338,9 @@ CommandOutcome IspCommands::bootCodeVersion(const Words& args) {
     return success({std::to_string(options_.bootMajor), std::to_string(options_.bootMinor)});
 }
 
+// "M address1 address2 count": both on a word, count a multiple of 4, each range wholly in
+// flash or RAM. A difference answers COMPARE_ERROR and then the offset of the first differing
+// byte from the start of the ranges.
 CommandOutcome IspCommands::compare(const Words& args) {
     std::vector<uint32_t> values;
     if (!numbers(args, 3, &values)) {
@@ -327,16 +356,24 @@ CommandOutcome IspCommands::compare(const Words& args) {
     if (!memory_.isMapped(values[0], count) || !memory_.isMapped(values[1], count)) {
         return answer(IspCode::AddrNotMapped);
     }
-    std::vector<uint8_t> first = memory_.read(values[0], count);
-    std::vector<uint8_t> second = memory_.read(values[1], count);
+    std::vector<uint8_t> first = compareView(values[0], count);
+    std::vector<uint8_t> second = compareView(values[1], count);
     auto mismatch = std::mismatch(first.begin(), first.end(), second.begin());
     if (mismatch.first == first.end()) {
         return success();
     }
     uint32_t offset = static_cast<uint32_t>(mismatch.first - first.begin());
     CommandOutcome outcome = answer(IspCode::CompareError);
-    outcome.reply += std::to_string(values[0] + offset) + "\r\n";
+    outcome.reply += std::to_string(offset) + "\r\n";
     return outcome;
+}
+
+std::vector<uint8_t> IspCommands::compareView(uint32_t address, uint32_t count) const {
+    std::vector<uint8_t> bytes = memory_.read(address, count);
+    for (uint32_t at = address; at < kRemappedBytes && at - address < count; ++at) {
+        bytes[at - address] = static_cast<uint8_t>(kBootRomVectors[at / 4] >> (8 * (at % 4)));
+    }
+    return bytes;
 }
 
 CommandOutcome IspCommands::serialNumber(const Words& args) {

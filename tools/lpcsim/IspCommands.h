@@ -24,6 +24,7 @@ struct CommandOutcome {
     uint32_t address = 0;
     uint32_t count = 0;
     bool flashChanged = false;
+    std::string note;  // for the trace: what the chip did beyond the reply
 };
 
 class IspCommands {
@@ -32,6 +33,8 @@ class IspCommands {
 
     CommandOutcome execute(const std::string& line);
     bool echo() const { return echo_; }
+    // Copies to flash that succeeded so far.
+    unsigned copies() const { return copies_; }
 
   private:
     using Words = std::vector<std::string>;
@@ -52,6 +55,11 @@ class IspCommands {
     CommandOutcome bootCodeVersion(const Words& args);
     CommandOutcome compare(const Words& args);
     CommandOutcome serialNumber(const Words& args);
+    // Memory as the compare command sees it in ISP mode: the boot ROM's vectors over the first
+    // 64 bytes of flash.
+    std::vector<uint8_t> compareView(uint32_t address, uint32_t count) const;
+    // Leaves the unprogrammable byte, if the copy reaches it, at its erased value; a trace note.
+    std::string dropUnprogrammedByte(uint32_t flashAddress, std::vector<uint8_t>& data) const;
 
     static const std::map<char, Handler>& handlers();
 
@@ -60,6 +68,7 @@ class IspCommands {
     bool unlocked_ = false;
     bool echo_ = true;
     bool busyAnswered_ = false;
+    unsigned copies_ = 0;
 };
 
 }  // namespace lpcsim

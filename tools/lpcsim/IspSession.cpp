@@ -165,12 +165,19 @@ void IspSession::commandLine(const std::string& line, Clock::time_point now) {
     ++commandLines_;
     CommandOutcome outcome = commands_.execute(line);
     reply(outcome.reply, now, outcome.busyMs);
+    if (!outcome.note.empty()) {
+        trace_.note(outcome.note);
+    }
     if (outcome.flashChanged) {
         flashChanged_();
     }
     follow(outcome, now);
     if (options_.stopAfter != 0 && commandLines_ >= options_.stopAfter) {
         trace_.note("stopping: command line limit reached");
+        phase_ = Phase::Silent;
+    }
+    if (options_.silentAfterCopies != 0 && commands_.copies() >= options_.silentAfterCopies) {
+        trace_.note("stopping: copy limit reached");
         phase_ = Phase::Silent;
     }
 }

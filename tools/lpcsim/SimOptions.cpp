@@ -5,6 +5,8 @@
 #include <functional>
 #include <map>
 
+#include "Sectors.h"
+
 namespace lpcsim {
 
 namespace {
@@ -120,6 +122,13 @@ const std::map<std::string, Valued>& valuedOptions() {
          [](SimOptions& o, const std::string& v) { return setCount(&o.stopAfter, v); }},
         {"--busy-code",
          [](SimOptions& o, const std::string& v) { return parseCommandLetter(v, &o.busyCommand); }},
+        {"--unprogrammed-byte",
+         [](SimOptions& o, const std::string& v) {
+             o.hasUnprogrammedByte = parseUnsigned(v, &o.unprogrammedByte);
+             return o.hasUnprogrammedByte && o.unprogrammedByte < kFlashSize;
+         }},
+        {"--silent-after-copies",
+         [](SimOptions& o, const std::string& v) { return setCount(&o.silentAfterCopies, v); }},
     };
     return table;
 }
@@ -178,7 +187,9 @@ const char* usageText() {
            "  --bad-checksum-always   answer every W checksum with RESEND\n"
            "  --bad-checksum-at N     answer the Nth W checksum with RESEND (once)\n"
            "  --stop-after N          stop answering after N command lines\n"
-           "  --busy-code C           command letter C answers BUSY (11) once\n";
+           "  --busy-code C           command letter C answers BUSY (11) once\n"
+           "  --unprogrammed-byte A   the flash byte at address A never programs (stays 0xFF)\n"
+           "  --silent-after-copies N stop answering after N copies to flash\n";
 }
 
 }  // namespace lpcsim

@@ -30,6 +30,10 @@ struct SimOptions {
     unsigned badChecksumAt = 0;  // 0 = never
     unsigned stopAfter = 0;      // 0 = never
     char busyCommand = 0;        // 0 = none
+    // A flash byte whose cells do not take a program: it keeps its erased value.
+    bool hasUnprogrammedByte = false;
+    uint32_t unprogrammedByte = 0;
+    unsigned silentAfterCopies = 0;  // 0 = never
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -37,6 +37,22 @@ TEST_F(LpcFaults, StopAfterCountsCommandLines) {
     EXPECT_EQ(line.drain(), "");
 }
 
+TEST_F(LpcFaults, SilentAfterCopiesCountsSuccessfulCopies) {
+    ASSERT_TRUE(start({"--silent-after-copies", "2", "--log"}));
+    synchronise();
+    expectCode("U 23130", 0);
+    expectCode("C 4096 268439552 256", 9);  // refused: not a copy
+    expectCode("P 1 1", 0);
+    expectCode("C 4096 268439552 256", 0);
+    expectCode("P 1 1", 0);
+    // The second copy is answered; its LF is read after the ROM fell silent: no echo.
+    expectReply("C 4096 268439552 256", "C 4096 268439552 256\r0\r\n");
+    line.send("J\r\n");
+    EXPECT_EQ(line.drain(), "");
+    sim->stop();
+    EXPECT_NE(stderrText().find("stopping: copy limit reached"), std::string::npos);
+}
+
 TEST_F(LpcFaults, BusyCodeAnswersBusyOnce) {
     ASSERT_TRUE(start({"--busy-code", "P"}));
     synchronise();
@@ -80,6 +96,8 @@ TEST(LpcCommandLine, ErrorsExitWithStatusTwoAndOneLine) {
         {"--part-id", "-1"},
         {"--busy-code", "Q"},
         {"--stop-after", "many"},
+        {"--unprogrammed-byte", "0x80000"},
+        {"--silent-after-copies", "-2"},
         {"--flash-initial", "/nonexistent/x"},
     };
     for (const auto& args : bad) {

@@ -110,9 +110,61 @@ TEST_F(LpcFlash, BlankCheckAndCompare) {
     expectCode("I 4 30", 7);
     expectCode("M 12288 " + kStagingText + " 256", 0);
     expectReply("M 12288 " + kStagingText + " 260",
-                "M 12288 " + kStagingText + " 260\r10\r\n12544\r\n\n");
+                "M 12288 " + kStagingText + " 260\r10\r\n256\r\n\n");
     expectCode("M 12289 " + kStagingText + " 4", 13);
     expectCode("M 12288 " + kStagingText + " 6", 6);
+}
+
+TEST_F(LpcFlash, CompareTakesWordsInFlashOrRamAndAnswersTheOffset) {
+    ASSERT_TRUE(startUnlocked());
+    Bytes data = patternBytes(256, 3);
+    data[100] = 0x00;
+    writeRam(kStaging, data);
+    writeRam(kStaging + 512, data);
+    expectCode("M " + std::to_string(kStaging + 512) + " " + kStagingText + " 256", 0);
+    expectCode("M 12288 " + std::to_string(kStaging + 2) + " 4", 13);
+    expectCode("M 12288 " + kStagingText + " 0", 6);
+    expectCode("M 12288 " + kStagingText, 12);
+    expectCode("M 524284 " + kStagingText + " 8", 14);                   // past the flash
+    expectCode("M 12288 " + std::to_string(0x10008000 - 4) + " 8", 14);  // past the RAM
+    expectCode("P 3 3", 0);
+    copy(0x3000, 256, 0);
+    // Erased flash against the same bytes with one more cleared: the offset, not the address.
+    expectReply("M 12544 " + kStagingText + " 256",
+                "M 12544 " + kStagingText + " 256\r10\r\n0\r\n\n");
+}
+
+TEST_F(LpcFlash, CompareSeesTheBootVectorsInTheFirst64Bytes) {
+    ASSERT_TRUE(startUnlocked());
+    Bytes data = patternBytes(256, 5);
+    writeRam(kStaging, data);
+    expectCode("P 0 0", 0);
+    copy(0, 256, 0);
+    EXPECT_TRUE(readMemory(0, 256) == data);  // reads show the user's flash
+    std::string compareAll = "M 0 " + kStagingText + " 256";
+    line.send(compareAll + "\r\n");
+    EXPECT_EQ(line.read(compareAll.size() + 5), compareAll + "\r10\r\n");
+    line.drain();
+    expectCode("M 64 " + std::to_string(kStaging + 64) + " 192", 0);
+}
+
+TEST_F(LpcFlash, UnprogrammedByteStaysErasedInEveryCopy) {
+    ASSERT_TRUE(startUnlocked({"--unprogrammed-byte", "0x3005", "--log"}));
+    Bytes data = patternBytes(256, 9);
+    data[5] = 0x5A;
+    writeRam(kStaging, data);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        expectCode("P 3 3", 0);
+        copy(0x3000, 256, 0);
+        expectReply("M 12288 " + kStagingText + " 256",
+                    "M 12288 " + kStagingText + " 256\r10\r\n5\r\n\n");
+    }
+    expectCode("M 12296 " + std::to_string(kStaging + 8) + " 200", 0);
+    sim->stop();
+    EXPECT_EQ(static_cast<uint8_t>(image()[0x3005]), 0xFF);
+    EXPECT_EQ(static_cast<uint8_t>(image()[0x3004]), data[4]);
+    EXPECT_NE(stderrText().find("flash byte 12293 did not program"), std::string::npos)
+        << stderrText();
 }
 
 TEST_F(LpcFlash, GoStartsTheCodeAndTheRomFallsSilent) {

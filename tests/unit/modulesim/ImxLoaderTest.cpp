@@ -11,8 +11,8 @@
 
 #include "ImxHarness.h"
 #include "Module.h"
+#include "QuietDisplay.h"
 #include "SimFixture.h"
-#include "UpdaterDisplayInterface.h"
 #include "UpdaterEntity.h"
 #include "autoGen_SystemClass_CPP.h"
 
@@ -77,15 +77,6 @@ TEST(ImxLoaderProbe, DISABLED_Identify) {
     imxtest::probeReport(text);
 }
 
-class QuietDisplay : public UpdaterDisplayInterface {
-  public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char*) override {}
-    void error_message(const char*) override {}
-};
-
 // Argument "SERIAL": sends one firmware block straight to the running loader (no loader blocks,
 // no LOAD), commits it with REBOOT, then finds the module SERIAL and reads its build.
 TEST(ImxLoaderProbe, DISABLED_Upgrade) {
@@ -101,7 +92,7 @@ TEST(ImxLoaderProbe, DISABLED_Upgrade) {
     {
         Module loader(0, 0);
         ASSERT_TRUE(connectWithin(loader, 0xDEADDEAD, 40));
-        QuietDisplay display;
+        zvtest::QuietDisplay display;
         UpdaterEntity entity;
         entity.init(&loader, 0, true, true);
         // The whole block as one byte sequence (UEI option 10), as "-m" sends it.

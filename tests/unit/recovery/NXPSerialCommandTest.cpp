@@ -131,6 +131,29 @@ TEST_F(NXPSerialCommandTest, CopyToFlashSendsDecimalArguments) {
     EXPECT_EQ(rom.finish(), "C 8192 268439552 4096\r\nC 65536 268439552 256\r\n");
 }
 
+TEST_F(NXPSerialCommandTest, CompareReadsTheOffsetOfTheFirstDifference) {
+    // With echo on the ROM answers at the "\r": the code and the offset line come before the
+    // echoed "\n".
+    rom.start({{"M 8192 268439552 4096\r\n", "M 8192 268439552 4096\r0\r\n\n"},
+               {"M 4160 268439616 4032\r\n", "M 4160 268439616 4032\r10\r\n1284\r\n\n"},
+               {"M 65536 268439552 256\r\n", "M 65536 268439552 256\r14\r\n\n"}});
+    connect();
+    uint32_t offset = 99;
+    EXPECT_EQ(nxp.Compare(0x2000, NXPSerialClass::WRITE_ADDRESS, 4096, &offset), qErrNone);
+    EXPECT_EQ(offset, 0u);
+    EXPECT_EQ(nxp.Compare(0x1040, NXPSerialClass::WRITE_ADDRESS + 64, 4032, &offset),
+              NXPSerialClass::COMPARE_MISMATCH);
+    EXPECT_EQ(offset, 1284u);
+    EXPECT_EQ(nxp.Compare(0x10000, NXPSerialClass::WRITE_ADDRESS, 256, &offset), qErrParam);
+    // Words only, and a whole number of them: refused before sending.
+    EXPECT_EQ(nxp.Compare(0x2002, NXPSerialClass::WRITE_ADDRESS, 256), qErrParam);
+    EXPECT_EQ(nxp.Compare(0x2000, NXPSerialClass::WRITE_ADDRESS + 1, 256), qErrParam);
+    EXPECT_EQ(nxp.Compare(0x2000, NXPSerialClass::WRITE_ADDRESS, 6), qErrParam);
+    EXPECT_EQ(nxp.Compare(0x2000, NXPSerialClass::WRITE_ADDRESS, 0), qErrParam);
+    EXPECT_EQ(rom.finish(),
+              "M 8192 268439552 4096\r\nM 4160 268439616 4032\r\nM 65536 268439552 256\r\n");
+}
+
 TEST_F(NXPSerialCommandTest, EraseWaitsForASlowChip) {
     // Erasing every sector keeps the chip busy for seconds before its return code.
     rom.start({{"E 0 29\r\n", "E 0 29\r\n"}, {"", "0\r\n", 3000}});
