@@ -616,12 +616,19 @@ TEST(ModulesimLoaderCommandLine, BadLoaderKnobsAreRefused) {
     }
 }
 
+// birdtool's answer to building a .bird file NAME.bird from the description text.
+zvtest::RunResult buildWithBirdtool(zvtest::TempDir& dir, const std::string& name,
+                                    const std::string& description) {
+    zvtest::writeFile(dir.file(name + ".txt"), description);
+    return zvtest::runProgram(zvtest::birdtoolBinary(),
+                              {"build", dir.file(name + ".txt"), dir.file(name + ".bird")});
+}
+
 TEST(BirdtoolStamp, WritesTheBuildMarkerIntoAFirmwareBlock) {
     zvtest::TempDir dir;
-    zvtest::writeFile(dir.file("ok.txt"), "block type=1 address=0x100 hex=" +
-                                              std::string(13 * 2, 'a') + " stamp=0x01020304\n");
-    zvtest::RunResult built = zvtest::runProgram(
-        zvtest::birdtoolBinary(), {"build", dir.file("ok.txt"), dir.file("ok.bird")});
+    zvtest::RunResult built = buildWithBirdtool(
+        dir, "ok",
+        "block type=1 address=0x100 hex=" + std::string(13 * 2, 'a') + " stamp=0x01020304\n");
     ASSERT_EQ(built.exitCode, 0) << built.err;
     BirdFile bird(dir.file("ok.bird").c_str());
     ASSERT_EQ(bird.FindBlocks(BirdFile::BLOCK_FIRMWARE).size(), 1u);
@@ -630,9 +637,7 @@ TEST(BirdtoolStamp, WritesTheBuildMarkerIntoAFirmwareBlock) {
 
     for (const char* line : {"block type=1 hex=00112233445566778899aa stamp=5\n",
                              "block type=0 random=1 size=64 stamp=5\n"}) {
-        zvtest::writeFile(dir.file("bad.txt"), line);
-        zvtest::RunResult refused = zvtest::runProgram(
-            zvtest::birdtoolBinary(), {"build", dir.file("bad.txt"), dir.file("bad.bird")});
+        zvtest::RunResult refused = buildWithBirdtool(dir, "bad", line);
         EXPECT_EQ(refused.exitCode, 1) << line;
         EXPECT_NE(refused.err.find("stamp"), std::string::npos) << refused.err;
     }
@@ -640,11 +645,10 @@ TEST(BirdtoolStamp, WritesTheBuildMarkerIntoAFirmwareBlock) {
 
 TEST(BirdtoolStamp, WritesTheVersionMarkerAfterTheBuildMarker) {
     zvtest::TempDir dir;
-    zvtest::writeFile(dir.file("ok.txt"),
-                      "block type=1 address=0x100 hex=" + std::string(26 * 2, 'a') +
-                          " stamp=7 stamp-version=2.13.1\n");
-    zvtest::RunResult built = zvtest::runProgram(
-        zvtest::birdtoolBinary(), {"build", dir.file("ok.txt"), dir.file("ok.bird")});
+    zvtest::RunResult built =
+        buildWithBirdtool(dir, "ok",
+                          "block type=1 address=0x100 hex=" + std::string(26 * 2, 'a') +
+                              " stamp=7 stamp-version=2.13.1\n");
     ASSERT_EQ(built.exitCode, 0) << built.err;
     BirdFile bird(dir.file("ok.bird").c_str());
     ASSERT_EQ(bird.FindBlocks(BirdFile::BLOCK_FIRMWARE).size(), 1u);
@@ -656,9 +660,7 @@ TEST(BirdtoolStamp, WritesTheVersionMarkerAfterTheBuildMarker) {
                                    "hex=" + std::string(26 * 2, 'a') + " stamp-version=1.2",
                                    "hex=" + std::string(26 * 2, 'a') + " stamp-version=1.2.3.4",
                                    "hex=" + std::string(26 * 2, 'a') + " stamp-version=1.256.3"}) {
-        zvtest::writeFile(dir.file("bad.txt"), "block type=1 " + bad + "\n");
-        zvtest::RunResult refused = zvtest::runProgram(
-            zvtest::birdtoolBinary(), {"build", dir.file("bad.txt"), dir.file("bad.bird")});
+        zvtest::RunResult refused = buildWithBirdtool(dir, "bad", "block type=1 " + bad + "\n");
         EXPECT_EQ(refused.exitCode, 1) << bad;
         EXPECT_NE(refused.err.find("version"), std::string::npos) << refused.err;
     }
