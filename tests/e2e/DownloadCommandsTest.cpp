@@ -10,7 +10,7 @@ class DownloadCommands : public FirmwareFixture {
   protected:
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         older = makeBuild(builds + "/" + kSerial + "/1234.bird", 1234, "2.12.4");

@@ -11,7 +11,7 @@ class LogFile : public FirmwareFixture {
   protected:
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");

@@ -22,7 +22,7 @@ class ImxRecovery : public FirmwareFixture {
     // and the build that recovers module kSerial.
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         zvtest::runProgram("/bin/mkdir", {"-p", builds + "/DEADDEAD"});

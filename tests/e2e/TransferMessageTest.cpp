@@ -11,7 +11,7 @@ class TransferMessage : public FirmwareFixture {
   protected:
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});

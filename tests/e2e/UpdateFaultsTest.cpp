@@ -17,7 +17,7 @@ class UpdateFaults : public FirmwareFixture {
   protected:
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");

@@ -8,14 +8,14 @@ using zvtest::RunResult;
 
 namespace {
 
-const std::string kBehindRouter = std::string("serial=") + kSerial +
-                                  ",model=3,address=8,version=2.11.0,build=1000,name=Behind";
+const std::string kBehindRouter =
+    std::string("serial=") + kSerial + ",model=3,address=8,version=2.11.0,build=1000,name=Behind";
 
 class VerifyUpdate : public FirmwareFixture {
   protected:
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");

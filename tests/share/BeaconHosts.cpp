@@ -58,12 +58,8 @@ FindResult parseFindOutput(const zvtest::RunResult& run) {
 
 void BeaconHosts::SetUp() {
     ZV_SHARE_NETWORK_OR_SKIP();
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "making test hosts with ip netns needs root";
-    }
-    if (ipBinary().empty()) {
-        GTEST_SKIP() << "no ip program to make test hosts with";
-    }
+    ZV_NEEDS(geteuid() == 0 ? "" : "making test hosts with ip netns needs root");
+    ZV_NEEDS(ipBinary().empty() ? "no ip program to make test hosts with" : "");
     // As root, hosts that cannot be made are a fault of the recipe, not of the machine.
     std::string why;
     ASSERT_TRUE(hosts_.create(&why)) << why;

@@ -5,12 +5,9 @@
 
 #include <string>
 
+#include "TestSupport.h"
+
 // Empty when the namespace was entered, else the reason it was not.
 const std::string& privateNetworkProblem();
 
-#define ZV_SHARE_NETWORK_OR_SKIP()                   \
-    do {                                             \
-        if (!privateNetworkProblem().empty()) {      \
-            GTEST_SKIP() << privateNetworkProblem(); \
-        }                                            \
-    } while (0)
+#define ZV_SHARE_NETWORK_OR_SKIP() ZV_NEEDS(privateNetworkProblem())

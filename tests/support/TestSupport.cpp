@@ -215,4 +215,14 @@ bool enterPrivateNetwork(bool veth, std::string* why) {
     return true;
 }
 
+std::string privateNetworkMissing(bool veth) {
+    std::string why;
+    return enterPrivateNetwork(veth, &why) ? std::string() : why;
+}
+
+bool everyTestMustRun() {
+    const char* ci = std::getenv("CI");
+    return geteuid() == 0 || (ci != nullptr && *ci != '\0');
+}
+
 }  // namespace zvtest

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace usbtest {
 
 // A module listed by USB enumeration: its model is the low byte of product id 0x0113.
@@ -54,10 +56,4 @@ size_t countNotes(const std::vector<std::string>& notes, const std::string& text
 }  // namespace usbtest
 
 // In a test body or SetUp: skip, saying why, unless the emulated bus with the modules is there.
-#define ZV_USB_BUS_OR_SKIP()                                     \
-    do {                                                         \
-        std::string zvWhyNoUsbBus = usbtest::busMissingReason(); \
-        if (!zvWhyNoUsbBus.empty()) {                            \
-            GTEST_SKIP() << zvWhyNoUsbBus;                       \
-        }                                                        \
-    } while (0)
+#define ZV_USB_BUS_OR_SKIP() ZV_NEEDS(usbtest::busMissingReason())

@@ -10,14 +10,8 @@
 #include "TestSupport.h"
 #include "discover.h"
 
-// Skips the test unless it now runs in a private network namespace of its own.
-#define ENTER_PRIVATE_NETWORK(veth)                                   \
-    do {                                                              \
-        std::string why_;                                             \
-        if (!zvtest::enterPrivateNetwork((veth), &why_)) {            \
-            GTEST_SKIP() << "no private network namespace: " << why_; \
-        }                                                             \
-    } while (0)
+// The test runs in a private network namespace of its own, or does not run (see ZV_NEEDS).
+#define ENTER_PRIVATE_NETWORK(veth) ZV_PRIVATE_NETWORK_OR_SKIP(veth)
 
 namespace discoverytest {
 

@@ -19,12 +19,7 @@
 // cannot change between tests of one process. Empty when entered, else the reason it was not.
 const std::string& privateNetworkProblem();
 
-#define ZV_SERVER_NETWORK_OR_SKIP()                  \
-    do {                                             \
-        if (!privateNetworkProblem().empty()) {      \
-            GTEST_SKIP() << privateNetworkProblem(); \
-        }                                            \
-    } while (0)
+#define ZV_SERVER_NETWORK_OR_SKIP() ZV_NEEDS(privateNetworkProblem())
 
 class RawClient {
   public:

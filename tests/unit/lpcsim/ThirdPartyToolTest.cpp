@@ -10,9 +10,9 @@ namespace {
 const char* const kLpc21isp = "/usr/bin/lpc21isp";
 
 TEST(LpcThirdPartyTool, Lpc21ispWritesAndVerifiesAnImage) {
-    if (!zvtest::pathExists(kLpc21isp)) {
-        GTEST_SKIP() << "lpc21isp is not installed (scripts/install-deps installs it)";
-    }
+    ZV_NEEDS(zvtest::pathExists(kLpc21isp)
+                 ? ""
+                 : "lpc21isp is not installed (scripts/install-deps installs it)");
     zvtest::TempDir dir;
     lpctest::Bytes image = lpctest::patternBytes(20000, 7);
     zvtest::writeFile(dir.file("image.bin"), std::string(image.begin(), image.end()));

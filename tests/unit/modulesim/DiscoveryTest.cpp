@@ -14,10 +14,7 @@ namespace {
 class DiscoveryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string why;
-        if (!zvtest::enterPrivateNetwork(true, &why)) {
-            GTEST_SKIP() << why;
-        }
+        ZV_PRIVATE_NETWORK_OR_SKIP(true);
         listener_ = socket(AF_INET, SOCK_DGRAM, 0);
         int on = 1;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);

@@ -14,12 +14,7 @@ using Bytes = std::vector<uint8_t>;
 
 class TcpSimTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string why;
-        if (!zvtest::enterPrivateNetwork(false, &why)) {
-            GTEST_SKIP() << why;
-        }
-    }
+    void SetUp() override { ZV_PRIVATE_NETWORK_OR_SKIP(false); }
 
     // Starts the simulator with one --module per description and connects to the module with
     // serial.

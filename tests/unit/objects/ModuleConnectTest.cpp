@@ -86,10 +86,7 @@ TEST(ModuleOverTcp, SharingWithoutALinkServerFailsTheConnect) {
 }
 
 TEST(ModuleDiscovery, NotFoundOverUsbFallsBackToASharedLinkOnce) {
-    std::string why;
-    if (!enterPrivateNetwork(false, &why)) {
-        GTEST_SKIP() << "no private network namespace: " << why;
-    }
+    ZV_PRIVATE_NETWORK_OR_SKIP(false);
     Module module(0x10, 0);
     std::string trace;
     {

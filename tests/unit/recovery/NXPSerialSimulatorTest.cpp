@@ -29,9 +29,7 @@ std::vector<uint8_t> image(size_t n, uint8_t seed) {
 class NXPSerialSimulatorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!zvtest::pathExists(lpcsimBinary())) {
-            GTEST_SKIP() << "lpcsim is not built";
-        }
+        ZV_NEEDS(zvtest::pathExists(lpcsimBinary()) ? "" : "lpcsim is not built");
     }
     // Starts the simulator with extra arguments and returns its pseudo-terminal.
     std::string startRom(std::vector<std::string> args = {}) {
