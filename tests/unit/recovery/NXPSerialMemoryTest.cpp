@@ -139,6 +139,7 @@ TEST_F(NXPSerialMemoryTest, WriteRefusedByTheChipSendsNoData) {
 }
 
 TEST_F(NXPSerialMemoryTest, PaddedWriteFillsWithErasedBytes) {
+    // Deliberate: a short chunk is sent padded with 0xFF to the length its copy takes.
     std::vector<uint8_t> data = pattern(10);
     std::vector<uint8_t> padded = data;
     padded.resize(16, 0xFF);
@@ -153,6 +154,7 @@ TEST_F(NXPSerialMemoryTest, PaddedWriteFillsWithErasedBytes) {
 }
 
 TEST_F(NXPSerialMemoryTest, ReadWithEchoOffSendsOkWithoutAwaitingItsEcho) {
+    // Deliberate: with echo off no echo of "OK" is awaited, as none will come.
     std::vector<uint8_t> data = pattern(100);
     size_t end = 0;
     std::string lines = blockLines(data, 0, &end);

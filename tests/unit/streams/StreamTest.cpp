@@ -133,6 +133,7 @@ TEST_F(StreamTest, RecordEndsAtTerminatorWhichIsNotStored) {
 }
 
 TEST_F(StreamTest, RecordKeepsABrokenTerminatorPrefixAsData) {
+    // Deliberate: a terminator match that breaks off is kept as data, so no "\r" is lost.
     transport.feed("a\rb\r\r\nrest");
     uint8_t buffer[32];
     size_t length = 0;
@@ -177,6 +178,7 @@ TEST_F(StreamTest, RecordFullInsideBrokenMatchReturnsOverflow) {
 }
 
 TEST_F(StreamTest, RecordNotReadyPushesEverythingBack) {
+    // Deliberate: a record not yet whole puts back every byte it took, so the next read has them.
     transport.feed("par\r");
     uint8_t buffer[32];
     size_t length = 99;
