@@ -102,6 +102,7 @@ unsigned countOf(const std::string& text, const std::string& part) {
 }
 
 TEST_F(LpcRecovery, FingerprintIsTheChipSerialNumberEvenTwiceInARow) {
+    // Deliberate: a ROM still synchronised from the first run is recognised, so "-N" works twice.
     startChip();
     for (int run = 0; run < 2; ++run) {
         RunResult r = updater({"-N", "-s", port});

@@ -50,7 +50,7 @@ TEST(UEIPayload, NonEntityCommands) {
         EXPECT_TRUE(qUEI_isUEIPayload(p.packet)) << int(command);
     }
     EXPECT_FALSE(qUEI_isNotUEIPayload(nullptr));
-    // Deliberate: a null or empty packet carries no UEI payload, so it is never read as one.
+    // Deliberate: a null packet carries no UEI payload, so it is never read as one.
     EXPECT_FALSE(qUEI_isUEIPayload(nullptr));
     PacketGuard empty = packetOf({});
     EXPECT_FALSE(qUEI_isUEIPayload(empty.packet));

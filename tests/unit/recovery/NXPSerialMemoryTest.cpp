@@ -154,7 +154,6 @@ TEST_F(NXPSerialMemoryTest, PaddedWriteFillsWithErasedBytes) {
 }
 
 TEST_F(NXPSerialMemoryTest, ReadWithEchoOffSendsOkWithoutAwaitingItsEcho) {
-    // Deliberate: with echo off no echo of "OK" is awaited, as none will come.
     std::vector<uint8_t> data = pattern(100);
     size_t end = 0;
     std::string lines = blockLines(data, 0, &end);

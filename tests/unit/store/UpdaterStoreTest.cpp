@@ -148,7 +148,6 @@ TEST_F(UpdaterStoreTest, ReadBirdFileChecksTheHeaderThenTheBody) {
 }
 
 TEST_F(UpdaterStoreTest, WriteFileReplacesWholeOrWritesNothing) {
-    // Deliberate: a build is written aside and renamed over, so it is never left half written.
     UpdaterStore store(root.c_str());
     UpdaterStoreItem device = store.AddDevice(0x42);
     std::string target = device.FullPath() + "/7.bird";

@@ -51,7 +51,6 @@ TEST(FileTest, AppendAddsAtEndAndCanReadBack) {
     EXPECT_EQ(position, 3u);
     size_t count = 0;
     EXPECT_EQ(qFile_Write(file, "de", 2, &count), qErrNone);
-    // Deliberate: append mode repositions between writing and reading, so a read sees every byte.
     EXPECT_EQ(qFile_Seek(file, 0, 0), qErrNone);
     char buffer[8] = {};
     EXPECT_EQ(qFile_Read(file, buffer, sizeof buffer, &count), qErrNone);

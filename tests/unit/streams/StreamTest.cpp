@@ -167,6 +167,7 @@ TEST_F(StreamTest, RecordStopsAtCapacityAndLeavesTheRest) {
 }
 
 TEST_F(StreamTest, RecordFullInsideBrokenMatchReturnsOverflow) {
+    // Deliberate: bytes of a broken terminator match count as data, also when they fill the record.
     transport.feed("ab\rc");
     uint8_t buffer[3];
     size_t length = 0;
