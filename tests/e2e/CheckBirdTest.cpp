@@ -89,6 +89,7 @@ TEST(CheckBird, WithoutFileOptionFails) {
 }
 
 TEST(CheckBird, MalformedBlocksAreListedAsFarAsTheyRead) {
+    // Deliberate: an image block shorter than its address ends the scan; it is never added.
     TempDir dir;
     // The second firmware block is shorter than its load address; the block after it is lost
     // with it, but what came before still loads.

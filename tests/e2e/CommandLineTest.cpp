@@ -232,6 +232,7 @@ TEST(CommandLineDispatch, DiscoverWinsOverUpdateAndExitsZero) {
     TempDir dir;
     RunResult r = updaterIn(dir, {"-U", "-D", "-d", "1234"});
     EXPECT_EQ(r.exitCode, 0);
+    // Deliberate: "-D" alone searches USB and then TCP/IP, as its help text promises.
     // Without "-t" both transports are searched, USB first.
     EXPECT_EQ(r.out, kVersion +
                          "Searching for Zendrival devices\n"

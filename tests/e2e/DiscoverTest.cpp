@@ -83,6 +83,7 @@ TEST_F(DiscoverCommand, TcpModulesAreListedWithAddressVersionBuildAndName) {
 }
 
 TEST_F(DiscoverCommand, WithoutTransportUsbIsListedThenTcp) {
+    // Deliberate: "-D" alone lists USB and then TCP/IP modules, as its help text promises.
     auto sim = startModules(kTwoTcpModules);
     RunResult usb = updater({"-D", "-t", "USB"});
     RunResult tcp = updater({"-D", "-t", "TCP"});

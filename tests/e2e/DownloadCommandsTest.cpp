@@ -87,6 +87,7 @@ TEST_F(DownloadCommands, ServerThatAnswersWithAnErrorStatusFailsInOneLine) {
 }
 
 TEST_F(DownloadCommands, StalledDownloadIsAbortedInsteadOfSpinningForever) {
+    // Deliberate: a stalled download ends in time, reported once as "Download failed".
     server.reset();
     startServer({"--stall", "--fault-op", "bird"});
     RunResult r = updater({"-G", "-d", kSerial, "-u", url});
@@ -97,6 +98,7 @@ TEST_F(DownloadCommands, StalledDownloadIsAbortedInsteadOfSpinningForever) {
 }
 
 TEST_F(DownloadCommands, ReplyThatIsNotABirdFileIsNotStored) {
+    // Deliberate: decoded bytes that are no BIRD file are refused, so no garbage is stored.
     // The server holds garbage under a build number: it decodes, but is no BIRD file.
     zvtest::writeFile(builds + "/" + kSerial + "/1400.bird", "garbage, not a BIRD file");
     RunResult r = updater({"-G", "-d", kSerial, "-b", "1400", "-OVERRIDE", "-u", url});
@@ -107,6 +109,7 @@ TEST_F(DownloadCommands, ReplyThatIsNotABirdFileIsNotStored) {
 }
 
 TEST_F(DownloadCommands, DownloadThatCannotBeWrittenRecordsNothing) {
+    // Deliberate: a file that could not be written is not recorded as the latest download.
     zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
     // A directory where the file should go: the write must fail.
     zvtest::runProgram("/bin/mkdir", {"-p", deviceFile("1300.bird")});
@@ -125,6 +128,7 @@ TEST_F(DownloadCommands, HttpsNeedsACertificateTheClientTrusts) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "1300           \t2.13.0         ")) << r.out << r.err;
 
+    // Deliberate: HTTPS checks the server's certificate and name; untrusted ones are refused.
     // A certificate from nobody the client trusts is refused.
     server.reset();
     startServer({"--tls", certs + "selfsigned.pem", certs + "selfsigned.key"});

@@ -93,6 +93,7 @@ TEST_F(JsonOutput, DiscoveryWithoutTransportIsOneDocumentForBoth) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     json doc = document(r);
     EXPECT_EQ(doc["command"], "discover");
+    // Deliberate: "-D" alone searches USB and then TCP/IP, as its help text promises.
     EXPECT_EQ(doc["link_types"], json::array({"USB", "TCPIP"}));
     // The devices of both searches, in the same objects as one search gives.
     ASSERT_EQ(doc["devices"].size(), 1u) << r.out;

@@ -98,6 +98,7 @@ TEST_F(LpcEcho, EchoStaysOnAndTheImageIsWritten) {
     // ...so the write commands came back and were logged, one per chunk: 4096 and 904 bytes of
     // the first block and the 300 of the second, each staged as the length its copy takes.
     EXPECT_EQ(echoLinesHolding(r.err, kFirstWrite), 1u) << r.err;
+    // Deliberate: a short chunk is staged padded with 0xFF to its copy length: no stale RAM copied.
     EXPECT_EQ(echoLinesHolding(r.err, "W 268439552 1024"), 1u) << r.err;
     EXPECT_EQ(echoLinesHolding(r.err, "W 268439552 512"), 1u) << r.err;
     EXPECT_TRUE(contains(r.out, "Transferred 1 blocks, 5300 total bytes\nRebooting Device\n"))

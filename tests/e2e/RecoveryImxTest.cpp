@@ -118,6 +118,7 @@ TEST_F(ImxRecovery, RecoveryWritesTheServersBuildThroughTheLoader) {
 }
 
 TEST_F(ImxRecovery, LoaderThatNeverRebootsDidNotBringTheModuleBack) {
+    // Deliberate: recovery succeeds only if the module comes back; a failed one shows no time.
     // The recovery loader runs as DEADDEAD; without REBOOT no firmware comes up as 40F5849A.
     zvtest::writeFile(builds + "/recovery.txt",
                       "0A0B0C0D 11111111 22222222 33333333 " + std::string(kSerial) + " 1300\n");
@@ -165,6 +166,7 @@ TEST_F(ImxRecovery, BirdFileWithoutADeviceSerialNumberIsRefused) {
 }
 
 TEST_F(ImxRecovery, ImageWithoutBlocksIsOneErrorLineAndTheRomIsNotStarted) {
+    // Deliberate: an image without loader blocks is refused; the ROM never jumps into empty RAM.
     std::string image = makeBird(work.file("empty.bird"), "");
     startChip("imx-rom");
     RunResult r =

@@ -102,6 +102,7 @@ unsigned countOf(const std::string& text, const std::string& part) {
 }
 
 TEST_F(LpcRecovery, FingerprintIsTheChipSerialNumberEvenTwiceInARow) {
+    // Deliberate: a ROM still synchronised from the first run is recognised, so "-N" works twice.
     startChip();
     for (int run = 0; run < 2; ++run) {
         RunResult r = updater({"-N", "-s", port});
@@ -160,6 +161,7 @@ TEST_F(LpcRecovery, ChipTheServerDoesNotKnowIsOneErrorLine) {
 }
 
 TEST_F(LpcRecovery, ChecksumRefusedEveryTimeFailsTheRecovery) {
+    // Deliberate: a flash write that failed ends recovery with exit 1; the chip is not started.
     std::string image = makeRecoveryImage(work.file("recovery.bird"));
     startChip({"--bad-checksum-always"});
     RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
@@ -187,6 +189,7 @@ TEST_F(LpcRecovery, SilentOrUnsynchronisedChipGivesNoFingerprint) {
 }
 
 TEST_F(LpcRecovery, SectorZeroIsCopiedLastAndEveryCopyIsCompared) {
+    // Deliberate: sector 0 goes last and each copy is compared, so a cut run stays recoverable.
     std::string image = makeRecoveryImage(work.file("recovery.bird"));
     startChip({"--log"});
     RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
@@ -223,6 +226,7 @@ TEST_F(LpcRecovery, SectorZeroIsCopiedLastAndEveryCopyIsCompared) {
 }
 
 TEST_F(LpcRecovery, FlashByteThatDoesNotProgramEndsInTheVerificationError) {
+    // Deliberate: a chunk that reads back wrong is written once more, then recovery fails.
     // 0x10123 lies in the first chunk of block 2, which comes before sector 0.
     std::string image = makeRecoveryImage(work.file("recovery.bird"));
     ASSERT_NE(static_cast<uint8_t>(zvtest::readFile(image + ".high")[0x123]), 0xFF);
@@ -246,6 +250,7 @@ TEST_F(LpcRecovery, FlashByteThatDoesNotProgramEndsInTheVerificationError) {
 }
 
 TEST_F(LpcRecovery, RecoveryCutShortLeavesSectorZeroErasedAndTheChipRecoverable) {
+    // Deliberate: with sector 0 last, a cut recovery leaves the chip in its ROM to try again.
     std::string image = makeRecoveryImage(work.file("recovery.bird"));
     startChip({"--log", "--silent-after-copies", "3"});
     RunResult cut = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
@@ -272,6 +277,7 @@ TEST_F(LpcRecovery, RecoveryCutShortLeavesSectorZeroErasedAndTheChipRecoverable)
 }
 
 TEST_F(LpcRecovery, ImageWithoutBlocksIsOneErrorLine) {
+    // Deliberate: an image with nothing to write is refused before the chip is erased.
     std::string image = makeBird(work.file("empty.bird"), "");
     startChip({"--log"});
     RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
@@ -284,6 +290,7 @@ TEST_F(LpcRecovery, ImageWithoutBlocksIsOneErrorLine) {
 }  // namespace
 
 TEST_F(LpcRecovery, ChipThatStopsAnsweringAtAnyStageEndsInOneErrorLine) {
+    // Deliberate: every LPC step that fails (unlock, erase...) prints one line; waits are bounded.
     // The ROM falls silent after N command lines: at the unlock, at the erase, at the first RAM
     // write and late in the image. Each run ends in one error line, exit 1 and no start of the
     // chip; none hangs (every wait is bounded).

@@ -109,6 +109,7 @@ class StoreSafety : public FirmwareFixture {
 }  // namespace
 
 TEST_F(StoreSafety, DownloadsKilledAtAnyMomentLeaveTheStoreWhole) {
+    // Deliberate: files are written aside and renamed over, so a killed run leaves no half file.
     // The server answers slowly so that kills land before, during and after the file is written.
     url = startServer({"--delay-ms", "40"});
     std::mt19937 random(1300);
@@ -123,6 +124,7 @@ TEST_F(StoreSafety, DownloadsKilledAtAnyMomentLeaveTheStoreWhole) {
     expectStoreWhole();
     EXPECT_TRUE(zvtest::readFile(deviceFile("1300.bird")) == zvtest::readFile(bird));
     EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=1300.bird\n"));
+    // Deliberate: temporaries a killed run left are removed at the next write of that file.
     // Temporaries of killed runs do not pile up: the next write of a file clears them.
     for (const std::string& name : filesIn(deviceDir())) {
         EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
@@ -130,6 +132,7 @@ TEST_F(StoreSafety, DownloadsKilledAtAnyMomentLeaveTheStoreWhole) {
 }
 
 TEST_F(StoreSafety, UpdatesKilledAtAnyMomentLeaveTheStoreWholeAndTheModuleUpdatable) {
+    // Deliberate: settings are written aside and renamed over, so a kill never truncates them.
     zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
     zvtest::writeFile(deviceFile("1300.bird"), zvtest::readFile(bird));
     zvtest::writeFile(deviceFile(".settings"), "LATEST_DOWNLOAD=1300.bird\n");
@@ -150,6 +153,7 @@ TEST_F(StoreSafety, UpdatesKilledAtAnyMomentLeaveTheStoreWholeAndTheModuleUpdata
 }
 
 TEST_F(StoreSafety, FullDiskEndsInAClearErrorAndKeepsNothingHalfWritten) {
+    // Deliberate: a build that could not be written fails the download and is not recorded.
     ZV_NEEDS(geteuid() == 0 ? "" : "mounting a small store needs root");
     // A build larger than the whole store.
     makeBird(builds + "/" + kSerial + "/1400.bird",
@@ -163,6 +167,7 @@ TEST_F(StoreSafety, FullDiskEndsInAClearErrorAndKeepsNothingHalfWritten) {
 }
 
 TEST_F(StoreSafety, ReadOnlyStoreEndsInAClearErrorAndKeepsItsRecords) {
+    // Deliberate: a build that could not be written fails the download; records stay as they were.
     ZV_NEEDS(geteuid() == 0 ? "" : "a read-only mount needs root");
     url = startServer();
     ASSERT_EQ(updater({"-G", "-d", kSerial, "-u", url}).exitCode, 0);

@@ -41,11 +41,13 @@ TEST_F(UpdateFaults, LinkThatDropsDuringTheFirmwareEndsInOneError) {
     startModule("disconnect-after=80");
     RunResult r = updater({"-U", "-d", kSerial});
     expectCleanFailure(r);
+    // Deliberate: a firmware transfer that fails is reported in one line, not only in the log.
     EXPECT_TRUE(contains(r.err, "Firmware update failed")) << r.err;
     EXPECT_TRUE(contains(r.out, "Transferring firmware block 1 of 2")) << r.out;
 }
 
 TEST_F(UpdateFaults, ModuleThatRefusesEveryPieceEndsInOneError) {
+    // Deliberate: a piece refused over and over is given up, and the failure shown in one line.
     startModule("always-short");
     RunResult r = updater({"-U", "-d", kSerial});
     expectCleanFailure(r);
@@ -54,6 +56,7 @@ TEST_F(UpdateFaults, ModuleThatRefusesEveryPieceEndsInOneError) {
 }
 
 TEST_F(UpdateFaults, SilentLoaderEndsInOneError) {
+    // Deliberate: a loader that never answers ends the update with one error line for the user.
     startModule("silent-loader");
     RunResult r = updater({"-U", "-d", kSerial});
     expectCleanFailure(r);
@@ -61,6 +64,7 @@ TEST_F(UpdateFaults, SilentLoaderEndsInOneError) {
 }
 
 TEST_F(UpdateFaults, RefusedPrepareEndsInOneError) {
+    // Deliberate: a loader that refuses PREPARE ends the update in one error line, not a log only.
     startModule("prepare-status=3");
     RunResult r = updater({"-U", "-d", kSerial});
     expectCleanFailure(r);
@@ -78,6 +82,7 @@ TEST_F(UpdateFaults, WrongSumIsRetriedFromThePrepareAndTheUpdateSucceeds) {
 }
 
 TEST_F(UpdateFaults, LoaderThatSendsNoBlockSizeForItsLoaderBlockIsUpdated) {
+    // Deliberate: a loader block needs no block size, so a PREPARE reply without one is taken.
     startModule("short-loader-prepare");
     RunResult r = updater({"-U", "-d", kSerial});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -95,6 +100,7 @@ TEST_F(UpdateFaults, LinkThatDropsAtLoadIsFoundAgainAndTheUpdateSucceeds) {
 }
 
 TEST_F(UpdateFaults, UntrustedServerCertificateEndsTheDownloadInOneError) {
+    // Deliberate: HTTPS checks the server's certificate; a self-signed one is refused.
     const std::string certs = std::string(ZV_SOURCE_DIR) + "/tools/updateserver/certs/";
     zvtest::runProgram("/bin/mkdir", {"-p", builds + "/" + kSerial});
     zvtest::writeFile(builds + "/" + kSerial + "/1300.bird", zvtest::readFile(bird));

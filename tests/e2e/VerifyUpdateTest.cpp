@@ -51,6 +51,7 @@ class VerifyUpdate : public FirmwareFixture {
 }  // namespace
 
 TEST_F(VerifyUpdate, UpdatePrintsWhatItVerifiedAndRecordsTheTransfer) {
+    // Deliberate: after REBOOT the module is found again and its build read: success is proven.
     startModule();
     RunResult r = updater({"-U", "-d", kSerial, "-f", bird});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -63,6 +64,7 @@ TEST_F(VerifyUpdate, UpdatePrintsWhatItVerifiedAndRecordsTheTransfer) {
 }
 
 TEST_F(VerifyUpdate, FileWithoutAnInformationBlockOnlyNeedsTheModuleBack) {
+    // Deliberate: without a build to compare, the module must still come back after REBOOT.
     zvtest::writeFile(work.file("plain.fw"), zvtest::readFile(bird + ".fw1"));
     std::string plain = makeBird(work.file("plain.bird"),
                                  "block type=0 address=0x10000000 random=5 size=300\n"
@@ -76,6 +78,7 @@ TEST_F(VerifyUpdate, FileWithoutAnInformationBlockOnlyNeedsTheModuleBack) {
 }
 
 TEST_F(VerifyUpdate, ModuleBehindARouterIsVerifiedThroughIt) {
+    // Deliberate: a routed module is looked for again through its router and its build read.
     startRouterWithModuleBehind("");
     RunResult r = updater({"-U", "-d", kSerial, "-r", "00C0FFEE", "-f", bird});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -86,6 +89,7 @@ TEST_F(VerifyUpdate, ModuleBehindARouterIsVerifiedThroughIt) {
 }
 
 TEST_F(VerifyUpdate, LostRebootBehindARouterIsOneErrorLine) {
+    // Deliberate: a module still on its old build after REBOOT fails the update, nothing recorded.
     // The router's link never drops, so only asking the module shows it never restarted.
     startRouterWithModuleBehind("lost-reboot");
     zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});

@@ -174,6 +174,7 @@ TEST_F(UsbStream, StalledOutEndpointIsClearedAndTheWriteCompletes) {
 }
 
 TEST_F(UsbStream, FourInErrorsReadAsNoByteYet) {
+    // Deliberate: a tolerated IN error reads as no byte yet, never as a byte that never came.
     StreamHandle stream = open(usbtest::kFourInErrorsSerial);
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(writeBytes(stream.get(), {kSyncAddress, 0}), qErrNone);

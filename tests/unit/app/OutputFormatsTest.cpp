@@ -74,6 +74,7 @@ TEST(BuildList, EmptyAndSortedByVersion) {
                      {"50", "2.0.0"},
                      {"1234567890123456789", "0.0.1"}};
     _display_builds(display, builds, 0x1A2B);
+    // Deliberate: a version that cannot be read (beta) is listed after every readable one.
     EXPECT_EQ(out.text(),
               "No builds found for device [00001A2B]\n"
               "Build List for device [00001A2B]:\n\n"
@@ -86,6 +87,7 @@ TEST(BuildList, EmptyAndSortedByVersion) {
 }
 
 TEST(BuildOrder, UnreadableVersionsNeverBreakTheSort) {
+    // Deliberate: unreadable versions sort after readable ones, so the order stays well defined.
     // Many unreadable versions mixed with readable ones: the order must stay consistent.
     std::map<std::string, std::string> builds;
     for (int i = 0; i < 200; ++i) {

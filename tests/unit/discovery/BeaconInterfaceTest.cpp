@@ -46,6 +46,7 @@ TEST(BeaconInterfaceTest, BackupIsPutBackOnRestore) {
 }
 
 TEST(BeaconInterfaceTest, HolderTakingItAgainIsRefusedNotDeadlocked) {
+    // Deliberate: the holder taking the lock again is refused, so a search never deadlocks.
     ASSERT_TRUE(zBeaconInterface_setAndLock("10.77.0.1"));
     EXPECT_FALSE(zBeaconInterface_setAndLock("10.77.0.2"));
     EXPECT_EQ(zBeaconInterface_getAndLock(), nullptr);
@@ -57,6 +58,7 @@ TEST(BeaconInterfaceTest, OtherThreadsWaitForTheHolder) {
     ASSERT_TRUE(zBeaconInterface_setAndLock("10.77.0.1"));
     std::atomic<bool> taken{false};
     std::thread other([&taken] {
+        // Deliberate: only the holder may release the lock, so no other thread frees it by mistake.
         // Neither may release or overwrite what this test's thread holds.
         zBeaconInterface_unlock();
         zBeaconInterface_restoreAndUnlock();

@@ -62,6 +62,7 @@ TEST(LoopbackProbeTest, OnlyLinksOnThisMachineAreReported) {
 }
 
 TEST(LoopbackProbeTest, RepliesOfAnotherSizeAreNotSpecs) {
+    // Deliberate: only a reply of exactly one link record is taken; longer ones are not cut to fit.
     ENTER_PRIVATE_NETWORK(false);
     LinkServerPeer shorter(0, sharedLinkSpec(0x100, "127.0.0.1", 5555), sizeof(linkSpec) - 1);
     LinkServerPeer longer(7, sharedLinkSpec(0x200, "127.0.0.1", 5556), sizeof(linkSpec) + 1);

@@ -35,6 +35,7 @@ TEST(TcpipReplyTest, RepliesOfAnotherSizeAreNotSpecs) {
     uint8_t longer[17] = {};
     memcpy(longer, kModuleReply, sizeof(kModuleReply));
     EXPECT_EQ(qDiscovery_CreateTCPIPSpec(kModuleReply, 15, ipv4("10.0.0.1")), nullptr);
+    // Deliberate: a longer datagram is no module reply, so stray traffic is never listed.
     EXPECT_EQ(qDiscovery_CreateTCPIPSpec(longer, sizeof(longer), ipv4("10.0.0.1")), nullptr);
     EXPECT_EQ(qDiscovery_CreateTCPIPSpec(nullptr, 16, ipv4("10.0.0.1")), nullptr);
 }
@@ -61,6 +62,7 @@ TEST(UsbSpecTest, SerialTextsOtherThanEightHexDigitsAreNotReported) {
     EXPECT_EQ(qDiscovery_CreateUSBSpec("1234567", 7, 0x13), nullptr);
     EXPECT_EQ(qDiscovery_CreateUSBSpec("123456789", 9, 0x13), nullptr);
     EXPECT_EQ(qDiscovery_CreateUSBSpec("", 0, 0x13), nullptr);
+    // Deliberate: a USB serial must be all hex digits; no partial number is taken for a module.
     EXPECT_EQ(qDiscovery_CreateUSBSpec("1234567G", 8, 0x13), nullptr);
     EXPECT_EQ(qDiscovery_CreateUSBSpec(" 1234567", 8, 0x13), nullptr);
     EXPECT_EQ(qDiscovery_CreateUSBSpec("+1234567", 8, 0x13), nullptr);

@@ -47,6 +47,7 @@ TEST(TcpipDiscoveryTest, DefaultInterfaceAsksThroughEveryInterfaceButLoopback) {
     EXPECT_NE(std::find(senders.begin(), senders.end(), ipv4("10.77.0.1")), senders.end());
     EXPECT_NE(std::find(senders.begin(), senders.end(), ipv4("10.77.0.2")), senders.end());
 
+    // Deliberate: a module heard on several interfaces is listed once, not once per interface.
     // The module answered both requests alike; it is one module and is offered once.
     EXPECT_EQ(count, 1);
     ASSERT_EQ(seen.offered.size(), 1u);

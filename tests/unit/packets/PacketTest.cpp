@@ -67,6 +67,7 @@ TEST(Packet, AssemblesWireBytes) {
 
 // A refused byte leaves the packet as it was, so skipping it keeps the following bytes in role.
 TEST(Packet, AssemblyRefusesBadBytes) {
+    // Deliberate: a refused byte leaves the packet as it was, so later bytes keep their role.
     PacketGuard p{qPacket_Create()};
     EXPECT_EQ(
         feed(p.packet, {0, 2, 29, 1, 0x55, 0x66}),
@@ -74,6 +75,7 @@ TEST(Packet, AssemblyRefusesBadBytes) {
     EXPECT_TRUE(qPacket_IsComplete(p.packet));
     EXPECT_EQ(wireOf(p.packet), (Bytes{2, 1, 0x55}));
 
+    // Deliberate: a complete empty packet refuses more bytes instead of reading one as a length.
     // A complete empty packet does not take a further byte as a new length.
     qPacket_Reset(p.packet);
     EXPECT_EQ(feed(p.packet, {2, 0, 5}), (std::vector<qErr>{qErrNone, qErrNone, qErrPacket}));
@@ -96,6 +98,7 @@ TEST(Packet, GetBytesCapacityEdge) {
     EXPECT_EQ(qPacket_GetBytes(p.packet, buffer, 6, nullptr), qErrNone);
     EXPECT_EQ(qPacket_GetBytes(p.packet, buffer, 5, nullptr), qErrOverrun);
     EXPECT_EQ(qPacket_GetBytes(p.packet, nullptr, 6, nullptr), qErrParam);
+    // Deliberate: a corrupted data size is refused instead of read past the packet's data.
     p.packet->dataSize = 200;  // a corrupted size must not be read beyond the data
     EXPECT_EQ(qPacket_GetBytes(p.packet, buffer, 6, nullptr), qErrParam);
 }

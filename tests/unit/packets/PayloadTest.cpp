@@ -50,6 +50,7 @@ TEST(UEIPayload, NonEntityCommands) {
         EXPECT_TRUE(qUEI_isUEIPayload(p.packet)) << int(command);
     }
     EXPECT_FALSE(qUEI_isNotUEIPayload(nullptr));
+    // Deliberate: a null packet carries no UEI payload, so it is never read as one.
     EXPECT_FALSE(qUEI_isUEIPayload(nullptr));
     PacketGuard empty = packetOf({});
     EXPECT_FALSE(qUEI_isUEIPayload(empty.packet));
@@ -82,6 +83,7 @@ TEST(UEIPayload, BytesTrailer) {
     EXPECT_TRUE(qUEI_getBytesFullPacket(last.packet));
     PacketGuard partial{qPacket_CreateWithData(2, 26, data.data())};
     EXPECT_FALSE(qUEI_getBytesFullPacket(partial.packet));
+    // Deliberate: a packet without data has no trailer, and nothing before its data is read.
     PacketGuard empty = packetOf({});
     EXPECT_EQ(qUEI_getBytesSequence(empty.packet), 0);
     EXPECT_FALSE(qUEI_getBytesContinue(nullptr));

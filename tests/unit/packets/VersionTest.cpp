@@ -28,6 +28,7 @@ TEST(Version, PacksBothLayouts) {
     expectRoundTrip(0x2E000007u, 2, 14, 7);
     expectRoundTrip(0x2F020F07u, 2, 15, 7);
     expectRoundTrip(0x2F030001u, 3, 0, 1);
+    // Deliberate: a version the old layout cannot hold uses the current layout, never a cut minor.
     // A minor that does not fit the legacy nibble must not be truncated.
     expectRoundTrip(qVersion_Pack(1, 20, 4), 1, 20, 4);
     expectRoundTrip(qVersion_Pack(1, 15, 255), 1, 15, 255);

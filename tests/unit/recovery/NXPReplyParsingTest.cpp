@@ -15,6 +15,7 @@ int codeOf(const std::string& line) {
 }
 
 TEST(NXPSerialReturnCode, IsTheNumberEndingTheLine) {
+    // Deliberate: the return code is the whole number ending the line, so 10 to 19 are failures.
     EXPECT_EQ(codeOf("0\r\n"), 0);
     EXPECT_EQ(codeOf("19\r\n"), 19);
     EXPECT_EQ(codeOf("7"), 7);

@@ -167,6 +167,7 @@ TEST(NXPSerialReturnCodes, TextFollowsTheNumberInAnyBase) {
 }
 
 TEST(NXPSerialReturnCodes, IndexFindsTheWholeNumberAfterTheEcho) {
+    // Deliberate: the code is the whole number after the echo, so "19" is read as 19, not 9.
     auto index = [](const std::string& line) {
         return NXPSerialClass::GetErrorIndex(line.c_str(), line.size());
     };

@@ -78,6 +78,7 @@ TEST_F(NXPSerialCommandTest, EchoedLineEndMayFollowTheCode) {
 }
 
 TEST_F(NXPSerialCommandTest, TwoDigitCodesWithEchoAreFailures) {
+    // Deliberate: return codes are read as whole numbers, so 10 to 19 never pass as success.
     rom.start({{"U 23130\r\n", "U 23130\r\n19\r\n"},
                {"U 23130\r\n", "U 23130\r10\r\n\n"},
                {"E 3 4\r\n", "E 3 4\r\n8\r\n"}});
@@ -155,6 +156,7 @@ TEST_F(NXPSerialCommandTest, CompareReadsTheOffsetOfTheFirstDifference) {
 }
 
 TEST_F(NXPSerialCommandTest, EraseWaitsForASlowChip) {
+    // Deliberate: slow commands are awaited 100 ms per sector plus 2 s, so a long erase succeeds.
     // Erasing every sector keeps the chip busy for seconds before its return code.
     rom.start({{"E 0 29\r\n", "E 0 29\r\n"}, {"", "0\r\n", 3000}});
     connect();
@@ -190,6 +192,7 @@ TEST_F(NXPSerialCommandTest, DeviceIdWordsInAnyBase) {
 }
 
 TEST_F(NXPSerialCommandTest, DeviceIdWithMissingWordsFails) {
+    // Deliberate: a missing identifier word fails the read, never reported as zeros.
     rom.start({{"N\r\n", "N\r\n0\r\n1\r\n2\r\n"}});
     connect();
     EXPECT_NE(nxp.GetDeviceID(), qErrNone);
@@ -219,6 +222,7 @@ TEST_F(NXPSerialCommandTest, SyncWithAFreshChip) {
 }
 
 TEST_F(NXPSerialCommandTest, SyncWithAChipStillSynchronised) {
+    // Deliberate: a ROM still synchronised is recognised, so "-N" works twice in a row.
     // The "?" is command text for it: ending the line brings INVALID_COMMAND, and the session
     // goes on as before.
     rom.start({{"?", "?"}, {"\r\n", "\r1\r\n\n"}, {"N\r\n", "N\r0\r\n\n1\r\n2\r\n3\r\n4\r\n"}});
@@ -230,6 +234,7 @@ TEST_F(NXPSerialCommandTest, SyncWithAChipStillSynchronised) {
 }
 
 TEST_F(NXPSerialCommandTest, SyncWithAChipStillSynchronisedAndEchoOff) {
+    // Deliberate: a ROM still synchronised (echo off) is recognised, so a second run works.
     rom.start({{"?\r\n", "1\r\n"}});
     connect();
     EXPECT_EQ(nxp.Sync(), qErrNone);

@@ -139,6 +139,7 @@ TEST_F(NXPSerialMemoryTest, WriteRefusedByTheChipSendsNoData) {
 }
 
 TEST_F(NXPSerialMemoryTest, PaddedWriteFillsWithErasedBytes) {
+    // Deliberate: a short chunk is sent padded with 0xFF to the length its copy takes.
     std::vector<uint8_t> data = pattern(10);
     std::vector<uint8_t> padded = data;
     padded.resize(16, 0xFF);

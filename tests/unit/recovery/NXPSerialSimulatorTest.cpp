@@ -53,6 +53,7 @@ void expectDeviceId(NXPSerialClass& nxp) {
 }
 
 TEST_F(NXPSerialSimulatorTest, FingerprintTwiceInARow) {
+    // Deliberate: a ROM still synchronised is recognised, so a second session works.
     std::string port = startRom();
     ASSERT_FALSE(port.empty());
     FILE* log = tmpfile();
@@ -73,6 +74,7 @@ TEST_F(NXPSerialSimulatorTest, FingerprintTwiceInARow) {
 }
 
 TEST_F(NXPSerialSimulatorTest, FingerprintTwiceWithLineEndBeforeTheCode) {
+    // Deliberate: a ROM still synchronised is recognised with either order of the echoed line end.
     std::string port = startRom({"--lf-before-code"});
     ASSERT_FALSE(port.empty());
     for (int run = 0; run < 2; ++run) {

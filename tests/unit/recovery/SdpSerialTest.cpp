@@ -116,6 +116,7 @@ TEST_F(SdpSerialTest, InitDiscardsWhatWaitedOnTheLine) {
 }
 
 TEST_F(SdpSerialTest, LineThatStopsTakingBytesEndsTheWrite) {
+    // Deliberate: a write stops after 2 s without progress, so a stuck line never hangs recovery.
     Serial_SDPLoader serial(pty->slavePath().c_str());
     ASSERT_TRUE(serial.init());
     // Nobody reads the far end, so the line's buffers fill up long before this is out.
@@ -126,6 +127,7 @@ TEST_F(SdpSerialTest, LineThatStopsTakingBytesEndsTheWrite) {
 }
 
 TEST_F(SdpSerialTest, HungUpLineFailsTheWrite) {
+    // Deliberate: a hard write error ends the write at once instead of retrying it forever.
     Serial_SDPLoader serial(pty->slavePath().c_str());
     ASSERT_TRUE(serial.init());
     pty.reset();

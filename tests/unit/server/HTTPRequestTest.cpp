@@ -42,6 +42,7 @@ TEST(HTTPResponseTest, CollectsPiecesInOrderAndKeepsRequestAndStatus) {
 }
 
 TEST(HTTPRequestGet, RefusesSchemesOtherThanHttpAndHttps) {
+    // Deliberate: only http and https URLs are fetched; a file: or ftp: server URL is refused.
     LogCapture log;
     std::map<std::string, std::string> query;
     for (const char* url :

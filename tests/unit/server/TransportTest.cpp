@@ -56,6 +56,7 @@ TEST_F(TransportTest, HttpsServerVouchedForByTheTrustedAuthorityIsUsed) {
 }
 
 TEST_F(TransportTest, HttpsServerIsRefusedWhenItsAuthorityIsNotTrusted) {
+    // Deliberate: HTTPS checks the server's certificate; one no trusted CA signed is refused.
     startTls("server");
     {
         ScopedEnvironment trust("CURL_CA_BUNDLE", nullptr);
@@ -71,6 +72,7 @@ TEST_F(TransportTest, HttpsServerIsRefusedWhenItsAuthorityIsNotTrusted) {
 }
 
 TEST_F(TransportTest, SelfSignedCertificateIsRefused) {
+    // Deliberate: HTTPS checks the server's certificate; a self-signed one is refused.
     ScopedEnvironment trust("CURL_CA_BUNDLE", certificate("ca.pem").c_str());
     startTls("selfsigned");
     EXPECT_FALSE(UpdateServerRequest::ping(server->url().c_str()));
@@ -79,6 +81,7 @@ TEST_F(TransportTest, SelfSignedCertificateIsRefused) {
 }
 
 TEST_F(TransportTest, CertificateForAnotherHostIsRefused) {
+    // Deliberate: HTTPS checks the name too; a certificate made out to another host is refused.
     ScopedEnvironment trust("CURL_CA_BUNDLE", certificate("ca.pem").c_str());
     startTls("wronghost");
     EXPECT_FALSE(UpdateServerRequest::ping(server->url().c_str()));
@@ -96,6 +99,7 @@ TEST_F(TransportTest, ClosedPortFailsWithTheConnectionError) {
 }
 
 TEST_F(TransportTest, StalledServerIsAbandonedByTheLowSpeedLimit) {
+    // Deliberate: under 1 byte/s for 15 s ends the request, so a stalled server never hangs a run.
     server = std::make_unique<SimulatedServer>(builds, std::vector<std::string>{"--stall"});
     ASSERT_TRUE(server->ready());
     // The client gives up after 15 s without a byte; the simulator would hold on for 100 s.
@@ -105,6 +109,7 @@ TEST_F(TransportTest, StalledServerIsAbandonedByTheLowSpeedLimit) {
 }
 
 TEST_F(TransportTest, OversizedReplyIsRefusedWhileItArrives) {
+    // Deliberate: a reply larger than 32 MiB is refused as it arrives, so memory stays bounded.
     std::string reply = "ok\n" + std::string(HTTPResponse::kMaxBodyBytes, 'A') + "\n";
     zvtest::writeFile(builds.file("reply.txt"), reply);
     server = std::make_unique<SimulatedServer>(

@@ -116,6 +116,7 @@ TEST(DirectoryTest, HomeDirectoryMustFitWhole) {
     EXPECT_EQ(qDirectory_GetHomeDirectory(home, sizeof home), qErrNone);
     EXPECT_GT(strlen(home), 0u);
     char tiny[1];
+    // Deliberate: a home path too long for the buffer is an error, never a cut path.
     EXPECT_EQ(qDirectory_GetHomeDirectory(tiny, sizeof tiny), qErrOverrun);
     EXPECT_EQ(qDirectory_GetHomeDirectory(nullptr, 10), qErrParam);
 }

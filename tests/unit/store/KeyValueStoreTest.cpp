@@ -187,6 +187,7 @@ TEST_F(KeyValueStoreTest, SaveWithoutAnyNameUsesTheDefaultInTheCurrentDirectory)
 }
 
 TEST_F(KeyValueStoreTest, SaveReplacesTheFileWholeAndLeavesNoTemporaryBehind) {
+    // Deliberate: settings are written aside and renamed over, so a crash never leaves half a file.
     writeFile(path, "OLD=1\n");
     std::filesystem::create_hard_link(path, dir.file("old-link"));
     KeyValueStore store;

@@ -92,6 +92,7 @@ TEST_F(UpdaterStoreTest, FindDeviceMatchesPartOfTheEntryNameAndLoadsItsSettings)
 }
 
 TEST_F(UpdaterStoreTest, RootPathHoldingTheSerialTextMatchesNothing) {
+    // Deliberate: a device matches by its entry's own name, never by text in the store's path.
     std::string tricky = dir.file("00001A2B-home/updater");
     UpdaterStore store(tricky.c_str());
     store.AddDevice(0x00000001);
@@ -157,6 +158,7 @@ TEST_F(UpdaterStoreTest, WriteFileReplacesWholeOrWritesNothing) {
     EXPECT_EQ(readFile(target), std::string("bird\0\1", 6));
     EXPECT_EQ(device.WriteFile("7.bird", bytes, 2), 0);
     EXPECT_EQ(readFile(target), "bi");
+    // Deliberate: a name that leaves the device's directory is refused and nothing is written.
     EXPECT_EQ(device.WriteFile("../escape.bird", bytes, 2), 3);
     EXPECT_FALSE(pathExists(root + "/escape.bird"));
 

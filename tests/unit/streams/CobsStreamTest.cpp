@@ -126,6 +126,7 @@ TEST_F(FramedSerial, LargestPacketGoesAsOneFrameOf33Bytes) {
 }
 
 TEST_F(FramedSerial, BytesOutsideAPacketAreSkippedAndEachPacketIsAFrame) {
+    // Deliberate: a byte a packet refuses is skipped whole, so later packets keep their shape.
     // A zero address is no packet start; then two packets in one write.
     std::vector<uint8_t> wire = {0, 2, 1, 0x30, 4, 0};
     ASSERT_EQ(qStream_Write(stream, wire.data(), wire.size()), qErrNone);

@@ -109,6 +109,7 @@ TEST(SocketReadBufferTest, MultiByteReadSpanningTwoArrivals) {
 
 // An idle reader must not spin: a get with nothing to read waits a moment before it says so.
 TEST(SocketReadBufferTest, IdleAndClosedReadsWaitBeforeReportingNoByte) {
+    // Deliberate: an idle socket read waits up to 20 ms first, so an idle link never spins.
     ConnectedSocket connection;
     ASSERT_TRUE(connection.ready());
     uint8_t byte = 0;
@@ -125,6 +126,7 @@ TEST(SocketReadBufferTest, IdleAndClosedReadsWaitBeforeReportingNoByte) {
 }
 
 TEST(SerialIdleReadTest, IdleReadWaitsBeforeReportingNoByte) {
+    // Deliberate: an idle serial read waits up to 20 ms first, so an idle link never spins.
     PseudoTerminal pty;
     ASSERT_TRUE(pty.ready());
     qStream* stream = nullptr;

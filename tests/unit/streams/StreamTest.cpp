@@ -133,6 +133,7 @@ TEST_F(StreamTest, RecordEndsAtTerminatorWhichIsNotStored) {
 }
 
 TEST_F(StreamTest, RecordKeepsABrokenTerminatorPrefixAsData) {
+    // Deliberate: a terminator match that breaks off is kept as data, so no "\r" is lost.
     transport.feed("a\rb\r\r\nrest");
     uint8_t buffer[32];
     size_t length = 0;
@@ -166,6 +167,7 @@ TEST_F(StreamTest, RecordStopsAtCapacityAndLeavesTheRest) {
 }
 
 TEST_F(StreamTest, RecordFullInsideBrokenMatchReturnsOverflow) {
+    // Deliberate: bytes of a broken terminator match count as data, also when they fill the record.
     transport.feed("ab\rc");
     uint8_t buffer[3];
     size_t length = 0;
@@ -177,6 +179,7 @@ TEST_F(StreamTest, RecordFullInsideBrokenMatchReturnsOverflow) {
 }
 
 TEST_F(StreamTest, RecordNotReadyPushesEverythingBack) {
+    // Deliberate: a record not yet whole puts back every byte it took, so the next read has them.
     transport.feed("par\r");
     uint8_t buffer[32];
     size_t length = 99;

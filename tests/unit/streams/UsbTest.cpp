@@ -123,6 +123,7 @@ TEST(UsbRulesTest, FourIoErrorsToleratedFifthFails) {
     EXPECT_EQ(device->state.load(), static_cast<uint32_t>(ZVUSB_STATE_READY));
     EXPECT_EQ(zvusb_tolerate_error(device, qErrIO), qErrIO);
     EXPECT_EQ(device->state.load(), static_cast<uint32_t>(ZVUSB_STATE_FAILED));
+    // Deliberate: the error count saturates, so 256 more errors never wrap it back to success.
     for (int i = 0; i < 300; ++i) {
         ASSERT_EQ(zvusb_tolerate_error(device, qErrIO), qErrIO) << "call " << i;
     }
@@ -130,6 +131,7 @@ TEST(UsbRulesTest, FourIoErrorsToleratedFifthFails) {
 }
 
 TEST(UsbRulesTest, ToleratedReadErrorsAreNoByteYet) {
+    // Deliberate: a tolerated read error reads as no byte yet, never as a byte that never came.
     zvusb* device = zvusb_create_usb(false);
     ASSERT_NE(device, nullptr);
     // A tolerated read error must not look like a byte.

@@ -79,6 +79,7 @@ TEST_F(Operations, LoadBirdThrowsForAMissingBuildAndAnUnreadablePath) {
 }
 
 TEST_F(Operations, LocalListShowsADamagedBodyWithoutAVersion) {
+    // Deliberate: a stored file whose body does not load is listed without a version, not fatal.
     ASSERT_EQ(mkdir(deviceDir().c_str(), 0755), 0);
     // A good header over a body that does not inflate.
     zvtest::writeFile(deviceDir() + "/90.bird", std::string("bird\x01\x01", 6) + "not zlib");

@@ -39,6 +39,7 @@ TEST(RecoveryLoaderTransfer, MalformedLoadersAreRefusedBeforeThePortIsOpened) {
     BirdWriter noLoader;
     noLoader.AddImage(BirdFile::BLOCK_FIRMWARE, 0, 0x4000, {1, 2, 3, 4});
     BirdFile withoutLoader = written(noLoader, dir);
+    // Deliberate: an image without a loader block is refused: the chip would jump into stale RAM.
     EXPECT_EQ(_transfer_recovery_loader(display, withoutLoader, port), qErrSize);
 
     BirdWriter shortLoader;

@@ -96,6 +96,7 @@ TEST_F(SharedLinkUpgrade, WholeUpdateThroughALinkServerWritesTheImage) {
     ASSERT_EQ(loader.LoaderReboot(display), qErrNone);
     std::string expected(image.begin() + 4, image.end());
     EXPECT_TRUE(committedFlash(expected) == expected) << "flash differs";
+    // Deliberate: only UEI values continue by their last byte; each DATA piece gets its own reply.
     // The pieces that a bit-7 test would take for a UEI run with more to follow did go through.
     EXPECT_GT(piecesEndingInBit7(zvtest::readFile(dir.file("module.log"))), 10);
 }
