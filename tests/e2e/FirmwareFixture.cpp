@@ -145,4 +145,14 @@ std::string FirmwareFixture::storedFile(const std::string& name) const {
     return zvtest::readFile(deviceFile(name));
 }
 
+size_t FirmwareFixture::appearances(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    size_t at = 0;
+    while (!part.empty() && (at = text.find(part, at)) != std::string::npos) {
+        ++count;
+        at += part.size();
+    }
+    return count;
+}
+
 }  // namespace firmwaretest

@@ -51,6 +51,9 @@ class FirmwareFixture : public ::testing::Test {
     std::string url;
     std::unique_ptr<zvtest::BackgroundProgram> server;
     std::unique_ptr<zvtest::BackgroundProgram> module;
+
+    // How many times part appears in text (a simulator log, an output).
+    static size_t appearances(const std::string& text, const std::string& part);
 };
 
 std::vector<std::string> lines(const std::string& text);
