@@ -155,4 +155,15 @@ size_t FirmwareFixture::appearances(const std::string& text, const std::string& 
     return count;
 }
 
+size_t FirmwareFixture::upgradePackets(const std::string& trace, char direction) {
+    // A packet line: "modulesim SERIAL < ADDRESS LENGTH DATA...", each byte in hex.
+    const std::string prefix = std::string(" ") + direction + " 04 ";
+    size_t count = 0;
+    for (const std::string& line : lines(trace)) {
+        const size_t at = line.find(prefix);
+        count += at != std::string::npos && line.compare(at + prefix.size() + 2, 3, " 5F") == 0;
+    }
+    return count;
+}
+
 }  // namespace firmwaretest

@@ -17,16 +17,6 @@ const std::string kFirstBlockLine = "Transferring firmware block 1 of 2, 3004 by
 // A refused PREPARE and a refused WRITE both end the block with the same code.
 const std::string kInvalidOptionLine = "Firmware update failed [29, qErrInvalidOption]";
 
-// The upgrade requests (command 95) that the module at bus address 4 received in a trace.
-size_t upgradeRequests(const std::string& trace) {
-    size_t count = 0;
-    for (const std::string& line : lines(trace)) {
-        const size_t at = line.find(" < 04 ");
-        count += at != std::string::npos && line.compare(at + 8, 3, " 5F") == 0;
-    }
-    return count;
-}
-
 class RetryRules : public FirmwareFixture {
   protected:
     RunResult updateWith(const std::string& keys) {
@@ -88,7 +78,7 @@ TEST_F(RetryRules, RefusedFirmwarePrepareIsNotAskedAgain) {
     // The transfer ends there: after the refused PREPARE no upgrade request, no block data and
     // no REBOOT, reaches the module.
     const std::string trace = moduleLog();
-    EXPECT_EQ(upgradeRequests(trace.substr(trace.find(kFirstBlockPrepare))), 1u) << trace;
+    EXPECT_EQ(upgradePackets(trace.substr(trace.find(kFirstBlockPrepare)), '<'), 1u) << trace;
     EXPECT_EQ(errorLines(r), std::vector<std::string>{kInvalidOptionLine}) << r.err;
     expectNothingRecorded();
 }
