@@ -145,4 +145,25 @@ std::string FirmwareFixture::storedFile(const std::string& name) const {
     return zvtest::readFile(deviceFile(name));
 }
 
+size_t FirmwareFixture::appearances(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    size_t at = 0;
+    while (!part.empty() && (at = text.find(part, at)) != std::string::npos) {
+        ++count;
+        at += part.size();
+    }
+    return count;
+}
+
+size_t FirmwareFixture::upgradePackets(const std::string& trace, char direction) {
+    // A packet line: "modulesim SERIAL < ADDRESS LENGTH DATA...", each byte in hex.
+    const std::string prefix = std::string(" ") + direction + " 04 ";
+    size_t count = 0;
+    for (const std::string& line : lines(trace)) {
+        const size_t at = line.find(prefix);
+        count += at != std::string::npos && line.compare(at + prefix.size() + 2, 3, " 5F") == 0;
+    }
+    return count;
+}
+
 }  // namespace firmwaretest

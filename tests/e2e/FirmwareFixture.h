@@ -51,6 +51,12 @@ class FirmwareFixture : public ::testing::Test {
     std::string url;
     std::unique_ptr<zvtest::BackgroundProgram> server;
     std::unique_ptr<zvtest::BackgroundProgram> module;
+
+    // How many times part appears in text (a simulator log, an output).
+    static size_t appearances(const std::string& text, const std::string& part);
+    // The upgrade packets (command 95) of the fixture's module at bus address 4 in a trace of
+    // moduleLog(): those it received ('<') or sent ('>').
+    static size_t upgradePackets(const std::string& trace, char direction);
 };
 
 std::vector<std::string> lines(const std::string& text);

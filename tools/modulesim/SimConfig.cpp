@@ -437,6 +437,29 @@ KeyResult applyImxKey(const std::string& key, const std::string& value, bool has
     return result(!value.empty());
 }
 
+// Faults that hit the firmware blocks only, sent once LOAD started the loader: how often the
+// first firmware block's WRITE is refused, and what the first firmware PREPAREs answer.
+KeyResult applyFirmwareFaultKey(const std::string& key, const std::string& value,
+                                LoaderKnobs& loader, std::string& error) {
+    if (key == "firmware-write-refused") {
+        return result(parseCount(key, value, loader.firmwareWriteRefused, error));
+    }
+    if (key != "firmware-prepare-status") {
+        return KeyResult::NotMine;
+    }
+    size_t colon = value.find(':');
+    unsigned long long status = 0;
+    unsigned long long count = 1;
+    bool ok = parseNumber(value.substr(0, colon), 0xFF, status) && status != 0 &&
+              (colon == std::string::npos ||
+               (parseNumber(value.substr(colon + 1), 0xFFFFFFFFull, count) && count != 0));
+    loader.firmwarePrepareStatus = static_cast<uint8_t>(status);
+    loader.firmwarePrepareRefused = static_cast<uint32_t>(count);
+    if (!ok)
+        error = key + " needs S[:N], a status from 1 to 255 and a count of at least 1";
+    return result(ok);
+}
+
 // One key or key=value of a --module description.
 bool applyModuleKey(const std::string& key, const std::string& value, bool hasValue,
                     ModuleConfig& module, std::string& error) {
@@ -455,6 +478,8 @@ bool applyModuleKey(const std::string& key, const std::string& value, bool hasVa
                          applyPlaceKey(key, "", scratch, ignored) != KeyResult::NotMine ||
                          applyKnobKey(key, "", scratch, ignored) != KeyResult::NotMine ||
                          applyUsbKey(key, "", scratch.usb, ignored) != KeyResult::NotMine;
+            known = known ||
+                    applyFirmwareFaultKey(key, "", scratch.loader, ignored) != KeyResult::NotMine;
             error = known ? key + " needs a value (" + key + "=...)"
                           : "unknown module key \"" + key + "\"";
             return false;
@@ -467,6 +492,8 @@ bool applyModuleKey(const std::string& key, const std::string& value, bool hasVa
         outcome = applyKnobKey(key, value, module, error);
     if (outcome == KeyResult::NotMine)
         outcome = applyUsbKey(key, value, module.usb, error);
+    if (outcome == KeyResult::NotMine)
+        outcome = applyFirmwareFaultKey(key, value, module.loader, error);
     if (outcome == KeyResult::NotMine) {
         error = "unknown module key \"" + key + "\"";
         return false;
@@ -754,6 +781,13 @@ const char* usageText() {
            "                         it had, and nothing is committed\n"
            "    boots-old-build      REBOOT restarts the module, but into the firmware (build and\n"
            "                         version) it ran before, and nothing is committed\n"
+           "    firmware-write-refused=N\n"
+           "                         the first N attempts at the first firmware block (each from\n"
+           "                         its PREPARE after LOAD) have their first WRITE answered with\n"
+           "                         status 30 and nothing written; loader blocks go through\n"
+           "    firmware-prepare-status=S[:N]\n"
+           "                         the first N firmware PREPAREs (after LOAD; default 1) answer\n"
+           "                         status S (1 to 255) and open no block\n"
            "\n"
            "On start it prints one line per attachment, then \"ready\":\n"
            "  tcp SERIAL ADDR:PORT | pty SERIAL /dev/pts/N | node SERIAL DIR/zendrival.SERIAL\n"

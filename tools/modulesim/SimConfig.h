@@ -40,6 +40,12 @@ struct LoaderKnobs {
     // The module is a recovery loader started in RAM: its loader runs from the start and after
     // every restart, without an INIT or LOAD.
     bool loaderFromStart = false;
+    // Faults of the firmware blocks only; the loader's own blocks, sent before LOAD, go through.
+    // The first N attempts at the first firmware block have their first WRITE refused (0 = never).
+    uint32_t firmwareWriteRefused = 0;
+    // The first firmwarePrepareRefused PREPAREs after LOAD answer firmwarePrepareStatus.
+    uint8_t firmwarePrepareStatus = 0;
+    uint32_t firmwarePrepareRefused = 0;
 };
 
 // How a module on the emulated USB bus presents itself, and how it misbehaves on purpose.

@@ -108,6 +108,19 @@ void UpgradeLoader::init(uint8_t address, Outcome& outcome) {
 void UpgradeLoader::prepare(const Packet& request, uint8_t address, Outcome& outcome) {
     const std::vector<uint8_t>& bytes = request.data;
     uint8_t status = bytes.size() < 7 ? uint8_t(qErrShortCommand) : knobs_.prepareStatus;
+    if (status == qErrNone && running_) {
+        status = firmwarePrepareStatus();
+    }
+    if (status == qErrNone && running_) {
+        uint32_t address = readBigEndian(bytes.data() + 3, 4);
+        if (!sawFirmwareBlock_) {
+            sawFirmwareBlock_ = true;
+            firstFirmwareAddress_ = address;
+        }
+        if (address == firstFirmwareAddress_) {
+            ++firstBlockAttempts_;
+        }
+    }
     if (status == qErrNone) {
         // bytes[2] holds the block's flags; this loader treats every block alike.
         abandonBlock();
@@ -155,9 +168,24 @@ void UpgradeLoader::sum(uint8_t address, Outcome& outcome) {
     reply(outcome, std::move(packet));
 }
 
+uint8_t UpgradeLoader::firmwarePrepareStatus() {
+    ++firmwarePrepares_;
+    return firmwarePrepares_ <= knobs_.firmwarePrepareRefused ? knobs_.firmwarePrepareStatus
+                                                              : uint8_t(qErrNone);
+}
+
+bool UpgradeLoader::refusesFirmwareWrite() const {
+    // Only the first WRITE of an attempt: the attempt fails there, and the next one starts over.
+    return blockAddress_ == firstFirmwareAddress_ && writeOffset_ == 0 &&
+           firstBlockAttempts_ <= knobs_.firmwareWriteRefused;
+}
+
 uint8_t UpgradeLoader::writeStatus(uint32_t length) const {
     if (!running_ || !blockOpen_) {
         return qErrMode;  // only the running loader writes flash, and only into a block
+    }
+    if (refusesFirmwareWrite()) {
+        return qErrResource;  // the flash did not take the piece
     }
     if (length != piece_.size() || length > knobs_.blockSize) {
         return qErrSize;

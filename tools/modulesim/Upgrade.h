@@ -80,6 +80,15 @@ class UpgradeLoader {
     uint64_t repliesSent_ = 0;
     uint64_t dataReceived_ = 0;
     uint64_t sumsAnswered_ = 0;
+
+    // The firmware-only fault knobs: PREPAREs after LOAD, and attempts at the first firmware
+    // block (each starts with a PREPARE of its address).
+    uint8_t firmwarePrepareStatus();
+    bool refusesFirmwareWrite() const;
+    uint64_t firmwarePrepares_ = 0;
+    bool sawFirmwareBlock_ = false;
+    uint32_t firstFirmwareAddress_ = 0;
+    uint64_t firstBlockAttempts_ = 0;
 };
 
 }  // namespace modulesim

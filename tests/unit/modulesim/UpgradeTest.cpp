@@ -666,4 +666,36 @@ TEST(BirdtoolStamp, WritesTheVersionMarkerAfterTheBuildMarker) {
     }
 }
 
+TEST_F(TcpSimTest, FirmwarePrepareStatusRefusesOnlyTheFirstPreparesAfterLoad) {
+    ASSERT_TRUE(start({kModule + ",firmware-prepare-status=11:2"}, "0A0B0C0D"));
+    LoaderWire loader(link);
+    EXPECT_EQ(loader.prepare(0x10000000), (Bytes{95, 7, 0, 4, 0}));  // a loader block
+    EXPECT_EQ(loader.ask({95, 2}), (Bytes{95, 2}));
+    EXPECT_EQ(loader.prepare(0x4000), (Bytes{95, 7, 11, 4, 0}));
+    loader.data(pattern(5, 10));
+    EXPECT_EQ(loader.write(5), 7);  // the refused PREPARE opened no block
+    EXPECT_EQ(loader.prepare(0x4000), (Bytes{95, 7, 11, 4, 0}));
+    loader.firmwareBlock(0x4000, pattern(30, 11), 1024, false);
+}
+
+TEST_F(TcpSimTest, FirmwareWriteRefusedFailsTheFirstAttemptsAtTheFirstFirmwareBlock) {
+    ASSERT_TRUE(start({kModule + ",firmware-write-refused=2"}, "0A0B0C0D"));
+    LoaderWire loader(link);
+    const Bytes loaderBlock = pattern(40, 12), image = pattern(1500, 13);
+    const Bytes firstPiece = slice(image, 0, 1024);
+    loader.prepare(0x10000000);
+    loader.data(loaderBlock);
+    EXPECT_EQ(loader.sum(), byteSum(loaderBlock));
+    EXPECT_EQ(loader.ask({95, 2}), (Bytes{95, 2}));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        loader.prepare(0x4000);
+        loader.data(firstPiece);
+        EXPECT_EQ(loader.sum(), byteSum(firstPiece));
+        EXPECT_EQ(loader.write(firstPiece.size()), 30) << "attempt " << attempt;
+    }
+    // The third attempt goes through, piece after piece, and so does the next block.
+    loader.firmwareBlock(0x4000, image, 1024, false);
+    loader.firmwareBlock(0x5000, image, 1024, false);
+}
+
 }  // namespace
