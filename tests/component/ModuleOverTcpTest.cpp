@@ -12,6 +12,8 @@
 #include "TestSupport.h"
 #include "autoGen_I2CClass_CPP.h"
 #include "autoGen_SystemClass_CPP.h"
+#include "qLink.h"
+#include "qUEI.h"
 #include "qVersion.h"
 
 using namespace Pelmorax::Zendrival;
@@ -102,6 +104,27 @@ TEST_F(ModuleOverTcp, EchoAndModuleInformation) {
 }
 
 TEST_F(ModuleOverTcp, StreamedValuesReachCallbacksAndAnswerGets) {
+    // The link's own packet log shows every get of the input voltage (system entity, option 12)
+    // that went out to the module.
+    const qLinkID link = module.getLink()->getEngineLinkId();
+    ASSERT_EQ(qLink_PacketDebug_Enable(link), qErrNone);
+    int voltageGets = 0;
+    auto countVoltageGets = [&] {
+        uint8_t type = 0, wire[qPACKET_MAX_WIRE];
+        for (uint8_t length = sizeof wire;
+             qLink_PacketDebug_Read(link, &type, &length, wire) == qErrNone; length = sizeof wire) {
+            if (type == qPACKETLOG_SENT && length >= 4 && wire[2] == SystemClass::COMMAND &&
+                wire[3] == (12 | qUEI_OPTION_GET)) {
+                ++voltageGets;
+            }
+        }
+        return voltageGets;
+    };
+    // Before any stream, a get goes to the module.
+    uint32_t millivolts = 0;
+    ASSERT_EQ(system.getInputVoltage(&millivolts), qErrNone);
+    EXPECT_EQ(millivolts, 12000u);
+    ASSERT_EQ(countVoltageGets(), 1);
     std::atomic<int> samples{0};
     auto onSample = [&](const qPacket* packet, void*) -> uint8_t {
         if (Link::isStreamSample(packet))
@@ -117,11 +140,19 @@ TEST_F(ModuleOverTcp, StreamedValuesReachCallbacksAndAnswerGets) {
     uint8_t streaming = 0;
     EXPECT_EQ(module.getLink()->isLinkStreaming(module.getModuleAddress(), &streaming), qErrNone);
     EXPECT_NE(streaming, 0);
-    // The voltage now comes from the cache: fresh, or already read.
-    uint32_t millivolts = 0;
-    qErr cached = system.getInputVoltage(&millivolts);
-    EXPECT_TRUE(cached == qErrNone || cached == qErrStreamStale) << cached;
+    // The voltage now comes from the newest sample: fresh for the first get, already read for
+    // the gets right after it, and none of them goes to the module.
+    millivolts = 0;
+    EXPECT_EQ(system.getInputVoltage(&millivolts), qErrNone);
     EXPECT_EQ(millivolts, 12000u);
+    qErr again = qErrNone;
+    for (int i = 0; i < 50 && again == qErrNone; ++i) {
+        millivolts = 0;
+        again = system.getInputVoltage(&millivolts);
+        EXPECT_EQ(millivolts, 12000u);
+    }
+    EXPECT_EQ(again, qErrStreamStale);
+    EXPECT_EQ(countVoltageGets(), 1);
 
     ASSERT_EQ(system.registerOptionCallback(12, false, nullptr, nullptr), qErrNone);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
