@@ -9,6 +9,7 @@
 
 #include "Link.h"
 #include "SimulatedModule.h"
+#include "StreamCacheChecks.h"
 #include "TestSupport.h"
 #include "autoGen_I2CClass_CPP.h"
 #include "autoGen_SystemClass_CPP.h"
@@ -140,16 +141,8 @@ TEST_F(ModuleOverTcp, StreamedValuesReachCallbacksAndAnswerGets) {
     EXPECT_NE(streaming, 0);
     // The voltage now comes from the newest sample: fresh for the first get, already read for
     // the gets right after it, and none of them goes to the module.
-    millivolts = 0;
-    EXPECT_EQ(system.getInputVoltage(&millivolts), qErrNone);
-    EXPECT_EQ(millivolts, 12000u);
-    qErr again = qErrNone;
-    for (int i = 0; i < 50 && again == qErrNone; ++i) {
-        millivolts = 0;
-        again = system.getInputVoltage(&millivolts);
-        EXPECT_EQ(millivolts, 12000u);
-    }
-    EXPECT_EQ(again, qErrStreamStale);
+    zvtest::expectFreshThenStale([&](uint32_t* value) { return system.getInputVoltage(value); },
+                                 12000u);
     EXPECT_EQ(countVoltageGets(), 1);
 
     ASSERT_EQ(system.registerOptionCallback(12, false, nullptr, nullptr), qErrNone);

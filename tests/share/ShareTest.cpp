@@ -12,6 +12,7 @@
 
 #include "Link.h"
 #include "SharedModule.h"
+#include "StreamCacheChecks.h"
 #include "autoGen_SystemClass_CPP.h"
 #include "qUEI.h"
 
@@ -140,16 +141,8 @@ TEST_F(SharedModule, BothClientsReceiveStreamSamples) {
         [&] { return firstSamples > firstBefore + 3 && secondSamples > secondBefore + 3; }));
     // The first get after the samples came is answered by the newest sample, fresh; gets
     // right after it find that sample already read. None of them goes to the module.
-    millivolts = 0;
-    EXPECT_EQ(secondSystem.getInputVoltage(&millivolts), qErrNone);
-    EXPECT_EQ(millivolts, 12000u);
-    qErr again = qErrNone;
-    for (int i = 0; i < 50 && again == qErrNone; ++i) {
-        millivolts = 0;
-        again = secondSystem.getInputVoltage(&millivolts);
-        EXPECT_EQ(millivolts, 12000u);
-    }
-    EXPECT_EQ(again, qErrStreamStale);
+    zvtest::expectFreshThenStale(
+        [&](uint32_t* value) { return secondSystem.getInputVoltage(value); }, 12000u);
     EXPECT_EQ(voltageGets(), 1);
     EXPECT_EQ(firstSystem.registerOptionCallback(12, false, nullptr, nullptr), qErrNone);
     EXPECT_EQ(secondSystem.registerOptionCallback(12, false, nullptr, nullptr), qErrNone);

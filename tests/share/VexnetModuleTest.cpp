@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "PrivateNetwork.h"
+#include "StreamCacheChecks.h"
 #include "VexnetSupport.h"
 #include "autoGen_SystemClass_CPP.h"
 #include "qLinkManagerInternal.h"
@@ -177,16 +178,8 @@ TEST_F(VexnetModule, StreamSamplesReachTheSharingModule) {
     EXPECT_TRUE(eventually([&] { return samples >= 5; })) << samples << " samples";
     // The first get after the samples came is answered by the newest sample, fresh; gets
     // right after it find that sample already read. None of them goes to the module.
-    millivolts = 0;
-    EXPECT_EQ(system.getInputVoltage(&millivolts), qErrNone);
-    EXPECT_EQ(millivolts, 12000u);
-    qErr again = qErrNone;
-    for (int i = 0; i < 50 && again == qErrNone; ++i) {
-        millivolts = 0;
-        again = system.getInputVoltage(&millivolts);
-        EXPECT_EQ(millivolts, 12000u);
-    }
-    EXPECT_EQ(again, qErrStreamStale);
+    zvtest::expectFreshThenStale([&](uint32_t* value) { return system.getInputVoltage(value); },
+                                 12000u);
     EXPECT_EQ(voltageGets(), 1u);
     EXPECT_EQ(system.registerOptionCallback(12, false, nullptr, nullptr), qErrNone);
 }

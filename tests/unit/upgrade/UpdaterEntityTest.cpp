@@ -82,6 +82,18 @@ class LoaderExchange : public UpgradeTest {
         loader.init(&module, 0, true, false);
     }
     Arrival arrival() { return arrivalIn(zvtest::readFile(dir.file("module.log"))); }
+    // Writes a firmware block as the update does and reboots into it; returns the upgrade
+    // packets that took (once the log holds at least minimum). The flash must hold its image.
+    std::vector<SentPacket> writeFirmware(const std::vector<uint8_t>& image, size_t minimum) {
+        watch();
+        uint16_t size = 0;
+        EXPECT_EQ(loader.TransferPrepare(image.data(), image.size(), 0, size), qErrNone);
+        EXPECT_EQ(loader.FirmwareTransfer(image.data(), image.size(), size, display), qErrNone);
+        std::vector<SentPacket> sent = sentUpgradePackets(minimum);
+        EXPECT_EQ(loader.LoaderReboot(display), qErrNone);
+        EXPECT_EQ(flashImage(), std::string(image.begin() + 4, image.end()));
+        return sent;
+    }
     // Whether the link's writer batches the queued packets into one write.
     bool linkPools() {
         const qLinkEntry* entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
@@ -313,18 +325,11 @@ TEST_F(LoaderExchange, UEIDataCarriesAWholePieceAndPoolingFollowsTheFeatureBit) 
     EXPECT_FALSE(linkPools());
     EXPECT_EQ(loader.CheckPooledPacketsSupport(), qErrNone);
     EXPECT_TRUE(linkPools());
-    watch();
-    std::vector<uint8_t> image = block(0x8000, 3000, 3);
-    uint16_t size = 0;
-    ASSERT_EQ(loader.TransferPrepare(image.data(), image.size(), 0, size), qErrNone);
-    ASSERT_EQ(loader.FirmwareTransfer(image.data(), image.size(), size, display), qErrNone);
     // PREPARE, three pieces of 43, 43 and 40 UEI packets, each with SUM and WRITE.
-    std::vector<SentPacket> sent = sentUpgradePackets(1 + 126 + 3 + 3);
+    std::vector<SentPacket> sent = writeFirmware(block(0x8000, 3000, 3), 1 + 126 + 3 + 3);
     EXPECT_EQ(countSub(sent, SUB_DATA), 0u);  // no plain DATA packets at all
     EXPECT_EQ(countSub(sent, SUB_UEI_DATA), 126u);
     EXPECT_EQ(countSub(sent, SUB_WRITE), 3u);
-    ASSERT_EQ(loader.LoaderReboot(display), qErrNone);
-    EXPECT_EQ(flashImage(), std::string(image.begin() + 4, image.end()));
     // Pooled, each piece's packets left in one write, so the module got the 126 packets of the
     // three pieces in at most three segments: at least 123 packets fewer segments than packets.
     const Arrival arrived = arrival();
@@ -340,15 +345,8 @@ TEST_F(LoaderExchange, UEIDataWithoutThePoolingBitLeavesTheLinkUnpooled) {
     EXPECT_TRUE(loader.usesUEIData());
     EXPECT_EQ(loader.CheckPooledPacketsSupport(), qErrNone);
     EXPECT_FALSE(linkPools());
-    watch();
-    std::vector<uint8_t> image = block(0x8000, 3000, 3);
-    uint16_t size = 0;
-    ASSERT_EQ(loader.TransferPrepare(image.data(), image.size(), 0, size), qErrNone);
-    ASSERT_EQ(loader.FirmwareTransfer(image.data(), image.size(), size, display), qErrNone);
-    std::vector<SentPacket> sent = sentUpgradePackets(1 + 126 + 3 + 3);
+    std::vector<SentPacket> sent = writeFirmware(block(0x8000, 3000, 3), 1 + 126 + 3 + 3);
     EXPECT_EQ(countSub(sent, SUB_UEI_DATA), 126u);
-    ASSERT_EQ(loader.LoaderReboot(display), qErrNone);
-    EXPECT_EQ(flashImage(), std::string(image.begin() + 4, image.end()));
 }
 
 TEST_F(LoaderExchange, WithoutUEIDataThePlainPathIsUsed) {
@@ -357,18 +355,11 @@ TEST_F(LoaderExchange, WithoutUEIDataThePlainPathIsUsed) {
     startLoader();
     EXPECT_NE(loader.CheckUEIDataSupport(), qErrNone);
     EXPECT_FALSE(loader.usesUEIData());
-    watch();
-    std::vector<uint8_t> image = block(0x4000, 100, 7);
-    uint16_t size = 0;
-    ASSERT_EQ(loader.TransferPrepare(image.data(), image.size(), 0, size), qErrNone);
-    ASSERT_EQ(loader.FirmwareTransfer(image.data(), image.size(), size, display), qErrNone);
     // PREPARE, DATA pieces of 26 bytes at most, SUM and WRITE; no byte-sequence value.
-    std::vector<SentPacket> sent = sentUpgradePackets(1 + 4 + 2);
+    std::vector<SentPacket> sent = writeFirmware(block(0x4000, 100, 7), 1 + 4 + 2);
     EXPECT_EQ(dataLengths(sent), (std::vector<int>{26, 26, 26, 22}));
     EXPECT_EQ(countSub(sent, SUB_UEI_DATA), 0u);
     EXPECT_EQ(countSub(sent, SUB_WRITE), 1u);
-    ASSERT_EQ(loader.LoaderReboot(display), qErrNone);
-    EXPECT_EQ(flashImage(), std::string(image.begin() + 4, image.end()));
 }
 
 TEST_F(LoaderExchange, QuickRebootWaitsOnceEvenIfTheLinkStays) {
