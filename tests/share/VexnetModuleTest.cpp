@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "PrivateNetwork.h"
+#include "StreamCacheChecks.h"
 #include "VexnetSupport.h"
 #include "autoGen_SystemClass_CPP.h"
 #include "qLinkManagerInternal.h"
@@ -154,8 +155,17 @@ TEST_F(VexnetModule, StreamSamplesReachTheSharingModule) {
     ASSERT_EQ(engineLinkType(publisher), static_cast<uint32_t>(linkTypeNetworkClient));
     SystemClass system;
     system.init(&publisher, 0);
+    // A get of the input voltage (system entity, option 12) as the module's trace shows it.
+    auto voltageGets = [this] {
+        return vexnettest::traceLinesAbout(traceFile(), kSerial, "< 04 03 03 4C 20");
+    };
+    // Before any stream, a get goes to the module.
+    uint32_t millivolts = 0;
+    ASSERT_EQ(system.getInputVoltage(&millivolts), qErrNone);
+    EXPECT_EQ(millivolts, 12000u);
+    ASSERT_TRUE(eventually([&] { return voltageGets() == 1; })) << voltageGets() << " gets";
     std::atomic<int> samples{0};
-    // The input voltage (option 12) streams once asked for; the server batches the samples.
+    // The input voltage streams once asked for; the server batches the samples.
     ASSERT_EQ(system.registerOptionCallback(
                   12, true,
                   [&samples](const qPacket* packet, void*) -> uint8_t {
@@ -166,10 +176,11 @@ TEST_F(VexnetModule, StreamSamplesReachTheSharingModule) {
                   nullptr),
               qErrNone);
     EXPECT_TRUE(eventually([&] { return samples >= 5; })) << samples << " samples";
-    uint32_t millivolts = 0;
-    const qErr cached = system.getInputVoltage(&millivolts);
-    EXPECT_TRUE(cached == qErrNone || cached == qErrStreamStale) << cached;
-    EXPECT_EQ(millivolts, 12000u);
+    // The first get after the samples came is answered by the newest sample, fresh; gets
+    // right after it find that sample already read. None of them goes to the module.
+    zvtest::expectFreshThenStale([&](uint32_t* value) { return system.getInputVoltage(value); },
+                                 12000u);
+    EXPECT_EQ(voltageGets(), 1u);
     EXPECT_EQ(system.registerOptionCallback(12, false, nullptr, nullptr), qErrNone);
 }
 

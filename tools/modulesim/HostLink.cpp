@@ -109,6 +109,7 @@ void HostLink::readable() {
     if (!inSession_) {
         startSession();
     }
+    readDone(static_cast<size_t>(count));
     std::vector<Packet> packets;
     std::vector<Rejection> rejected;
     framing_->feed(buffer, static_cast<size_t>(count), packets, rejected);

@@ -57,6 +57,8 @@ class HostLink {
     virtual void sessionChanging() {}
     // Whether a host that stops answering heartbeats counts as gone (no connection state).
     virtual bool hostTrackedByHeartbeat() const { return false; }
+    // Called after every read of count bytes from the host.
+    virtual void readDone(size_t /*count*/) {}
 
     int latencyFor(const SimModule& module) const;
 

@@ -11,8 +11,11 @@ namespace modulesim {
 
 class PacketLog {
   public:
-    explicit PacketLog(bool enabled) : enabled_(enabled) {}
+    explicit PacketLog(bool enabled, bool segments = false)
+        : enabled_(enabled), segments_(enabled && segments) {}
     bool enabled() const { return enabled_; }
+    // Whether reads from a TCP/IP host are noted with their bytes and segments.
+    bool segments() const { return segments_; }
 
     // direction: '<' received from the host, '>' sent to it, 'x' dropped on purpose.
     void packet(uint32_t serial, char direction, const Packet& packet) const;
@@ -20,6 +23,7 @@ class PacketLog {
 
   private:
     bool enabled_;
+    bool segments_;
 };
 
 }  // namespace modulesim

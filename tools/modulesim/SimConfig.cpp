@@ -645,6 +645,8 @@ bool parseCommandLine(int argc, const char* const* argv, SimConfig& config, std:
             config.help = true;
         } else if (arg == "--log" && !inlineValue) {
             config.log = true;
+        } else if (arg == "--log-segments" && !inlineValue) {
+            config.logSegments = true;
         } else if (arg == "--duration") {
             if (!takeValue())
                 return false;
@@ -673,7 +675,8 @@ bool parseCommandLine(int argc, const char* const* argv, SimConfig& config, std:
 }
 
 const char* usageText() {
-    return "usage: modulesim [--duration SECONDS] [--latency-ms N] [--log] MODULE...\n"
+    return "usage: modulesim [--duration SECONDS] [--latency-ms N] [--log [--log-segments]] "
+           "MODULE...\n"
            "Simulates Zendrival modules for the host library and Updater to talk to.\n"
            "\n"
            "  MODULE = --module key=value[,key=value...]\n"
@@ -798,6 +801,8 @@ const char* usageText() {
            "too). It runs until SIGTERM or SIGINT, or for --duration seconds (default 600), and\n"
            "exits 0. Command-line errors exit 2.\n"
            "--log prints every packet received (<) and sent (>) on standard error.\n"
+           "--log-segments adds, for every read from a TCP/IP host, a note of the bytes it\n"
+           "brought and the number of TCP segments they came in.\n"
            "\n"
            "TCP/IP modules join the discovery group on every interface: run it in a private\n"
            "network namespace (scripts/netns-run). In the machine's own namespace it listens\n"

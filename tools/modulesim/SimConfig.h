@@ -109,6 +109,7 @@ struct SimConfig {
     double durationSeconds = 600;
     int latencyMs = 0;
     bool log = false;
+    bool logSegments = false;  // with log: bytes and TCP segments of every read from a host
     bool help = false;
     std::vector<ModuleConfig> modules;
 };

@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "TcpSegments.h"
 
 namespace modulesim {
 
@@ -96,6 +99,7 @@ void TcpLink::accepted() {
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setChannel(fd);
+    segmentsNoted_ = 0;
     startSession();
     log_.note(front_.serial(), "host connected");
 }
@@ -112,6 +116,21 @@ void TcpLink::closeConnection(bool reset) {
     clearChannel();
     close(fd);
     endSession();
+}
+
+// How the host's writes arrived: a small write never spans two segments, so a read with many
+// packets in few segments shows that the host wrote them together.
+void TcpLink::readDone(size_t count) {
+    if (!log_.segments()) {
+        return;
+    }
+    uint32_t segments = 0;
+    if (!dataSegmentsReceived(channel(), &segments)) {
+        return;
+    }
+    log_.note(front_.serial(), "read " + std::to_string(count) + " bytes in " +
+                                   std::to_string(segments - segmentsNoted_) + " segments");
+    segmentsNoted_ = segments;
 }
 
 void TcpLink::channelClosed() {

@@ -25,6 +25,7 @@ class TcpLink : public HostLink {
     void channelClosed() override;
     void disconnectOnPurpose() override;
     void rebootFront() override;
+    void readDone(size_t count) override;
 
   private:
     bool listen(std::string& error);
@@ -37,6 +38,8 @@ class TcpLink : public HostLink {
     in_addr bindAddress_{};
     uint16_t port_ = 0;
     EventLoop::TimerId rebootTimer_ = 0;
+    // Data segments the connection had received when the last read was noted.
+    uint32_t segmentsNoted_ = 0;
 };
 
 }  // namespace modulesim

@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
         perror("modulesim: pipe");
         return 1;
     }
-    PacketLog log(config.log);
+    PacketLog log(config.log, config.logSegments);
     Simulation sim;
     if (!build(config, log, sim, error)) {
         fprintf(stderr, "modulesim: %s\n", error.c_str());

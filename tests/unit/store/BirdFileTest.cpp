@@ -347,6 +347,35 @@ TEST_F(BirdFileTest, DecodeUndoesTheWritersScrambling) {
     EXPECT_EQ(image(file.GetBlocks()[0]), plain);
 }
 
+TEST_F(BirdFileTest, DecodeMatchesAKnownAnswerWithFeedbackAcrossTwoBlocks) {
+    // The key words, most significant byte first, give the key stream
+    //   01 02 03 04  A0 B0 C0 D0  55 AA 55 AA  0F 0E 0D 0C.
+    // Each cipher byte was worked out by hand as plain ^ key[k] ^ previous plain:
+    //   'Z' 5A ^ 01 ^ 00 = 5B,  'e' 65 ^ 02 ^ 5A = 3D,  'n' 6E ^ 03 ^ 65 = 08, ...
+    //   byte 16 wraps the key: 'o' 6F ^ 01 ^ '!' 21 = 4F.
+    // The second block starts over: 80 ^ 01 ^ 00 = 81, then 01 ^ 02 ^ 80 = 83.
+    const std::vector<unsigned char> firstCipher = {0x5B, 0x3D, 0x08, 0x0E, 0xB6, 0xAB,
+                                                    0xDF, 0xC7, 0x58, 0xE6, 0x13, 0xBB,
+                                                    0x58, 0x1F, 0x0B, 0x1A, 0x4F, 0x06};
+    const std::vector<unsigned char> secondCipher = {0x81, 0x83, 0xFC, 0x85};
+    // Block count 2; each block: type 1, payload length, load address; then the checksum.
+    std::vector<unsigned char> stream = {0, 0, 0, 2, 0x01, 0, 0, 0, 22, 0, 0, 0x10, 0};
+    stream.insert(stream.end(), firstCipher.begin(), firstCipher.end());
+    stream.insert(stream.end(), {0x01, 0, 0, 0, 8, 0, 0, 0x20, 0});
+    stream.insert(stream.end(), secondCipher.begin(), secondCipher.end());
+    stream.insert(stream.end(), {0, 0, 0, 0});
+    BirdFile file(writeStream(stream).c_str());
+    ASSERT_EQ(file.GetBlockCount(), 2u);
+    const unsigned key[4] = {0x01020304, 0xA0B0C0D0, 0x55AA55AA, 0x0F0E0D0C};
+    file.DecodeFirmwareBlocks(key);
+    auto blocks = file.GetBlocks();
+    const std::string first = "Zendrival fw 17!ok";
+    EXPECT_EQ(image(blocks[0]), std::vector<unsigned char>(first.begin(), first.end()));
+    EXPECT_EQ(image(blocks[1]), (std::vector<unsigned char>{0x80, 0x01, 0xFE, 0x7F}));
+    EXPECT_EQ(0, memcmp(blocks[0].data, "\x00\x00\x10\x00", 4));
+    EXPECT_EQ(0, memcmp(blocks[1].data, "\x00\x00\x20\x00", 4));
+}
+
 TEST_F(BirdFileTest, MovingKeepsTheBlocksValid) {
     BirdWriter writer;
     writer.AddImage(1, 0, 0x400, {1, 2, 3});

@@ -2,15 +2,22 @@
 // wire for loader and firmware blocks, the sums, the resends, and every way the module can fail.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "../../component/SimulatedModule.h"
 #include "Log.h"
 #include "UpdaterEntity.h"
 #include "UpgradeFixture.h"
+#include "qLinkInternal.h"
+#include "qLinkManagerInternal.h"
 
 using namespace upgradetest;
 
 namespace {
 
 constexpr uint8_t SUB_DATA = 1, SUB_SUM = 4, SUB_WRITE = 5;
+// A piece sent as one byte-sequence value: a set of the loader's option 10.
+constexpr uint8_t SUB_UEI_DATA = 0x80 | 10;
 
 std::vector<int> dataLengths(const std::vector<SentPacket>& packets) {
     std::vector<int> lengths;
@@ -30,11 +37,67 @@ size_t countSub(const std::vector<SentPacket>& packets, int sub) {
     return count;
 }
 
+// How the host's packets reached the module, from its trace: the packets it received and the TCP
+// segments they came in. One write of the host never spans more than one segment here (writes
+// are far below the loopback segment size), though the kernel may join several writes into one.
+struct Arrival {
+    size_t packets = 0;
+    size_t segments = 0;
+};
+
+Arrival arrivalIn(const std::string& trace) {
+    Arrival arrival;
+    std::istringstream lines(trace);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string program, serial, word;
+        size_t bytes = 0, segments = 0;
+        words >> program >> serial >> word;
+        if (word == "<") {
+            ++arrival.packets;
+        } else if (word == "read" && (words >> bytes >> word >> word >> segments)) {
+            arrival.segments += segments;
+        }
+    }
+    return arrival;
+}
+
 class LoaderExchange : public UpgradeTest {
   protected:
     void begin(const std::string& keys = "") {
         startModule(keys);
         loader.init(&module, 0, true, false);
+    }
+    // As begin, with the module tracing every packet and the TCP segments they came in.
+    void beginTraced(const std::string& keys) {
+        sim = std::make_unique<zvtest::BackgroundProgram>(
+            zvtest::modulesimBinary(),
+            std::vector<std::string>{"--duration", "120", "--log", "--log-segments", "--module",
+                                     moduleDescription(keys)},
+            dir.file("module.log"));
+        ASSERT_TRUE(sim->waitReady()) << "the module simulator did not start";
+        componenttest::useDirectLink(module);
+        ASSERT_EQ(module.connectFromSpec(componenttest::tcpSpec(*sim, kSerial)), qErrNone);
+        loader.init(&module, 0, true, false);
+    }
+    Arrival arrival() { return arrivalIn(zvtest::readFile(dir.file("module.log"))); }
+    // Writes a firmware block as the update does and reboots into it; returns the upgrade
+    // packets that took (once the log holds at least minimum). The flash must hold its image.
+    std::vector<SentPacket> writeFirmware(const std::vector<uint8_t>& image, size_t minimum) {
+        watch();
+        uint16_t size = 0;
+        EXPECT_EQ(loader.TransferPrepare(image.data(), image.size(), 0, size), qErrNone);
+        EXPECT_EQ(loader.FirmwareTransfer(image.data(), image.size(), size, display), qErrNone);
+        std::vector<SentPacket> sent = sentUpgradePackets(minimum);
+        EXPECT_EQ(loader.LoaderReboot(display), qErrNone);
+        EXPECT_EQ(flashImage(), std::string(image.begin() + 4, image.end()));
+        return sent;
+    }
+    // Whether the link's writer batches the queued packets into one write.
+    bool linkPools() {
+        const qLinkEntry* entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
+        return entry != nullptr && entry->link != nullptr && entry->link->pooled.load() != 0;
     }
     // INIT, one loader block and LOAD, so that firmware may be written.
     void startLoader() {
@@ -255,29 +318,48 @@ TEST_F(LoaderExchange, LinkThatDropsAtLoadIsReconnected) {
 
 TEST_F(LoaderExchange, UEIDataCarriesAWholePieceAndPoolingFollowsTheFeatureBit) {
     ZV_PRIVATE_NETWORK_OR_SKIP(false);
-    begin("features=0x80000000");
+    beginTraced("features=0x80000000");
+    startLoader();
+    EXPECT_EQ(loader.CheckUEIDataSupport(), qErrNone);
+    EXPECT_TRUE(loader.usesUEIData());
+    EXPECT_FALSE(linkPools());
+    EXPECT_EQ(loader.CheckPooledPacketsSupport(), qErrNone);
+    EXPECT_TRUE(linkPools());
+    // PREPARE, three pieces of 43, 43 and 40 UEI packets, each with SUM and WRITE.
+    std::vector<SentPacket> sent = writeFirmware(block(0x8000, 3000, 3), 1 + 126 + 3 + 3);
+    EXPECT_EQ(countSub(sent, SUB_DATA), 0u);  // no plain DATA packets at all
+    EXPECT_EQ(countSub(sent, SUB_UEI_DATA), 126u);
+    EXPECT_EQ(countSub(sent, SUB_WRITE), 3u);
+    // Pooled, each piece's packets left in one write, so the module got the 126 packets of the
+    // three pieces in at most three segments: at least 123 packets fewer segments than packets.
+    const Arrival arrived = arrival();
+    EXPECT_GT(arrived.packets, 126u + 3u + 3u);
+    EXPECT_LE(arrived.segments + 123, arrived.packets) << arrived.segments << " segments";
+}
+
+TEST_F(LoaderExchange, UEIDataWithoutThePoolingBitLeavesTheLinkUnpooled) {
+    ZV_PRIVATE_NETWORK_OR_SKIP(false);
+    begin("features=0");
     startLoader();
     EXPECT_EQ(loader.CheckUEIDataSupport(), qErrNone);
     EXPECT_TRUE(loader.usesUEIData());
     EXPECT_EQ(loader.CheckPooledPacketsSupport(), qErrNone);
-    watch();
-    std::vector<uint8_t> image = block(0x8000, 3000, 3);
-    uint16_t size = 0;
-    ASSERT_EQ(loader.TransferPrepare(image.data(), image.size(), 0, size), qErrNone);
-    ASSERT_EQ(loader.FirmwareTransfer(image.data(), image.size(), size, display), qErrNone);
-    // PREPARE, three pieces of 43, 43 and 40 UEI packets, each with SUM and WRITE.
-    std::vector<SentPacket> sent = sentUpgradePackets(1 + 126 + 3 + 3);
-    EXPECT_EQ(countSub(sent, SUB_DATA), 0u);  // no plain DATA packets at all
-    EXPECT_EQ(countSub(sent, SUB_WRITE), 3u);
-    ASSERT_EQ(loader.LoaderReboot(display), qErrNone);
-    EXPECT_EQ(flashImage(), std::string(image.begin() + 4, image.end()));
+    EXPECT_FALSE(linkPools());
+    std::vector<SentPacket> sent = writeFirmware(block(0x8000, 3000, 3), 1 + 126 + 3 + 3);
+    EXPECT_EQ(countSub(sent, SUB_UEI_DATA), 126u);
 }
 
 TEST_F(LoaderExchange, WithoutUEIDataThePlainPathIsUsed) {
     ZV_PRIVATE_NETWORK_OR_SKIP(false);
     begin("no-uei-data");
+    startLoader();
     EXPECT_NE(loader.CheckUEIDataSupport(), qErrNone);
     EXPECT_FALSE(loader.usesUEIData());
+    // PREPARE, DATA pieces of 26 bytes at most, SUM and WRITE; no byte-sequence value.
+    std::vector<SentPacket> sent = writeFirmware(block(0x4000, 100, 7), 1 + 4 + 2);
+    EXPECT_EQ(dataLengths(sent), (std::vector<int>{26, 26, 26, 22}));
+    EXPECT_EQ(countSub(sent, SUB_UEI_DATA), 0u);
+    EXPECT_EQ(countSub(sent, SUB_WRITE), 1u);
 }
 
 TEST_F(LoaderExchange, QuickRebootWaitsOnceEvenIfTheLinkStays) {
