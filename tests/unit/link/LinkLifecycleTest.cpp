@@ -10,7 +10,7 @@
 namespace {
 
 TEST(LinkLifecycleTest, StartSendsRouteOnAndDestroySendsRouteOff) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_RUNNING);
@@ -30,7 +30,7 @@ TEST(LinkLifecycleTest, StartSendsRouteOnAndDestroySendsRouteOff) {
 }
 
 TEST(LinkLifecycleTest, PacketsQueuedBeforeStopStillGoOut) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));
@@ -46,8 +46,8 @@ TEST(LinkLifecycleTest, PacketsQueuedBeforeStopStillGoOut) {
 }
 
 TEST(LinkLifecycleTest, CallerMadeStreamsAreNeverShared) {
-    ModuleEnd first;
-    ModuleEnd second;
+    ModulePeer first;
+    ModulePeer second;
     qLinkID a = qLink_Create(first.stream());
     qLinkID b = qLink_Create(second.stream());
     ASSERT_NE(a, 0u);
@@ -134,7 +134,7 @@ TEST(LinkLifecycleTest, ClientLinkWaitsForItsServerAndLeavesNothingWhenDestroyed
 }
 
 TEST(LinkLifecycleTest, ClientWithReferenceSharesThatLink) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     EXPECT_EQ(qLink_CreateClient(0, 0, id), id);
@@ -147,7 +147,7 @@ TEST(LinkLifecycleTest, ClientWithReferenceSharesThatLink) {
 }
 
 TEST(LinkLifecycleTest, ServerCannotBeCreatedInThisBuild) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     const size_t links = qLinkManager_Count();
@@ -165,7 +165,7 @@ void* readerThatNeverStarts(void*) {
 }
 
 TEST(LinkLifecycleTest, StartWhoseReaderNeverStartsIsIndexRange) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
     ASSERT_NE(entry, nullptr);
     qLinkID id = entry->id;
@@ -218,7 +218,7 @@ TEST(LinkLifecycleTest, ResetMakesTheTcpConnectionAgain) {
 }
 
 TEST(LinkLifecycleTest, ResetOfCallerMadeStreamKeepsTheLink) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));
