@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <cstdio>
-
 #include "qCzmqSetup.h"
 
 namespace {
@@ -61,7 +59,8 @@ std::string RawClient::receive(int limitMs) {
 }
 
 void ServerFixture::SetUp() {
-    module_ = std::make_unique<FakeModule>();
+    module_ = std::make_unique<zvtest::ModulePeer>(zvtest::ModulePeer::kOwnTcpPort);
+    respond(servedmodule::standardReply);
     link_ = qLink_CreateTCPIP(kModuleSerial, htonl(INADDR_LOOPBACK), module_->port());
     ASSERT_NE(link_, 0u);
 }
@@ -81,12 +80,16 @@ qLinkID ServerFixture::publish() {
     return client_;
 }
 
-std::string hexOf(const std::string& bytes) {
-    std::string text;
-    char part[4];
-    for (unsigned char byte : bytes) {
-        snprintf(part, sizeof part, "%02X ", byte);
-        text += part;
-    }
-    return text;
+void ServerFixture::respond(std::function<std::vector<std::string>(const std::string&)> script) {
+    module_->setResponder([script](const zvtest::WirePacket& packet) {
+        return zvtest::fromWireTexts(script(packet.wireText()));
+    });
+}
+
+std::vector<std::string> ServerFixture::moduleReceived() {
+    return zvtest::wireTexts(module_->received());
+}
+
+std::vector<std::string> ServerFixture::moduleRequests() {
+    return zvtest::wireTexts(module_->requests());
 }
