@@ -15,16 +15,7 @@ bool contains(const std::vector<std::string>& packets, const std::string& packet
 
 }  // namespace
 
-class PooledRunEndTest : public ServerFixture {
-  protected:
-    // Opens a pool; the answered request after it shows the server has taken the opening packet.
-    void openPool(RawClient& writer, const std::string& first) {
-        writer.send(first);
-        std::string barrier = bytes({4, 3, 23, 0x5A, 0x5A});
-        writer.send(barrier);
-        ASSERT_EQ(hex(writer.receive()), hex(barrier));
-    }
-};
+using PooledRunEndTest = ServerFixture;
 
 TEST_F(PooledRunEndTest, RouteCommandDoesNotEndARunAndIsNotForwarded) {
     ZV_SERVER_NETWORK_OR_SKIP();

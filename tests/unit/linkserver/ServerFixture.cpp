@@ -93,3 +93,10 @@ std::vector<std::string> ServerFixture::moduleReceived() {
 std::vector<std::string> ServerFixture::moduleRequests() {
     return zvtest::wireTexts(module_->requests());
 }
+
+void ServerFixture::openPool(RawClient& writer, const std::string& first) {
+    writer.send(first);
+    std::string barrier = bytes({4, 3, 23, 0x5A, 0x5A});
+    writer.send(barrier);
+    ASSERT_EQ(hex(writer.receive()), hex(barrier));
+}

@@ -57,6 +57,10 @@ class ServerFixture : public ::testing::Test {
     // route commands and heartbeat answers.
     std::vector<std::string> moduleReceived();
     std::vector<std::string> moduleRequests();
+    // Opens a pool of byte writes with its first packet and makes sure the server has it before
+    // other clients send anything: a request on the same connection comes after it and is
+    // answered.
+    void openPool(RawClient& writer, const std::string& first);
 
     std::unique_ptr<zvtest::ModulePeer> module_;
     qLinkID link_ = 0;

@@ -27,15 +27,6 @@ class PoolingTest : public ServerFixture {
             ASSERT_TRUE(eventually([&] { return moduleReceived().size() >= before + chunk; }));
         }
     }
-
-    // Opens a pool and makes sure the server has it before other clients send anything: a
-    // request on the same connection comes after it and is answered.
-    void openPool(RawClient& writer, const std::string& first) {
-        writer.send(first);
-        std::string barrier = bytes({4, 3, 23, 0x5A, 0x5A});
-        writer.send(barrier);
-        ASSERT_EQ(hex(writer.receive()), hex(barrier));
-    }
 };
 
 TEST_F(PoolingTest, WriteRunIsHeldBackUntilComplete) {
