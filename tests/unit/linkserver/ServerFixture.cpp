@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include "ProgramNetwork.h"
 #include "qCzmqSetup.h"
 
 namespace {
@@ -9,26 +10,12 @@ namespace {
 constexpr uint32_t kModuleSerial = 0x1234;
 constexpr int kSendLimitMs = 5000;
 
-std::string& networkProblem() {
-    static std::string problem = "private network not entered";
-    return problem;
-}
-
-class PrivateNetwork : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        std::string why;
-        networkProblem() = zvtest::enterPrivateNetwork(true, &why) ? "" : why;
-    }
-};
-
-::testing::Environment* const privateNetwork =
-    ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+zvtest::ProgramNetwork* const network = zvtest::addProgramNetwork(true);
 
 }  // namespace
 
 const std::string& privateNetworkProblem() {
-    return networkProblem();
+    return network->problem();
 }
 
 RawClient::RawClient(uint16_t port, const char* host) {
