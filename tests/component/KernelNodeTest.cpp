@@ -10,22 +10,21 @@
 #include <future>
 #include <thread>
 
+#include "SettingGuards.h"
 #include "SimulatedModule.h"
 #include "TestSupport.h"
 #include "autoGen_SystemClass_CPP.h"
 #include "qLink.h"
 #include "unix_streamusb.h"
-#include "zvusb_driver.h"
 
 using namespace Pelmorax::Zendrival;
 
 TEST(KernelNode, UsbLinkSynchronisesAndTalksThroughTheNode) {
     ZV_PRIVATE_NETWORK_OR_SKIP(false);
-    zvtest::TempDir nodes;
+    zvtest::KernelNodeDirectory nodes;
     auto sim =
         componenttest::startSimulator({"serial=00AB12CD,model=19,address=8,node=" + nodes.path()});
-    ASSERT_TRUE(zvtest::pathExists(nodes.file("zendrival.00AB12CD")));
-    zvusb_set_kernel_node_directory(nodes.path().c_str());
+    ASSERT_TRUE(zvtest::pathExists(nodes.node("00AB12CD")));
 
     Module module(2, 0);
     componenttest::useDirectLink(module);
@@ -48,7 +47,6 @@ TEST(KernelNode, UsbLinkSynchronisesAndTalksThroughTheNode) {
     // A second connection to the same node works after the first was closed.
     ASSERT_EQ(module.connectFromSpec(spec), qErrNone);
     EXPECT_EQ(system.getSerialNumber(&serial), qErrNone);
-    zvusb_set_kernel_node_directory(nullptr);
 }
 
 namespace {
@@ -95,10 +93,9 @@ class BlockingNode {
 }  // namespace
 
 TEST(KernelNode, StoppingALinkReturnsPromptlyWhileTheNodeBlocksOnRead) {
-    zvtest::TempDir nodes;
-    BlockingNode node(nodes.file("zendrival.00AB12CE"));
+    zvtest::KernelNodeDirectory nodes;
+    BlockingNode node(nodes.node("00AB12CE"));
     ASSERT_TRUE(node.ready());
-    zvusb_set_kernel_node_directory(nodes.path().c_str());
     qStream* stream = nullptr;
     ASSERT_EQ(qStream_CreateUSB(0x00AB12CE, &stream), qErrNone);
     qLinkID id = qLink_Create(stream);
@@ -116,5 +113,4 @@ TEST(KernelNode, StoppingALinkReturnsPromptlyWhileTheNodeBlocksOnRead) {
     }
     EXPECT_TRUE(ended) << "stopping the link waited on the node's read";
     EXPECT_EQ(destroyed.get(), qErrNone);
-    zvusb_set_kernel_node_directory(nullptr);
 }

@@ -1,29 +1,13 @@
 #include "PrivateNetwork.h"
 
-#include <gtest/gtest.h>
-
-#include "TestSupport.h"
+#include "ProgramNetwork.h"
 
 namespace {
 
-std::string& networkProblem() {
-    static std::string problem = "private network not entered";
-    return problem;
-}
-
-class PrivateNetwork : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        std::string why;
-        networkProblem() = zvtest::enterPrivateNetwork(false, &why) ? "" : why;
-    }
-};
-
-::testing::Environment* const privateNetwork =
-    ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+zvtest::ProgramNetwork* const network = zvtest::addProgramNetwork(false);
 
 }  // namespace
 
 const std::string& privateNetworkProblem() {
-    return networkProblem();
+    return network->problem();
 }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "Eventually.h"
 #include "Link.h"
 #include "SharedModule.h"
 #include "StreamCacheChecks.h"
@@ -25,16 +26,9 @@ using sharetest::TracedPacket;
 
 namespace {
 
-template <typename Condition>
-bool eventually(Condition condition, int limitMs = 20000) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+// Samples pass through linkshare and the simulator on a shared machine: twice the usual patience.
+bool eventually(const std::function<bool()>& condition) {
+    return zvtest::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(10));
 }
 
 bool isHeartbeat(const TracedPacket& packet) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "Eventually.h"
 #include "PrivateNetwork.h"
 #include "StreamCacheChecks.h"
 #include "VexnetSupport.h"
@@ -23,6 +24,7 @@ using vexnettest::engineLinkType;
 using vexnettest::Identity;
 using vexnettest::linkTypeOf;
 using vexnettest::probeSharedLinks;
+using zvtest::eventually;
 
 namespace {
 
@@ -46,18 +48,6 @@ constexpr uint8_t kBehindAddress = 6;
 const char kBehindModule[] = "serial=0000B031,model=8,address=6,behind=D2720031";
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
-
-template <typename Condition>
-bool eventually(Condition condition, int limitMs = 10000) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 VexnetConfig configOf(const Module& module) {
     VexnetConfig config;

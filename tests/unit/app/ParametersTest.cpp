@@ -7,6 +7,7 @@
 #include "CLI_Display.h"
 #include "CaptureOutput.h"
 #include "Log.h"
+#include "LogPackages.h"
 #include "Parameters.h"
 
 namespace {
@@ -155,9 +156,9 @@ TEST(Parameters, DebugMaskHexOrDecimalActivatesLog) {
     std::vector<char*> argv{store[0].data(), store[1].data(), store[2].data(), nullptr};
     CLI_Display display;
     Parameters p;
+    zvtest::LogPackages restored;
     ASSERT_EQ(_get_params(display, 3, argv.data(), &p), 0);
     EXPECT_EQ(Log::EnabledPackages() & 0x8u, 0x8u);
-    Log::DeactivatePackage(0xFFFFFFFF);
 }
 
 TEST(CommandsClass, SetAndIsSet) {

@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "ModuleEnd.h"
+#include "ModulePeer.h"
 #include "qLink.h"
+
+using zvtest::bytes;
+using zvtest::eventually;
+using zvtest::hex;
+using zvtest::ModulePeer;
+using zvtest::repeat;
 
 // The route command every start sends (address 175, one byte: route on) and every stop sends
 // (route off).
@@ -57,6 +63,6 @@ class LinkOverPair : public ::testing::Test {
         return err;
     }
 
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = 0;
 };

@@ -30,7 +30,7 @@ void expectResetThenEndOfFile(int connection) {
 }
 
 TEST(LinkLifecycleTest, StartSendsRouteOnAndDestroySendsRouteOff) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_RUNNING);
@@ -50,7 +50,7 @@ TEST(LinkLifecycleTest, StartSendsRouteOnAndDestroySendsRouteOff) {
 }
 
 TEST(LinkLifecycleTest, PacketsQueuedBeforeStopStillGoOut) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));
@@ -66,8 +66,8 @@ TEST(LinkLifecycleTest, PacketsQueuedBeforeStopStillGoOut) {
 }
 
 TEST(LinkLifecycleTest, CallerMadeStreamsAreNeverShared) {
-    ModuleEnd first;
-    ModuleEnd second;
+    ModulePeer first;
+    ModulePeer second;
     qLinkID a = qLink_Create(first.stream());
     qLinkID b = qLink_Create(second.stream());
     ASSERT_NE(a, 0u);
@@ -164,7 +164,7 @@ TEST(LinkLifecycleTest, ClientLinkWaitsForItsServerAndLeavesNothingWhenDestroyed
 }
 
 TEST(LinkLifecycleTest, ClientWithReferenceSharesThatLink) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     EXPECT_EQ(qLink_CreateClient(0, 0, id), id);
@@ -177,7 +177,7 @@ TEST(LinkLifecycleTest, ClientWithReferenceSharesThatLink) {
 }
 
 TEST(LinkLifecycleTest, ServerCannotBeCreatedInThisBuild) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     const size_t links = qLinkManager_Count();
@@ -195,7 +195,7 @@ void* readerThatNeverStarts(void*) {
 }
 
 TEST(LinkLifecycleTest, StartWhoseReaderNeverStartsIsIndexRange) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
     ASSERT_NE(entry, nullptr);
     qLinkID id = entry->id;
@@ -248,7 +248,7 @@ TEST(LinkLifecycleTest, ResetMakesTheTcpConnectionAgain) {
 }
 
 TEST(LinkLifecycleTest, ResetOfCallerMadeStreamKeepsTheLink) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));

@@ -89,7 +89,7 @@ TEST_F(LinkSyncTest, ZeroAddressOrOverlongLengthWhileRunningResynchronises) {
 
 // qLink_Sync against a module that answers every request with an empty packet from address 4.
 TEST(LinkSyncCallTest, SyncCompletesAgainstAnsweringModuleAndDropsSurplusAnswers) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));
@@ -111,7 +111,7 @@ TEST(LinkSyncCallTest, SyncCompletesAgainstAnsweringModuleAndDropsSurplusAnswers
 }
 
 TEST(LinkSyncCallTest, SyncWithoutAnswerIsNotReady) {
-    ModuleEnd module;
+    ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);
     ASSERT_EQ(hex(module.receive(3)), hex(routeOn()));

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeModule.h"
+#include "ServedModule.h"
 #include "qCzmqSetup.h"
 #include "qServer_ZeroMQInternal.h"
 
@@ -67,12 +67,12 @@ class BrokerForwardingTest : public ::testing::Test {
 TEST_F(BrokerForwardingTest, ClientWaitsOnlyForRequestsThatReachedTheSyncWorker) {
     constexpr int kRequests = 10;
     for (int i = 0; i < kRequests; ++i) {
-        fromClient(wire({4, 3, 23, static_cast<uint8_t>(i), 0}));
+        fromClient(bytes({4, 3, 23, static_cast<uint8_t>(i), 0}));
     }
     std::vector<std::string> frames = forwarded();
     ASSERT_GT(frames.size(), 0u);
     ASSERT_LT(frames.size(), static_cast<size_t>(kRequests));
-    EXPECT_EQ(frames[0], wire({4, 3, 23, 0, 0}));
+    EXPECT_EQ(frames[0], bytes({4, 3, 23, 0, 0}));
     EXPECT_EQ(server_.replyQueue.size(), frames.size());
 }
 
@@ -114,10 +114,10 @@ TEST_F(BrokerReplyQueueTest, OnlyUEIValuesReadTheirLastByteAsAContinuationFlag) 
     EXPECT_EQ(server_.replyQueue.size(), 1u);
     // The loader's block data as one UEI value (a set of option 10 on the upgrade command) is
     // answered once, at its end.
-    std::string first = wire({4, 28, 95, 0x8A, 0x20});
+    std::string first = bytes({4, 28, 95, 0x8A, 0x20});
     first.append(24, '\x5C');
     first.push_back('\x80');
-    std::string last = wire({4, 13, 95, 0x8A, 0x20});
+    std::string last = bytes({4, 13, 95, 0x8A, 0x20});
     last.append(9, '\x6D');
     last.push_back('\x01');
     fromClient(first);

@@ -24,17 +24,17 @@ TEST_F(ServerFixture, FullPlainPacketsEndingInBit7AreAnsweredToTheirOwnClient) {
                                   fullPlainPacket(kFactoryData, 1, 0x44, 0xC1)};
     uint8_t round = 0;
     for (const std::string& piece : pieces) {
-        std::string query = wire({4, 3, 23, 0x5A, round++});
+        std::string query = bytes({4, 3, 23, 0x5A, round++});
         writer.send(piece);
         asker.send(query);
-        EXPECT_EQ(hexOf(writer.receive()), hexOf(piece));
-        EXPECT_EQ(hexOf(asker.receive()), hexOf(query));
+        EXPECT_EQ(hex(writer.receive()), hex(piece));
+        EXPECT_EQ(hex(asker.receive()), hex(query));
     }
     // Nothing arrived twice or late, and every piece reached the module as it was sent.
     EXPECT_EQ(writer.receive(300), "");
     EXPECT_EQ(asker.receive(300), "");
-    auto requests = module_->requests();
+    auto requests = moduleRequests();
     for (const std::string& piece : pieces) {
-        EXPECT_EQ(std::count(requests.begin(), requests.end(), piece), 1) << hexOf(piece);
+        EXPECT_EQ(std::count(requests.begin(), requests.end(), piece), 1) << hex(piece);
     }
 }

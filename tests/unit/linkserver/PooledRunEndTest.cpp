@@ -15,16 +15,7 @@ bool contains(const std::vector<std::string>& packets, const std::string& packet
 
 }  // namespace
 
-class PooledRunEndTest : public ServerFixture {
-  protected:
-    // Opens a pool; the answered request after it shows the server has taken the opening packet.
-    void openPool(RawClient& writer, const std::string& first) {
-        writer.send(first);
-        std::string barrier = wire({4, 3, 23, 0x5A, 0x5A});
-        writer.send(barrier);
-        ASSERT_EQ(hexOf(writer.receive()), hexOf(barrier));
-    }
-};
+using PooledRunEndTest = ServerFixture;
 
 TEST_F(PooledRunEndTest, RouteCommandDoesNotEndARunAndIsNotForwarded) {
     ZV_SERVER_NETWORK_OR_SKIP();
@@ -33,22 +24,22 @@ TEST_F(PooledRunEndTest, RouteCommandDoesNotEndARunAndIsNotForwarded) {
     std::string first = bytesPacket(28, 0, true, 0xA0);
     openPool(writer, first);
     // Its one data byte reads as an entity command whose trailer continues the run at sequence 1.
-    std::string route = wire({kRoute, 1, 0x81});
+    std::string route = bytes({kRoute, 1, 0x81});
     writer.send(route);
-    std::string echo = wire({4, 3, 23, 6, 6});
+    std::string echo = bytes({4, 3, 23, 6, 6});
     writer.send(echo);
-    ASSERT_EQ(hexOf(writer.receive()), hexOf(echo));
-    EXPECT_FALSE(contains(module_->received(), route));
+    ASSERT_EQ(hex(writer.receive()), hex(echo));
+    EXPECT_FALSE(contains(moduleReceived(), route));
     // The run is still open and completes as a write run should.
     std::string last = bytesPacket(10, 1, false, 0xA1);
     writer.send(last);
-    ASSERT_EQ(hexOf(writer.receive()), hexOf(last));
-    auto requests = module_->requests();
+    ASSERT_EQ(hex(writer.receive()), hex(last));
+    auto requests = moduleRequests();
     auto start = std::find(requests.begin(), requests.end(), first);
     ASSERT_NE(start, requests.end());
     ASSERT_NE(start + 1, requests.end());
     EXPECT_EQ(*(start + 1), last);
-    EXPECT_FALSE(contains(module_->received(), route));
+    EXPECT_FALSE(contains(moduleReceived(), route));
 }
 
 TEST_F(PooledRunEndTest, RunTheModuleDoesNotAnswerLeavesRepliesWithTheirClients) {
@@ -58,11 +49,11 @@ TEST_F(PooledRunEndTest, RunTheModuleDoesNotAnswerLeavesRepliesWithTheirClients)
     RawClient other(port_);
     openPool(writer, bytesPacket(28, 0, true, 0xB0));
     // A run ending at the route address goes out whole, and the module gives no answer to it.
-    std::string unanswered = wire({kRoute, 2, 30, 0x01});
+    std::string unanswered = bytes({kRoute, 2, 30, 0x01});
     writer.send(unanswered);
-    ASSERT_TRUE(eventually([&] { return contains(module_->received(), unanswered); }));
-    std::string echo = wire({4, 3, 23, 9, 9});
+    ASSERT_TRUE(eventually([&] { return contains(moduleReceived(), unanswered); }));
+    std::string echo = bytes({4, 3, 23, 9, 9});
     other.send(echo);
-    EXPECT_EQ(hexOf(other.receive()), hexOf(echo));
+    EXPECT_EQ(hex(other.receive()), hex(echo));
     EXPECT_EQ(writer.receive(300), "");
 }

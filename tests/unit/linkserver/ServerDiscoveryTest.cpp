@@ -48,8 +48,8 @@ TEST_F(ServerFixture, ProbeIsAnsweredWithTheLinkSpec) {
     std::memcpy(&described, answer.data(), sizeof described);
     EXPECT_EQ(described.type, static_cast<uint32_t>(linkTypeNetworkClientTCPIP));
     EXPECT_EQ(described.serialNumber, 0x1234u);
-    EXPECT_EQ(described.module, FakeModule::kAddress);
-    EXPECT_EQ(described.model, FakeModule::kModel);
+    EXPECT_EQ(described.module, servedmodule::kAddress);
+    EXPECT_EQ(described.model, servedmodule::kModel);
     EXPECT_EQ(described.ipAddress, htonl(INADDR_LOOPBACK));
     EXPECT_EQ(described.port, port_);
     EXPECT_EQ(described.router, 0u);
@@ -97,13 +97,13 @@ TEST_F(ServerFixture, NetworkServerAnswersABeaconSearch) {
             ours = true;
             EXPECT_EQ(described.type, static_cast<uint32_t>(linkTypeNetworkClientTCPIP));
             EXPECT_EQ(described.ipAddress, veth);
-            EXPECT_EQ(described.model, FakeModule::kModel);
-            EXPECT_EQ(described.module, FakeModule::kAddress);
+            EXPECT_EQ(described.model, servedmodule::kModel);
+            EXPECT_EQ(described.module, servedmodule::kAddress);
         }
     }
     EXPECT_TRUE(ours) << heard.size() << " answers heard";
     // The frontend listens on the interface it announces.
     RawClient client(port_, "10.77.0.1");
-    client.send(wire({4, 3, 23, 1, 1}));
-    EXPECT_EQ(hexOf(client.receive()), hexOf(wire({4, 3, 23, 1, 1})));
+    client.send(bytes({4, 3, 23, 1, 1}));
+    EXPECT_EQ(hex(client.receive()), hex(bytes({4, 3, 23, 1, 1})));
 }

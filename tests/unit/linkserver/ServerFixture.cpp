@@ -2,8 +2,7 @@
 
 #include <arpa/inet.h>
 
-#include <cstdio>
-
+#include "ProgramNetwork.h"
 #include "qCzmqSetup.h"
 
 namespace {
@@ -11,26 +10,12 @@ namespace {
 constexpr uint32_t kModuleSerial = 0x1234;
 constexpr int kSendLimitMs = 5000;
 
-std::string& networkProblem() {
-    static std::string problem = "private network not entered";
-    return problem;
-}
-
-class PrivateNetwork : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        std::string why;
-        networkProblem() = zvtest::enterPrivateNetwork(true, &why) ? "" : why;
-    }
-};
-
-::testing::Environment* const privateNetwork =
-    ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+zvtest::ProgramNetwork* const network = zvtest::addProgramNetwork(true);
 
 }  // namespace
 
 const std::string& privateNetworkProblem() {
-    return networkProblem();
+    return network->problem();
 }
 
 RawClient::RawClient(uint16_t port, const char* host) {
@@ -61,7 +46,8 @@ std::string RawClient::receive(int limitMs) {
 }
 
 void ServerFixture::SetUp() {
-    module_ = std::make_unique<FakeModule>();
+    module_ = std::make_unique<zvtest::ModulePeer>(zvtest::ModulePeer::kOwnTcpPort);
+    respond(servedmodule::standardReply);
     link_ = qLink_CreateTCPIP(kModuleSerial, htonl(INADDR_LOOPBACK), module_->port());
     ASSERT_NE(link_, 0u);
 }
@@ -81,12 +67,23 @@ qLinkID ServerFixture::publish() {
     return client_;
 }
 
-std::string hexOf(const std::string& bytes) {
-    std::string text;
-    char part[4];
-    for (unsigned char byte : bytes) {
-        snprintf(part, sizeof part, "%02X ", byte);
-        text += part;
-    }
-    return text;
+void ServerFixture::respond(std::function<std::vector<std::string>(const std::string&)> script) {
+    module_->setResponder([script](const zvtest::WirePacket& packet) {
+        return zvtest::fromWireTexts(script(packet.wireText()));
+    });
+}
+
+std::vector<std::string> ServerFixture::moduleReceived() {
+    return zvtest::wireTexts(module_->received());
+}
+
+std::vector<std::string> ServerFixture::moduleRequests() {
+    return zvtest::wireTexts(module_->requests());
+}
+
+void ServerFixture::openPool(RawClient& writer, const std::string& first) {
+    writer.send(first);
+    std::string barrier = bytes({4, 3, 23, 0x5A, 0x5A});
+    writer.send(barrier);
+    ASSERT_EQ(hex(writer.receive()), hex(barrier));
 }

@@ -5,14 +5,17 @@
 #include <czmq.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "FakeModule.h"
+#include "ModulePeer.h"
+#include "ServedModule.h"
 #include "TestSupport.h"
 #include "qLink.h"
+
+using zvtest::eventually;
 
 // The whole test program runs in one private network namespace, entered before any ZeroMQ use:
 // ZeroMQ's I/O threads stay in the namespace of the thread that started them, so the namespace
@@ -42,25 +45,21 @@ class ServerFixture : public ::testing::Test {
     void TearDown() override;
     // Publishes the module's link; the client link id (0 on failure).
     qLinkID publish();
+    // Answers each packet the module receives (wire form) with the wire forms script gives;
+    // servedmodule::standardReply until a test says otherwise.
+    void respond(std::function<std::vector<std::string>(const std::string& packet)> script);
+    // Wire forms of every packet the module received, and of those other than the link's own
+    // route commands and heartbeat answers.
+    std::vector<std::string> moduleReceived();
+    std::vector<std::string> moduleRequests();
+    // Opens a pool of byte writes with its first packet and makes sure the server has it before
+    // other clients send anything: a request on the same connection comes after it and is
+    // answered.
+    void openPool(RawClient& writer, const std::string& first);
 
-    std::unique_ptr<FakeModule> module_;
+    std::unique_ptr<zvtest::ModulePeer> module_;
     qLinkID link_ = 0;
     qLinkID client_ = 0;
     uint16_t port_ = 0;
     uint32_t interface_ = 0;
 };
-
-// Polls a condition every few milliseconds up to a generous limit.
-template <typename Condition>
-bool eventually(Condition condition, int limitMs = 10000) {
-    auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-std::string hexOf(const std::string& bytes);

@@ -18,23 +18,14 @@ class PoolingTest : public ServerFixture {
     void sendUnpooled(RawClient& client, int count) {
         constexpr int kChunk = 100;
         for (int sent = 0; sent < count;) {
-            size_t before = module_->received().size();
+            size_t before = moduleReceived().size();
             int chunk = std::min(kChunk, count - sent);
             for (int i = 0; i < chunk; i++) {
                 client.send(bytesPacket(28, 5, true, 0xBB));
             }
             sent += chunk;
-            ASSERT_TRUE(eventually([&] { return module_->received().size() >= before + chunk; }));
+            ASSERT_TRUE(eventually([&] { return moduleReceived().size() >= before + chunk; }));
         }
-    }
-
-    // Opens a pool and makes sure the server has it before other clients send anything: a
-    // request on the same connection comes after it and is answered.
-    void openPool(RawClient& writer, const std::string& first) {
-        writer.send(first);
-        std::string barrier = wire({4, 3, 23, 0x5A, 0x5A});
-        writer.send(barrier);
-        ASSERT_EQ(hexOf(writer.receive()), hexOf(barrier));
     }
 };
 
@@ -48,16 +39,16 @@ TEST_F(PoolingTest, WriteRunIsHeldBackUntilComplete) {
     std::string last = bytesPacket(12, 2, false, 0xA2);
     writer.send(first);
     // Sent on the same connection, this request reaches the server after the opening packet.
-    std::string own = wire({4, 3, 23, 2, 2});
+    std::string own = bytes({4, 3, 23, 2, 2});
     writer.send(own);
-    ASSERT_EQ(hexOf(writer.receive()), hexOf(own));
-    std::string echo = wire({4, 3, 23, 3, 3});
+    ASSERT_EQ(hex(writer.receive()), hex(own));
+    std::string echo = bytes({4, 3, 23, 3, 3});
     other.send(echo);
-    ASSERT_EQ(hexOf(other.receive()), hexOf(echo));
+    ASSERT_EQ(hex(other.receive()), hex(echo));
     writer.send(second);
     writer.send(last);
-    EXPECT_EQ(hexOf(writer.receive()), hexOf(last));
-    auto requests = module_->requests();
+    EXPECT_EQ(hex(writer.receive()), hex(last));
+    auto requests = moduleRequests();
     size_t start = indexOf(requests, first);
     ASSERT_LT(start + 2, requests.size());
     EXPECT_LT(indexOf(requests, own), start);
@@ -73,7 +64,7 @@ TEST_F(PoolingTest, RunNotStartingAtSequenceZeroIsForwardedAtOnce) {
     std::string first = bytesPacket(28, 1, true, 0xC1);
     writer.send(first);
     EXPECT_TRUE(eventually([&] {
-        auto requests = module_->requests();
+        auto requests = moduleRequests();
         return indexOf(requests, first) < requests.size();
     }));
 }
@@ -87,10 +78,10 @@ TEST_F(PoolingTest, SequenceGapAbandonsTheRun) {
     writer.send(bytesPacket(28, 2, true, 0xD2));
     writer.send(bytesPacket(10, 3, false, 0xD3));
     // Neither the gap nor what follows completes the run, so nothing of it is sent.
-    std::string echo = wire({4, 3, 23, 4, 4});
+    std::string echo = bytes({4, 3, 23, 4, 4});
     writer.send(echo);
-    EXPECT_EQ(hexOf(writer.receive()), hexOf(echo));
-    auto requests = module_->requests();
+    EXPECT_EQ(hex(writer.receive()), hex(echo));
+    auto requests = moduleRequests();
     EXPECT_EQ(indexOf(requests, first), requests.size());
 }
 
@@ -106,8 +97,8 @@ TEST_F(PoolingTest, PoolSurvivesItsTimeToLive) {
     sendUnpooled(other, 1998);
     writer.send(second);
     writer.send(bytesPacket(9, 2, false, 0xE2));
-    ASSERT_EQ(hexOf(writer.receive()), hexOf(bytesPacket(9, 2, false, 0xE2)));
-    auto requests = module_->requests();
+    ASSERT_EQ(hex(writer.receive()), hex(bytesPacket(9, 2, false, 0xE2)));
+    auto requests = moduleRequests();
     size_t start = indexOf(requests, first);
     ASSERT_LT(start + 1, requests.size());
     EXPECT_EQ(requests[start + 1], second);
@@ -124,7 +115,7 @@ TEST_F(PoolingTest, ExpiredPoolIsDestroyed) {
     sendUnpooled(other, 2000);
     // The pool is gone: the continuation is an ordinary packet and goes out by itself.
     writer.send(second);
-    EXPECT_TRUE(eventually([&] { return module_->requests().back() == second; }));
-    auto requests = module_->requests();
+    EXPECT_TRUE(eventually([&] { return moduleRequests().back() == second; }));
+    auto requests = moduleRequests();
     EXPECT_EQ(indexOf(requests, first), requests.size());
 }

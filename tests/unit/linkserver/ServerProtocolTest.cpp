@@ -29,12 +29,12 @@ TEST_F(ServerFixture, PublishedLinkAnswersThroughItsClientLink) {
     EXPECT_EQ(interface_, htonl(INADDR_LOOPBACK));
     EXPECT_EQ(qLinkManager_Count(), linksBefore + 1);
     // The server learnt the module's address and model through its own client.
-    auto requests = module_->requests();
+    auto requests = moduleRequests();
     ASSERT_GE(requests.size(), 2u);
-    EXPECT_EQ(requests[0], wire({173, 0}));
-    EXPECT_EQ(requests[1], wire({4, 3, 3, 72, 32}));
+    EXPECT_EQ(requests[0], bytes({173, 0}));
+    EXPECT_EQ(requests[1], bytes({4, 3, 3, 72, 32}));
 
-    std::string echo = wire({4, 3, 23, 1, 2});
+    std::string echo = bytes({4, 3, 23, 1, 2});
     qPacket* request = packetOf(echo);
     ASSERT_EQ(qLink_PutPacket(client_, request), qErrNone);
     qPacket_Destroy(&request);
@@ -69,26 +69,26 @@ TEST_F(ServerFixture, InterleavedClientsReceiveOnlyTheirOwnReplies) {
     RawClient second(port_);
     constexpr int kRounds = 20;
     for (int i = 0; i < kRounds; i++) {
-        first.send(wire({4, 3, 23, 0xA1, static_cast<uint8_t>(i)}));
-        second.send(wire({4, 3, 23, 0xB2, static_cast<uint8_t>(i)}));
+        first.send(bytes({4, 3, 23, 0xA1, static_cast<uint8_t>(i)}));
+        second.send(bytes({4, 3, 23, 0xB2, static_cast<uint8_t>(i)}));
     }
     for (int i = 0; i < kRounds; i++) {
-        EXPECT_EQ(hexOf(first.receive()), hexOf(wire({4, 3, 23, 0xA1, static_cast<uint8_t>(i)})));
-        EXPECT_EQ(hexOf(second.receive()), hexOf(wire({4, 3, 23, 0xB2, static_cast<uint8_t>(i)})));
+        EXPECT_EQ(hex(first.receive()), hex(bytes({4, 3, 23, 0xA1, static_cast<uint8_t>(i)})));
+        EXPECT_EQ(hex(second.receive()), hex(bytes({4, 3, 23, 0xB2, static_cast<uint8_t>(i)})));
     }
 }
 
 TEST_F(ServerFixture, RouteCommandFromAClientIsNeitherForwardedNorQueued) {
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
-    size_t routesBefore = module_->received().size() - module_->requests().size();
+    size_t routesBefore = moduleReceived().size() - moduleRequests().size();
     RawClient router(port_);
     RawClient other(port_);
-    router.send(wire({175, 1, 0}));
-    other.send(wire({4, 3, 23, 7, 7}));
+    router.send(bytes({175, 1, 0}));
+    other.send(bytes({4, 3, 23, 7, 7}));
     // Had the route sender been queued, this reply would have gone to it.
-    EXPECT_EQ(hexOf(other.receive()), hexOf(wire({4, 3, 23, 7, 7})));
-    size_t routesAfter = module_->received().size() - module_->requests().size();
+    EXPECT_EQ(hex(other.receive()), hex(bytes({4, 3, 23, 7, 7})));
+    size_t routesAfter = moduleReceived().size() - moduleRequests().size();
     EXPECT_EQ(routesAfter, routesBefore);
 }
 
@@ -97,54 +97,54 @@ TEST_F(ServerFixture, ReplyOfFourPacketsArrivesAsFourFrames) {
     ASSERT_NE(publish(), 0u);
     std::vector<std::string> answer = {bytesPacket(28, 0, true, 1), bytesPacket(28, 1, true, 2),
                                        bytesPacket(28, 2, true, 3), bytesPacket(10, 3, false, 4)};
-    std::string request = wire({4, 3, 30, 0x40, 0x21});
-    module_->setResponder([&](const std::string& packet) {
-        return packet == request ? answer : FakeModule::standardReply(packet);
+    std::string request = bytes({4, 3, 30, 0x40, 0x21});
+    respond([&](const std::string& packet) {
+        return packet == request ? answer : servedmodule::standardReply(packet);
     });
     RawClient client(port_);
     client.send(request);
     for (const std::string& expected : answer) {
-        EXPECT_EQ(hexOf(client.receive()), hexOf(expected));
+        EXPECT_EQ(hex(client.receive()), hex(expected));
     }
     // The run is over: the next request gets its own reply.
-    client.send(wire({4, 3, 23, 9, 9}));
-    EXPECT_EQ(hexOf(client.receive()), hexOf(wire({4, 3, 23, 9, 9})));
+    client.send(bytes({4, 3, 23, 9, 9}));
+    EXPECT_EQ(hex(client.receive()), hex(bytes({4, 3, 23, 9, 9})));
 }
 
 TEST_F(ServerFixture, MalformedFramesAreDropped) {
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
     RawClient client(port_);
-    client.send(wire({4}));
+    client.send(bytes({4}));
     client.send(std::string(31, '\x04'));
-    client.send(wire({4, 5, 1}));
-    client.send(wire({4, 3, 23, 5, 5}));
-    EXPECT_EQ(hexOf(client.receive()), hexOf(wire({4, 3, 23, 5, 5})));
-    EXPECT_EQ(module_->requests().back(), wire({4, 3, 23, 5, 5}));
+    client.send(bytes({4, 5, 1}));
+    client.send(bytes({4, 3, 23, 5, 5}));
+    EXPECT_EQ(hex(client.receive()), hex(bytes({4, 3, 23, 5, 5})));
+    EXPECT_EQ(moduleRequests().back(), bytes({4, 3, 23, 5, 5}));
 }
 
 TEST_F(ServerFixture, ReplyWithOneDataByteReachesTheClient) {
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
     RawClient client(port_);
-    client.send(wire({4, 1, 23}));
-    EXPECT_EQ(hexOf(client.receive()), hexOf(wire({4, 1, 23})));
-    client.send(wire({4, 3, 23, 6, 6}));
-    EXPECT_EQ(hexOf(client.receive()), hexOf(wire({4, 3, 23, 6, 6})));
+    client.send(bytes({4, 1, 23}));
+    EXPECT_EQ(hex(client.receive()), hex(bytes({4, 1, 23})));
+    client.send(bytes({4, 3, 23, 6, 6}));
+    EXPECT_EQ(hex(client.receive()), hex(bytes({4, 3, 23, 6, 6})));
 }
 
 TEST_F(ServerFixture, UnansweredRequestCostsOnlyThatReply) {
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
-    std::string silent = wire({4, 3, 23, 0xEE, 0});
-    module_->setResponder([&](const std::string& packet) {
-        return packet == silent ? std::vector<std::string>{} : FakeModule::standardReply(packet);
+    std::string silent = bytes({4, 3, 23, 0xEE, 0});
+    respond([&](const std::string& packet) {
+        return packet == silent ? std::vector<std::string>{} : servedmodule::standardReply(packet);
     });
     RawClient first(port_);
     RawClient second(port_);
     first.send(silent);
-    second.send(wire({4, 3, 23, 1, 1}));
-    EXPECT_EQ(hexOf(second.receive()), hexOf(wire({4, 3, 23, 1, 1})));
-    first.send(wire({4, 3, 23, 2, 2}));
-    EXPECT_EQ(hexOf(first.receive()), hexOf(wire({4, 3, 23, 2, 2})));
+    second.send(bytes({4, 3, 23, 1, 1}));
+    EXPECT_EQ(hex(second.receive()), hex(bytes({4, 3, 23, 1, 1})));
+    first.send(bytes({4, 3, 23, 2, 2}));
+    EXPECT_EQ(hex(first.receive()), hex(bytes({4, 3, 23, 2, 2})));
 }

@@ -5,11 +5,11 @@ namespace {
 
 // A UEI stream value: no get/set bits, stream bit in the index, five data bytes.
 std::string sample(uint8_t value) {
-    return wire({4, 5, 30, 0x01, 0x41, value, value});
+    return bytes({4, 5, 30, 0x01, 0x41, value, value});
 }
 
 std::string subscription() {
-    return wire({4, 7, 93, 0x81, 0x21, 0, 0, 0, 1});
+    return bytes({4, 7, 93, 0x81, 0x21, 0, 0, 0, 1});
 }
 
 }  // namespace
@@ -20,16 +20,16 @@ TEST_F(ServerFixture, SamplesReachEverySubscriberAtTheHeartbeat) {
     RawClient first(port_);
     RawClient second(port_);
     first.send(subscription());
-    ASSERT_EQ(hexOf(first.receive()), hexOf(subscription()));
+    ASSERT_EQ(hex(first.receive()), hex(subscription()));
     second.send(subscription());
-    ASSERT_EQ(hexOf(second.receive()), hexOf(subscription()));
+    ASSERT_EQ(hex(second.receive()), hex(subscription()));
 
-    module_->send(sample(1) + sample(2) + sample(3) + wire({4, 2, 0, 0}));
+    module_->send(sample(1) + sample(2) + sample(3) + bytes({4, 2, 0, 0}));
     std::string batch = sample(1) + sample(2) + sample(3);
-    EXPECT_EQ(hexOf(first.receive()), hexOf(batch));
-    EXPECT_EQ(hexOf(second.receive()), hexOf(batch));
+    EXPECT_EQ(hex(first.receive()), hex(batch));
+    EXPECT_EQ(hex(second.receive()), hex(batch));
     // The heartbeat itself was answered by the link, not passed on.
-    EXPECT_TRUE(eventually([&] { return module_->received().back() == wire({4, 2, 0, 2}); }));
+    EXPECT_TRUE(eventually([&] { return moduleReceived().back() == bytes({4, 2, 0, 2}); }));
 }
 
 TEST_F(ServerFixture, FullBatchIsSentWithoutAHeartbeat) {
@@ -37,7 +37,7 @@ TEST_F(ServerFixture, FullBatchIsSentWithoutAHeartbeat) {
     ASSERT_NE(publish(), 0u);
     RawClient client(port_);
     client.send(subscription());
-    ASSERT_EQ(hexOf(client.receive()), hexOf(subscription()));
+    ASSERT_EQ(hex(client.receive()), hex(subscription()));
     // 581 samples of 7 bytes are 4067 bytes, the first size beyond the batch limit.
     std::string samples;
     for (int i = 0; i < 581; i++) {
@@ -53,10 +53,10 @@ TEST_F(ServerFixture, UnsubscribedClientGetsRepliesButNoSamples) {
     RawClient subscriber(port_);
     RawClient bystander(port_);
     subscriber.send(subscription());
-    ASSERT_EQ(hexOf(subscriber.receive()), hexOf(subscription()));
-    module_->send(sample(9) + wire({4, 2, 0, 0}));
-    ASSERT_EQ(hexOf(subscriber.receive()), hexOf(sample(9)));
-    bystander.send(wire({4, 3, 23, 8, 8}));
+    ASSERT_EQ(hex(subscriber.receive()), hex(subscription()));
+    module_->send(sample(9) + bytes({4, 2, 0, 0}));
+    ASSERT_EQ(hex(subscriber.receive()), hex(sample(9)));
+    bystander.send(bytes({4, 3, 23, 8, 8}));
     // The first frame the bystander sees is its reply, not the batch.
-    EXPECT_EQ(hexOf(bystander.receive()), hexOf(wire({4, 3, 23, 8, 8})));
+    EXPECT_EQ(hex(bystander.receive()), hex(bytes({4, 3, 23, 8, 8})));
 }

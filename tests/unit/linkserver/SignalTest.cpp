@@ -96,7 +96,7 @@ TEST_F(ServerFixture, SignalsTheProgramCatchesDoNotStopTheWorkerThreads) {
     EXPECT_GT(interruptEveryThread(10), 0);
     EXPECT_GT(signalsSeen.load(), 0);
     for (uint8_t tag = 1; tag <= 5; tag++) {
-        EXPECT_EQ(hexOf(echoThrough(client_, tag)), hexOf(std::string{23, static_cast<char>(tag)}))
+        EXPECT_EQ(hex(echoThrough(client_, tag)), hex(std::string{23, static_cast<char>(tag)}))
             << "request " << static_cast<int>(tag) << " after the signals";
     }
 }

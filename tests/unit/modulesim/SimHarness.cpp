@@ -5,21 +5,17 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "TestSupport.h"
-
-extern char** environ;
 
 namespace simtest {
 
@@ -32,14 +28,6 @@ int64_t nowMs() {
 
 }  // namespace
 
-std::vector<uint8_t> wire(uint8_t address, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> bytes(data.size() + 2);
-    bytes[0] = address;
-    bytes[1] = static_cast<uint8_t>(data.size());
-    std::copy(data.begin(), data.end(), bytes.begin() + 2);
-    return bytes;
-}
-
 uint32_t bigEndian32(const std::vector<uint8_t>& bytes, size_t offset) {
     if (bytes.size() < offset + 4) {
         return 0xFFFFFFFFu;
@@ -48,98 +36,31 @@ uint32_t bigEndian32(const std::vector<uint8_t>& bytes, size_t offset) {
            (uint32_t(bytes[offset + 2]) << 8) | bytes[offset + 3];
 }
 
-SimProcess::~SimProcess() {
-    stop();
-}
-
 bool SimProcess::start(const std::vector<std::string>& args, std::string* why) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
+    program_.reset();
+    try {
+        program_ = std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args);
+    } catch (const std::exception& failure) {
         if (why)
-            *why = "pipe failed";
+            *why = failure.what();
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<std::string> words{zvtest::modulesimBinary()};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(const_cast<char*>(word.c_str()));
-    }
-    argv.push_back(nullptr);
-    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    output_ = pipeFds[0];
-    if (rc != 0) {
-        pid_ = -1;
+    if (!program_->waitReady(10000)) {
         if (why)
-            *why = "cannot start " + words[0];
+            *why = "no ready line from modulesim";
         return false;
     }
-    std::string pending;
-    int64_t deadline = nowMs() + 10000;
-    while (nowMs() < deadline) {
-        pollfd p{output_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(deadline - nowMs())) != 1) {
-            break;
-        }
-        char chunk[512];
-        ssize_t n = read(output_, chunk, sizeof chunk);
-        if (n <= 0) {
-            break;
-        }
-        pending.append(chunk, static_cast<size_t>(n));
-        size_t newline;
-        while ((newline = pending.find('\n')) != std::string::npos) {
-            lines_.push_back(pending.substr(0, newline));
-            pending.erase(0, newline + 1);
-            if (lines_.back() == "ready") {
-                return true;
-            }
-        }
-    }
-    if (why)
-        *why = "no ready line from modulesim";
-    return false;
+    return true;
 }
 
 std::string SimProcess::where(const std::string& kind, const std::string& serial) const {
-    for (const std::string& line : lines_) {
-        std::istringstream words(line);
-        std::string k, s, w;
-        if (words >> k >> s >> w && k == kind && s == serial) {
-            return w;
-        }
+    if (!program_) {
+        return "";
     }
-    return "";
-}
-
-int SimProcess::stop() {
-    if (output_ >= 0) {
-        ::close(output_);
-        output_ = -1;
-    }
-    if (pid_ < 0) {
-        return -1;
-    }
-    kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 500; ++i) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return -1;
+    std::istringstream rest(program_->startupValue(kind + " " + serial));
+    std::string where;
+    rest >> where;
+    return where;
 }
 
 PacketChannel::~PacketChannel() {

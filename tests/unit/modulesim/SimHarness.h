@@ -5,41 +5,36 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "BackgroundProgram.h"
+#include "WirePacket.h"
+
 namespace simtest {
 
-struct WirePacket {
-    uint8_t address = 0;
-    std::vector<uint8_t> data;
-};
+using WirePacket = zvtest::WirePacket;
 
 // The bytes of a packet as they travel: address, length, data.
-std::vector<uint8_t> wire(uint8_t address, const std::vector<uint8_t>& data);
+inline std::vector<uint8_t> wire(uint8_t address, const std::vector<uint8_t>& data) {
+    return WirePacket{address, data}.bytes();
+}
 uint32_t bigEndian32(const std::vector<uint8_t>& bytes, size_t offset);
 
-// The simulator as a child process; stopped (SIGTERM) when the object goes away.
+// The simulator as a background program; stopped (SIGTERM) when the object goes away.
 class SimProcess {
   public:
-    SimProcess() = default;
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
     // Starts modulesim with args and waits (10 s at most) for its "ready" line.
     bool start(const std::vector<std::string>& args, std::string* why = nullptr);
     // The third word of the start-up line "KIND SERIAL WHERE", or "" when there is none.
     std::string where(const std::string& kind, const std::string& serial) const;
-    const std::vector<std::string>& lines() const { return lines_; }
-    pid_t pid() const { return pid_; }
-    // SIGTERM, then the exit code (or 128 + signal), or -1 when it would not end.
-    int stop();
+    pid_t pid() const { return program_ ? program_->pid() : -1; }
+    // SIGTERM, then the exit code (or 128 + signal), or -1 when it was not running.
+    int stop() { return program_ ? program_->stop() : -1; }
 
   private:
-    pid_t pid_ = -1;
-    int output_ = -1;
-    std::vector<std::string> lines_;
+    std::unique_ptr<zvtest::BackgroundProgram> program_;
 };
 
 // A byte channel to a module: a TCP connection or an opened pseudo-terminal.

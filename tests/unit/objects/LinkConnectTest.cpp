@@ -142,7 +142,7 @@ TEST_F(LinkConnected, DisconnectDropsTheEngineLink) {
 }
 
 TEST(ModuleRouter, ModuleBehindARouterSharesTheRoutersLink) {
-    ModulePlayer player;
+    ModulePeer player;
     auto router = std::make_unique<Module>(kModule, false, 0);
     ASSERT_EQ(router->getLink()->setLinkSpecifier(specOf(linkTypeUSB, 0xABCD)), qErrNone);
     ASSERT_EQ(router->getLink()->adoptEngineLink(player.makeEngineLink()), qErrNone);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ObjectsFixture.h"
+#include "SettingGuards.h"
 #include "TestSupport.h"
 #include "qDebugging.h"
 
@@ -30,23 +31,11 @@ VexnetConfig unshared() {
     return config;
 }
 
-// Turns the library's trace lines on for one scope.
-struct LinkTrace {
-    LinkTrace() {
-        qZendrivalDebuggingLevel = qDEBUG_LINK;
-        qZendrivalDebuggingEnable = 1;
-    }
-    ~LinkTrace() {
-        qZendrivalDebuggingEnable = 0;
-        qZendrivalDebuggingLevel = 0;
-    }
-};
-
 }  // namespace
 
 TEST(ModuleOverTcp, ConnectLearnsTheAddressFromTheModule) {
-    uint16_t port = 0;
-    ModulePlayer player(&port);
+    ModulePeer player(ModulePeer::kOwnTcpPort);
+    const uint16_t port = player.port();
     ASSERT_NE(port, 0);
     player.setResponder([](const WirePacket& request) {
         return request.address == 173 ? std::vector<WirePacket>{from(0x2A, {})}
@@ -66,8 +55,8 @@ TEST(ModuleOverTcp, ConnectLearnsTheAddressFromTheModule) {
 }
 
 TEST(ModuleOverTcp, SilentModuleLeavesTheLinkUpButReportsNotReady) {
-    uint16_t port = 0;
-    ModulePlayer player(&port);
+    ModulePeer player(ModulePeer::kOwnTcpPort);
+    const uint16_t port = player.port();
     Module module(0x10, 0);
     ASSERT_EQ(module.setConfig(unshared()), qErrNone);
     EXPECT_EQ(module.connectFromSpec(tcpSpec(port)), qErrNotReady);
@@ -77,8 +66,8 @@ TEST(ModuleOverTcp, SilentModuleLeavesTheLinkUpButReportsNotReady) {
 }
 
 TEST(ModuleOverTcp, SharingWithoutALinkServerFailsTheConnect) {
-    uint16_t port = 0;
-    ModulePlayer player(&port);
+    ModulePeer player(ModulePeer::kOwnTcpPort);
+    const uint16_t port = player.port();
     Module module(0x10, 0);
     EXPECT_EQ(module.connectFromSpec(tcpSpec(port)), qErrConnection);
     EXPECT_FALSE(module.isConnected());
@@ -90,7 +79,7 @@ TEST(ModuleDiscovery, NotFoundOverUsbFallsBackToASharedLinkOnce) {
     Module module(0x10, 0);
     std::string trace;
     {
-        LinkTrace on;
+        LibraryTrace on(qDEBUG_LINK);
         testing::internal::CaptureStdout();
         EXPECT_EQ(module.connect(linkTypeUSB, 0x7E57AB1E), qErrNotFound);
         trace = testing::internal::GetCapturedStdout();
@@ -101,7 +90,7 @@ TEST(ModuleDiscovery, NotFoundOverUsbFallsBackToASharedLinkOnce) {
     noFallback.fallback = false;
     ASSERT_EQ(module.setConfig(noFallback), qErrNone);
     {
-        LinkTrace on;
+        LibraryTrace on(qDEBUG_LINK);
         testing::internal::CaptureStdout();
         EXPECT_EQ(module.connect(linkTypeUSB, 0x7E57AB1E), qErrNotFound);
         trace = testing::internal::GetCapturedStdout();

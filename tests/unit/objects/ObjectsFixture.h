@@ -1,10 +1,10 @@
-// A Module whose link runs over a socket pair to a ModulePlayer.
+// A Module whose link runs over a socket pair to a scripted module peer.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include "Module.h"
-#include "ModulePlayer.h"
+#include "ModulePeer.h"
 
 namespace zvtest {
 
@@ -39,12 +39,31 @@ class ConnectedModule : public ::testing::Test {
         return data;
     }
 
-    ModulePlayer player;  // declared first, so the module's link goes before its far end
+    ModulePeer player;  // declared first, so the module's link goes before its far end
     Pelmorax::Zendrival::Module module{kModule, false, 0};
 };
 
 inline WirePacket from(uint8_t address, Bytes data) {
     return WirePacket{address, std::move(data)};
+}
+
+// A stream-sample packet from module: command, option, index | 0x40, type, (sub-index),
+// timestamp, value, trailer 0.
+inline WirePacket streamSample(uint8_t module, uint8_t command, uint8_t option, uint8_t index,
+                               uint8_t type, uint32_t value, uint8_t subIndex = 0) {
+    WirePacket p{module, {command, option, static_cast<uint8_t>(index | 0x40), type}};
+    if (type >= 5) {
+        p.data.push_back(subIndex);
+    }
+    for (uint8_t b : {0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02}) {
+        p.data.push_back(b);
+    }
+    const int width = (type == 1 || type == 5) ? 1 : (type == 2 || type == 6) ? 2 : 4;
+    for (int i = width - 1; i >= 0; --i) {
+        p.data.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+    p.data.push_back(0);
+    return p;
 }
 
 }  // namespace zvtest

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "LinkImpl.h"
-#include "ModulePlayer.h"
+#include "ObjectsFixture.h"
 
 using namespace Pelmorax::Zendrival;
 using zvtest::streamSample;

@@ -32,26 +32,6 @@ LogCapture::~LogCapture() {
     fclose(file_);
 }
 
-ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) {
-        had_ = true;
-        old_ = old;
-    }
-    if (value != nullptr) {
-        setenv(name, value, 1);
-    } else {
-        unsetenv(name);
-    }
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    if (had_) {
-        setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-        unsetenv(name_.c_str());
-    }
-}
-
 std::string BuildsDirectory::addBuild(const std::string& folder, unsigned build,
                                       const std::string& version, const std::string& model,
                                       const std::string& serial) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BackgroundProgram.h"
+#include "ScopedEnvironment.h"
 #include "TestSupport.h"
 
 namespace servertest {
@@ -30,19 +31,7 @@ class LogCapture {
     FILE* file_;
 };
 
-// Sets (or, with nullptr, removes) an environment variable and restores it afterwards.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const char* value);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-  private:
-    std::string name_;
-    bool had_ = false;
-    std::string old_;
-};
+using zvtest::ScopedEnvironment;
 
 // A builds directory in the simulator's layout.
 class BuildsDirectory {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "LoopbackListener.h"
 #include "PseudoTerminal.h"
 #include "StreamPolling.h"
 #include "qStreamsocket.h"
@@ -20,17 +21,9 @@ namespace {
 class ConnectedSocket {
   public:
     ConnectedSocket() {
-        int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener, 1);
-        socklen_t length = sizeof address;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-        created_ = qStream_CreateSocket(htonl(INADDR_LOOPBACK), ntohs(address.sin_port), &stream_);
-        peer_ = accept(listener, nullptr, nullptr);
-        close(listener);
+        LoopbackListener listener;
+        created_ = qStream_CreateSocket(LoopbackListener::address(), listener.port(), &stream_);
+        peer_ = listener.accept();
     }
     ~ConnectedSocket() {
         if (stream_ != nullptr) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "LoopbackListener.h"
 #include "StreamPolling.h"
 #include "qStreamsocket.h"
 
@@ -17,50 +18,19 @@ namespace {
 // A listening socket on 127.0.0.1 with an ephemeral port; the test plays the module.
 class LoopbackServer {
   public:
-    LoopbackServer() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 4);
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~LoopbackServer() {
-        closePeer(false);
-        stopListening();
-    }
+    ~LoopbackServer() { closePeer(false); }
 
-    uint32_t port() const { return port_; }
+    uint32_t port() const { return listener_.port(); }
 
     bool accept(int timeoutMs = 5000) {
-        pollfd p{listener_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) != 1) {
-            return false;
-        }
-        peer_ = ::accept(listener_, nullptr, nullptr);
+        peer_ = listener_.accept(timeoutMs);
         return peer_ >= 0;
     }
 
     void send(const std::string& bytes) { ::send(peer_, bytes.data(), bytes.size(), 0); }
 
     std::string receive(size_t count, int timeoutMs = 5000) {
-        std::string got;
-        while (got.size() < count) {
-            pollfd p{peer_, POLLIN, 0};
-            if (poll(&p, 1, timeoutMs) != 1) {
-                break;
-            }
-            char buffer[256];
-            ssize_t n = recv(peer_, buffer, std::min(sizeof buffer, count - got.size()), 0);
-            if (n <= 0) {
-                break;
-            }
-            got.append(buffer, static_cast<size_t>(n));
-        }
-        return got;
+        return receiveFrom(peer_, count, timeoutMs);
     }
 
     // reset: abort the connection (as a rebooting module does) instead of closing politely.
@@ -76,17 +46,11 @@ class LoopbackServer {
         peer_ = -1;
     }
 
-    void stopListening() {
-        if (listener_ >= 0) {
-            close(listener_);
-            listener_ = -1;
-        }
-    }
+    void stopListening() { listener_.stopListening(); }
 
   private:
-    int listener_ = -1;
+    LoopbackListener listener_;
     int peer_ = -1;
-    uint32_t port_ = 0;
 };
 
 uint32_t loopback() {

@@ -4,30 +4,18 @@
 #include <unistd.h>
 
 #include "PseudoTerminal.h"
+#include "SettingGuards.h"
 #include "TestSupport.h"
 #include "unix_streamusb.h"
 #include "zvusb_driver.h"
 
 namespace {
 
-// Points the device layer at a test directory for the kernel driver nodes.
-class NodeDirectory {
-  public:
-    NodeDirectory() { zvusb_set_kernel_node_directory(dir_.path().c_str()); }
-    ~NodeDirectory() { zvusb_set_kernel_node_directory(nullptr); }
-    std::string node(const std::string& serialText) const {
-        return dir_.file("zendrival." + serialText);
-    }
-
-  private:
-    zvtest::TempDir dir_;
-};
-
 TEST(UsbKernelModeTest, StreamReachesTheNodeBothWays) {
     PseudoTerminal pty;
     ASSERT_TRUE(pty.ready());
     pty.makeRaw();
-    NodeDirectory nodes;
+    zvtest::KernelNodeDirectory nodes;
     ASSERT_EQ(symlink(pty.slavePath().c_str(), nodes.node("00C0FFEE").c_str()), 0);
     EXPECT_TRUE(zvusb_is_kernel_driver_installed(0x00C0FFEE));
     EXPECT_FALSE(zvusb_is_kernel_driver_installed(0x00C0FFEF));
@@ -49,7 +37,7 @@ TEST(UsbKernelModeTest, StreamReachesTheNodeBothWays) {
 }
 
 TEST(UsbKernelModeTest, DeviceLayerOpenAndClose) {
-    NodeDirectory nodes;
+    zvtest::KernelNodeDirectory nodes;
     zvusb* device = zvusb_create_usb(false);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->mode, static_cast<uint32_t>(ZVUSB_MODE_KERNEL));
@@ -71,7 +59,7 @@ TEST(UsbKernelModeTest, DeviceLayerOpenAndClose) {
 }
 
 TEST(UsbLibusbModeTest, UnknownSerialIsNotFound) {
-    NodeDirectory nodes;
+    zvtest::KernelNodeDirectory nodes;
     qStream* stream = nullptr;
     EXPECT_EQ(qStream_CreateUSB(0x0BADF00D, &stream), qErrNotFound);
     EXPECT_EQ(stream, nullptr);

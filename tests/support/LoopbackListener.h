@@ -21,7 +21,7 @@ class LoopbackListener {
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
     }
-    ~LoopbackListener() { close(listener_); }
+    ~LoopbackListener() { stopListening(); }
     LoopbackListener(const LoopbackListener&) = delete;
     LoopbackListener& operator=(const LoopbackListener&) = delete;
 
@@ -35,6 +35,14 @@ class LoopbackListener {
             return -1;
         }
         return ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+
+    // Later connections are refused.
+    void stopListening() {
+        if (listener_ >= 0) {
+            close(listener_);
+            listener_ = -1;
+        }
     }
 
   private:
