@@ -67,6 +67,7 @@ TEST_F(UpdateCommand, FileGivenWithFHasTheModuleSerialNumberPatchedIn) {
         expected[0x100 + 2 * i] = kSerial[i];
     }
     EXPECT_TRUE(flash() == expected) << "flash differs";
+    // Deliberate: a module not yet in the store is added, so its transfer is recorded there.
     // The path is recorded as given.
     EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=" + bird + "\n")) << settings();
 }

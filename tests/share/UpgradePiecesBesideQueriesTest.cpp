@@ -26,6 +26,7 @@ bool isPieceEndingInBit7(const TracedPacket& packet) {
 }  // namespace
 
 TEST_F(SharedModule, UpgradePiecesAndQueriesOfTwoProcessesEachGetTheirOwnReplies) {
+    // Deliberate: only UEI values continue by their last byte; each DATA piece gets its reply.
     auto client = connectClient();
     ASSERT_NE(client, nullptr);
     SystemClass system;

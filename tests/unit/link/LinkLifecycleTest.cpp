@@ -216,6 +216,7 @@ TEST(LinkLifecycleTest, LinkWithoutStreamIsInvalidAndDoesNotStart) {
     ASSERT_EQ(qLink_Init(id, nullptr), id);
     ASSERT_TRUE(qLinkManager_AddUser(id));
     EXPECT_EQ(qLink_GetStatus(id), qLINK_STATUS_INVALID);
+    // Deliberate: a link without a stream is refused at start instead of running on nothing.
     EXPECT_EQ(qLink_Start(id), qErrParam);
     EXPECT_EQ(qLink_Destroy(&id), qErrNone);
     EXPECT_EQ(qLink_Init(424242, nullptr), 0u);
@@ -248,6 +249,7 @@ TEST(LinkLifecycleTest, ResetMakesTheTcpConnectionAgain) {
 }
 
 TEST(LinkLifecycleTest, ResetOfCallerMadeStreamKeepsTheLink) {
+    // Deliberate: a reset that cannot remake the stream is refused before anything is torn down.
     ModulePeer module;
     qLinkID id = qLink_Create(module.stream());
     ASSERT_NE(id, 0u);

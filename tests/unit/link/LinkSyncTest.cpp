@@ -62,6 +62,7 @@ TEST_F(LinkSyncTest, OddOrZeroFirstByteRestartsAtOnce) {
 
 TEST_F(LinkSyncTest, SilenceWhileSynchronisingAsksAgain) {
     loseFraming();
+    // Deliberate: sync requests repeat at most every 100 ms, so a silent line is not flooded.
     // Requests are repeated while the module stays silent, though not on every empty read.
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     module.poke();

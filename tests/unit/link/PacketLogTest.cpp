@@ -133,6 +133,7 @@ TEST_F(LinkPacketLogTest, LogsPacketsBothWaysAndTextMarkers) {
 }
 
 TEST_F(LinkPacketLogTest, PooledBatchLogsEveryPacket) {
+    // Deliberate: every packet of a pooled batch is logged, not only the batch's first.
     ASSERT_EQ(qLink_PacketDebug_Enable(id), qErrNone);
     ASSERT_EQ(qLink_EnablePooledPackets(id, true), qErrNone);
     module.clearWriteSizes();

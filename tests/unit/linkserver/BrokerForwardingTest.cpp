@@ -65,6 +65,7 @@ class BrokerForwardingTest : public ::testing::Test {
 };
 
 TEST_F(BrokerForwardingTest, ClientWaitsOnlyForRequestsThatReachedTheSyncWorker) {
+    // Deliberate: a client waits for a reply only once its request reached the sync worker.
     constexpr int kRequests = 10;
     for (int i = 0; i < kRequests; ++i) {
         fromClient(bytes({4, 3, 23, static_cast<uint8_t>(i), 0}));
@@ -77,6 +78,7 @@ TEST_F(BrokerForwardingTest, ClientWaitsOnlyForRequestsThatReachedTheSyncWorker)
 }
 
 TEST_F(BrokerForwardingTest, RunWhoseLastPacketDidNotGetThroughLeavesNoClientWaiting) {
+    // Deliberate: a pooled run that did not get through leaves no client waiting for a reply.
     fromClient(bytesPacket(28, 0, true, 0xA0));
     fromClient(bytesPacket(28, 1, true, 0xA1));
     fromClient(bytesPacket(28, 2, true, 0xA2));
@@ -109,6 +111,7 @@ class BrokerReplyQueueTest : public BrokerForwardingTest {
 };
 
 TEST_F(BrokerReplyQueueTest, OnlyUEIValuesReadTheirLastByteAsAContinuationFlag) {
+    // Deliberate: only UEI values continue by their last byte; each DATA piece gets its reply.
     // An upgrade DATA piece ending in bit 7 is plain data: its sender waits for its reply.
     fromClient(fullPlainPacket(95, 1, 0x11, 0x80));
     EXPECT_EQ(server_.replyQueue.size(), 1u);

@@ -13,6 +13,7 @@ constexpr uint8_t kStoreSlot = 4, kFactoryData = 94;
 }  // namespace
 
 TEST_F(ServerFixture, FullPlainPacketsEndingInBit7AreAnsweredToTheirOwnClient) {
+    // Deliberate: only UEI values continue by their last byte; each DATA piece gets its reply.
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
     RawClient writer(port_);

@@ -18,6 +18,7 @@ bool contains(const std::vector<std::string>& packets, const std::string& packet
 using PooledRunEndTest = ServerFixture;
 
 TEST_F(PooledRunEndTest, RouteCommandDoesNotEndARunAndIsNotForwarded) {
+    // Deliberate: a route command never joins or ends a pooled run, whatever its data byte.
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
     RawClient writer(port_);
@@ -43,6 +44,7 @@ TEST_F(PooledRunEndTest, RouteCommandDoesNotEndARunAndIsNotForwarded) {
 }
 
 TEST_F(PooledRunEndTest, RunTheModuleDoesNotAnswerLeavesRepliesWithTheirClients) {
+    // Deliberate: a run ending at the route address queues no client for a reply never sent.
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
     RawClient writer(port_);

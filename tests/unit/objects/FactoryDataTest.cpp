@@ -42,6 +42,7 @@ TEST_F(FactoryData, EmptyWriteSendsOnlyTheEnd) {
 }
 
 TEST_F(FactoryData, ModuleErrorDuringAWriteKeepsItsCode) {
+    // Deliberate: a factory-data write the module refuses returns the module's own error code.
     respond([](const Bytes& d) {
         return std::vector<WirePacket>{
             from(kModule, {94, static_cast<uint8_t>((d[1] & 0x0F) | 0x80), qErrPermission})};

@@ -117,6 +117,7 @@ TEST_F(StoreSlots, MalformedAndMissingReplies) {
     EXPECT_EQ(link().loadStoreSlot(kModule, 1, 2, &byte, 1), qErrMedia);
     EXPECT_EQ(link().storeSlotSize(kModule, 1, 2, nullptr), qErrParam);
     respond(nullptr);
+    // Deliberate: a slot size, capacity or close with no reply is a time-out, not a success.
     // No answer is a time-out, never a success with an unset size.
     EXPECT_EQ(link().storeSlotSize(kModule, 1, 2, &size), qErrTimeout);
 }

@@ -121,6 +121,7 @@ TEST_F(Streams, LastUnsubscribeRemovesTheFilterAndStopsTheWorker) {
 }
 
 TEST_F(Streams, FailedEnableLeavesNothingBehind) {
+    // Deliberate: an enable that failed and left no subscription removes the stream filter.
     respond(nullptr);
     EXPECT_EQ(link().enableStream(kModule, 3, 7, 0, true), qErrTimeout);
     EXPECT_TRUE(link().filterActiveStreamKeys(255, 255, 255, 255, 255, true).empty());

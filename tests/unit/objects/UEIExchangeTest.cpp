@@ -77,6 +77,7 @@ TEST(UEIFilter, ErrorRepliesCarryTheirCode) {
     ASSERT_EQ(error.accepted, 1);
     EXPECT_EQ(error.reply.specifier, 0x81);
     EXPECT_EQ(error.reply.value.u8, qErrInvalidOption);
+    // Deliberate: an error reply without its code byte is qErrUnknown; nothing past it is read.
     // Cut short before the code byte: still an error, never a stale byte.
     FilterRun shortError = filterGetReply(kModule, {3, 7, 0x81});
     ASSERT_EQ(shortError.accepted, 1);
@@ -84,6 +85,7 @@ TEST(UEIFilter, ErrorRepliesCarryTheirCode) {
 }
 
 TEST(UEIFilter, AStreamedValueIsNotAReply) {
+    // Deliberate: a streamed sample is never taken for the reply to a get.
     EXPECT_EQ(filterGetReply(kModule, streamSample(kModule, 3, 7, 1, 3, 5).data).accepted, 0);
 }
 

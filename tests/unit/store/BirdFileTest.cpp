@@ -154,6 +154,7 @@ TEST_F(BirdFileTest, BodyInflatingBeyondEightTimesItsSizeIsABufferError) {
 TEST(BirdFileCapacityTest, EightTimesTheBodyCappedWithoutWrapping) {
     EXPECT_EQ(BirdFile::DecompressionCapacity(0), 0u);
     EXPECT_EQ(BirdFile::DecompressionCapacity(100), 800u);
+    // Deliberate: the inflate buffer is sized in 64 bits and capped at 256 MiB, so it never wraps.
     EXPECT_EQ(BirdFile::DecompressionCapacity(32u << 20), 256u << 20);
     EXPECT_EQ(BirdFile::DecompressionCapacity((32u << 20) + 1), 256u << 20);
     EXPECT_EQ(BirdFile::DecompressionCapacity(0x20000001ull), 256u << 20);
@@ -191,6 +192,7 @@ TEST_F(BirdFileTest, BlockRunningPastTheEndEndsTheScanUnappended) {
 }
 
 TEST_F(BirdFileTest, ImageBlockWithoutRoomForItsAddressIsMalformed) {
+    // Deliberate: an image block shorter than its address ends the scan; it is never added.
     for (uint8_t type : {uint8_t(0), uint8_t(1)}) {
         BirdWriter writer;
         writer.AddInfo("1", "1", "1", "M");
@@ -206,6 +208,7 @@ TEST_F(BirdFileTest, ImageBlockWithoutRoomForItsAddressIsMalformed) {
 }
 
 TEST_F(BirdFileTest, ShortInfoAndOffsetsBlocksAreNeverReadPast) {
+    // Deliberate: short information or offset blocks are read only as far as they go.
     BirdWriter writer;
     writer.AddRaw(4, 0, {'1', '2', ' ', ' '});
     writer.AddRaw(2, 0, {0, 0, 0x10, 0});
@@ -221,6 +224,7 @@ TEST_F(BirdFileTest, ShortInfoAndOffsetsBlocksAreNeverReadPast) {
 }
 
 TEST_F(BirdFileTest, StreamTooShortForItsCountLoadsEmpty) {
+    // Deliberate: a stream too short for its count or checksum is never read past its end.
     BirdFile file(writeStream({0, 0}).c_str());
     EXPECT_EQ(file.GetBlockCount(), 0u);
     BirdFile noChecksum(writeStream({0, 0, 0, 1, 0x01, 0, 0, 0, 4, 0, 0, 0x10, 0}).c_str());
@@ -297,6 +301,7 @@ TEST_F(ReplaceSerialTest, WritesTheWordLittleEndianAndTheDescriptorDigits) {
 }
 
 TEST_F(ReplaceSerialTest, NothingPatchedIsNotSuccess) {
+    // Deliberate: the serial number counts as inserted only when it was written in an image.
     BirdFile zeros = load(0, 0);
     EXPECT_FALSE(zeros.ReplaceSerialNumber(0x12345678));
     EXPECT_EQ(image(zeros.FindBlocks(1)[0]), bytesOf(64, 0xFF));

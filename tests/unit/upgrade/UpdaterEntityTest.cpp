@@ -232,6 +232,7 @@ TEST_F(LoaderExchange, PrepareStatusAndBlockSizeZeroAreRefused) {
 }
 
 TEST_F(LoaderExchange, LoaderBlockNeedsNoBlockSizeButFirmwareDoes) {
+    // Deliberate: a loader block uses no block size, so its PREPARE reply may lack one.
     ZV_PRIVATE_NETWORK_OR_SKIP(false);
     begin("short-loader-prepare");  // PREPARE before LOAD answers 95, 7, 0 only
     ASSERT_EQ(loader.LoaderInit(), qErrNone);
@@ -252,6 +253,7 @@ TEST_F(LoaderExchange, RefusedLoaderPrepareIsStillRefused) {
 }
 
 TEST_F(LoaderExchange, InitWithoutTheWholeBaseAddressIsAPacketError) {
+    // Deliberate: INIT needs all 7 bytes; a base address missing its last byte is refused.
     ZV_PRIVATE_NETWORK_OR_SKIP(false);
     begin("short-init");  // 6 data bytes: the address lacks its last byte
     EXPECT_EQ(loader.LoaderInit(), qErrPacket);
