@@ -1,7 +1,8 @@
 // Where a fault fired, read from the module simulator's --log output: the line that shows it (a
 // note such as "sends a wrong sum", or a dropped reply "x ..."), the request the module had just
 // received, counted from the start, and the request the host sent next. The host's answers to the
-// module's heartbeats are left out of the count, as the simulator leaves them out of its own.
+// module's heartbeats and its sync/identify requests are left out of the count, as the simulator
+// leaves them out of its own: how many of them come depends on timing.
 #pragma once
 
 #include <cstddef>

@@ -13,10 +13,16 @@ constexpr size_t kMaxPendingOutput = 1 << 20;
 // A host that has not answered this many heartbeats in a row is taken to be gone.
 constexpr uint32_t kMaxUnansweredHeartbeats = 3;
 
-// The host sends the heartbeat command only to answer the module's own heartbeats, which its
-// timer sends; counting those answers would move a disconnect-after fault with the run's length.
-bool answersAHeartbeat(const Packet& packet) {
-    return !packet.data.empty() && packet.data[0] == kCmdHeartbeat;
+// How many of these a host sends depends on timing, so disconnect-after does not count them:
+// the heartbeat command goes to the module only to answer its own heartbeats, which its timer
+// sends, and a host that synchronises the link sends identify requests in a burst and drops
+// those it has not yet sent once the answers line up.
+bool sentAtTheClocksPace(const Packet& packet) {
+    if (packet.address == kMagicAddress) {
+        return packet.data.empty();
+    }
+    return packet.address != kRouteAddress && !packet.data.empty() &&
+           packet.data[0] == kCmdHeartbeat;
 }
 
 }  // namespace
@@ -149,7 +155,7 @@ SimModule* HostLink::moduleAt(uint8_t address) {
 
 bool HostLink::countReceived(SimModule& module, const Packet& packet) {
     uint32_t limit = module.config().faults.disconnectAfter;
-    if (limit == 0 || module.disconnectedOnPurpose || answersAHeartbeat(packet)) {
+    if (limit == 0 || module.disconnectedOnPurpose || sentAtTheClocksPace(packet)) {
         return true;
     }
     if (++module.receivedThisSession >= limit) {
