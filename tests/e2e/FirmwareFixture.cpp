@@ -99,9 +99,12 @@ std::string FirmwareFixture::expectedFlash(const std::string& birdPath) const {
 }
 
 std::string FirmwareFixture::startServer(const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {"--builds", builds, "--port", "0", "--duration", "120"};
+    std::vector<std::string> args = {
+        "--builds",   builds, "--port",        "0",
+        "--duration", "120",  "--request-log", work.file("requests.log")};
     args.insert(args.end(), extra.begin(), extra.end());
-    server = std::make_unique<zvtest::BackgroundProgram>(zvtest::updateserverBinary(), args);
+    server = std::make_unique<zvtest::BackgroundProgram>(zvtest::updateserverBinary(), args,
+                                                         work.file("server.log"));
     EXPECT_TRUE(server->waitReady()) << "the update server simulator did not start";
     std::string endpoint = server->startupValue("http");
     std::string scheme = "http";

@@ -26,7 +26,8 @@ class FirmwareFixture : public ::testing::Test {
     // the version, when it is MAJOR.MINOR.PATCH).
     std::string makeBuild(const std::string& path, unsigned build, const std::string& version,
                           const std::string& extra = "");
-    // Serves builds/ (started with --builds and these arguments); its URL.
+    // Serves builds/ (started with --builds and these arguments); its URL. It logs the requests
+    // and its standard error for serverRequests() and serverLog().
     std::string startServer(const std::vector<std::string>& extra = {});
     // A Hub-4 module kSerial with these extra keys, writing its flash to flash.bin and every
     // packet it receives (<) and sends (>) to the log that moduleLog() reads.
@@ -57,6 +58,12 @@ class FirmwareFixture : public ::testing::Test {
     // The upgrade packets (command 95) of the fixture's module at bus address 4 in a trace of
     // moduleLog(): those it received ('<') or sent ('>').
     static size_t upgradePackets(const std::string& trace, char direction);
+    // The server's request targets, one a line, and its notes of the faults it applied.
+    std::string serverRequests() const { return readIfThere(work.file("requests.log")); }
+    std::string serverLog() const { return readIfThere(work.file("server.log")); }
+    static std::string readIfThere(const std::string& path) {
+        return zvtest::pathExists(path) ? zvtest::readFile(path) : "";
+    }
 };
 
 std::vector<std::string> lines(const std::string& text);

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "FaultSite.h"
 #include "FirmwareFixture.h"
 
 using namespace firmwaretest;
@@ -219,28 +220,91 @@ TEST_F(UsbCommands, DownloadAndUpdateOverUsbRecordsTheTransfer) {
 
 }  // namespace
 
-TEST_F(UsbCommands, FaultsOverUsbEndWithTheNewImageOrOneErrorLine) {
-    // The USB side of the fault matrix: the link closing in the loader block and in a firmware
-    // block, IN transfers failing, a stalled endpoint, a wrong sum and a silent loader.
-    const std::vector<std::string> faults = {"disconnect-after=12", "disconnect-after=90",
-                                             "usb-in-errors=3",     "usb-stall-at=40",
-                                             "bad-sum=4",           "silent-loader"};
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-    for (const std::string& fault : faults) {
-        SCOPED_TRACE(fault);
-        unlink(work.file("flash.bin").c_str());
-        unlink(deviceFile(".settings").c_str());
-        plugIn({hub(fault)});
-        RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
-        std::string settings = zvtest::readFile(deviceFile(".settings"));
-        if (r.exitCode == 0) {
-            EXPECT_TRUE(flash() == expectedFlash(bird)) << "a successful run left a wrong image";
-            EXPECT_TRUE(contains(settings, "LATEST_TRANSFER=" + bird + "\n")) << settings;
-        } else {
-            EXPECT_EQ(r.exitCode, 1);
-            EXPECT_EQ(errorLines(r).size(), 1u) << r.err;
-            EXPECT_FALSE(contains(settings, "LATEST_TRANSFER")) << settings;
-        }
-        usbBus.reset();
-    }
+namespace {
+
+// The USB side of the fault matrix, one outcome per fault. The module counts its requests as
+// over TCP/IP (1 the route, 2-3 the queries, 4 INIT, 5-18 the loader block, 22 the first
+// firmware PREPARE, 153 the SUM of block 1's last piece, 223 REBOOT); a link closed on USB is a
+// module pulled from its port, which does not come back.
+struct UsbFault {
+    const char* name;
+    const char* moduleKeys;
+    const char* error;  // the run's one error line; nullptr: the update succeeds
+    int retries;        // the last "  Retry N" line the run prints; 0: none
+    // The simulator's log line that shows the fault, how often, and the request it first fired
+    // on (its number and first bytes), unless kAnyRequest: a USB transfer carries as many packets
+    // as the host had queued.
+    const char* mark;
+    size_t firings;
+    size_t atRequest;
+    const char* request;
+};
+
+constexpr size_t kAnyRequest = static_cast<size_t>(-1);
+
+void PrintTo(const UsbFault& fault, std::ostream* out) {
+    *out << fault.name;
 }
+
+class UsbFaultMatrix : public UsbCommands, public ::testing::WithParamInterface<UsbFault> {
+  protected:
+    void expectTheFaultFired(const UsbFault& fault) {
+        FaultSite site = findFault(log(), fault.mark);
+        EXPECT_EQ(site.firings, fault.firings) << "\"" << fault.mark << "\" in the module's log";
+        if (fault.atRequest != kAnyRequest) {
+            EXPECT_EQ(site.request, fault.atRequest) << site.requestLine;
+            EXPECT_EQ(site.requestLine.rfind(fault.request, 0), 0u) << site.requestLine;
+        }
+    }
+};
+
+TEST_P(UsbFaultMatrix, EndsWithItsOneOutcome) {
+    const UsbFault& fault = GetParam();
+    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    plugIn({hub(fault.moduleKeys)});
+    RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
+    std::string settings = zvtest::readFile(deviceFile(".settings"));
+    if (fault.error == nullptr) {
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_TRUE(flash() == expectedFlash(bird)) << "a successful run left a wrong image";
+        EXPECT_TRUE(contains(settings, "LATEST_TRANSFER=" + bird + "\n")) << settings;
+    } else {
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_EQ(errorLines(r), std::vector<std::string>{fault.error}) << r.err;
+        EXPECT_FALSE(contains(settings, "LATEST_TRANSFER")) << settings;
+        EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin"))) << "the module committed";
+    }
+    const std::string retry = "  Retry ";
+    if (fault.retries > 0) {
+        EXPECT_TRUE(contains(r.out, retry + std::to_string(fault.retries) + "\n")) << r.out;
+    }
+    EXPECT_FALSE(contains(r.out, retry + std::to_string(fault.retries + 1) + "\n")) << r.out;
+    expectTheFaultFired(fault);
+}
+
+const UsbFault kUsbFaults[] = {
+    // The control: the module restarts on REBOOT, into the new build.
+    {"NoFault", "", nullptr, 0, "restarts", 1, 223, "04 02 5F 06"},
+    {"LinkClosesInTheLoaderBlock", "disconnect-after=12", "Firmware update failed [24, qErrPacket]",
+     0, "disconnects on purpose", 1, 12, "04 1C 5F 01"},
+    // The block is tried again from its PREPARE, which finds no module on the bus.
+    {"LinkClosesInFirmwareBlock1", "disconnect-after=90",
+     "Firmware update failed [25, qErrConnection]", 1, "disconnects on purpose", 1, 90,
+     "04 1C 5F 8A"},
+    // The first three IN transfers before LOAD and again after the restart into the new build:
+    // the host reads again.
+    {"InTransfersFail", "usb-in-errors=3", nullptr, 0, "usb IN error", 6, 0, ""},
+    // The host clears the halt and sends the transfer again.
+    {"EndpointStalls", "usb-stall-at=40", nullptr, 0, "usb OUT halt cleared", 1, kAnyRequest, ""},
+    // The third piece of block 1: the whole block again, from its PREPARE.
+    {"WrongFirmwareSum", "bad-sum=4", nullptr, 1, "sends a wrong sum", 1, 153, "04 02 5F 04"},
+    {"SilentLoader", "silent-loader", "Firmware update failed [18, qErrTimeout]", 0,
+     "loader stays silent", 1, 4, "04 02 5F 00"},
+};
+
+INSTANTIATE_TEST_SUITE_P(OverUsb, UsbFaultMatrix, ::testing::ValuesIn(kUsbFaults),
+                         [](const ::testing::TestParamInfo<UsbFault>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace

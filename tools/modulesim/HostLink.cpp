@@ -13,6 +13,18 @@ constexpr size_t kMaxPendingOutput = 1 << 20;
 // A host that has not answered this many heartbeats in a row is taken to be gone.
 constexpr uint32_t kMaxUnansweredHeartbeats = 3;
 
+// How many of these a host sends depends on timing, so disconnect-after does not count them:
+// the heartbeat command goes to the module only to answer its own heartbeats, which its timer
+// sends, and a host that synchronises the link sends identify requests in a burst and drops
+// those it has not yet sent once the answers line up.
+bool sentAtTheClocksPace(const Packet& packet) {
+    if (packet.address == kMagicAddress) {
+        return packet.data.empty();
+    }
+    return packet.address != kRouteAddress && !packet.data.empty() &&
+           packet.data[0] == kCmdHeartbeat;
+}
+
 }  // namespace
 
 HostLink::HostLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
@@ -142,9 +154,13 @@ SimModule* HostLink::moduleAt(uint8_t address) {
     return nullptr;
 }
 
-bool HostLink::countReceived(SimModule& module) {
+bool HostLink::countReceived(SimModule& module, const Packet& packet) {
     uint32_t limit = module.config().faults.disconnectAfter;
-    if (limit != 0 && ++module.receivedThisSession >= limit) {
+    if (limit == 0 || module.disconnectedOnPurpose || sentAtTheClocksPace(packet)) {
+        return true;
+    }
+    if (++module.receivedThisSession >= limit) {
+        module.disconnectedOnPurpose = true;
         log_.note(module.serial(), "disconnects on purpose");
         disconnectOnPurpose();
         return false;
@@ -156,14 +172,16 @@ void HostLink::dispatch(const Packet& packet) {
     if (packet.address == kMagicAddress || packet.address == kRouteAddress) {
         // Link-level requests: only the module at the end of the link hears them.
         log_.packet(front_.serial(), '<', packet);
-        if (!countReceived(front_)) {
+        if (!countReceived(front_, packet)) {
             return;
         }
         const FaultKnobs& faults = front_.config().faults;
         if (packet.address == kRouteAddress) {
             if (packet.data.size() == 1)
                 front_.recordRoute(packet.data[0]);
-        } else if (packet.data.empty() && !faults.silent && !faults.noAddress) {
+        } else if (packet.data.empty() && faults.silent) {
+            log_.note(front_.serial(), "stays silent");
+        } else if (packet.data.empty() && !faults.noAddress) {
             sendReply(front_, front_.identifyAnswer());
         }
         return;
@@ -178,12 +196,19 @@ void HostLink::dispatch(const Packet& packet) {
 
 void HostLink::dispatchToModule(SimModule& module, const Packet& packet) {
     log_.packet(module.serial(), '<', packet);
-    if (!countReceived(module) || module.config().faults.silent) {
+    if (!countReceived(module, packet)) {
+        return;
+    }
+    if (module.config().faults.silent) {
+        log_.note(module.serial(), "stays silent");
         return;
     }
     Outcome outcome;
     int64_t now = EventLoop::nowMs();
     module.handle(packet, now, outcome);
+    for (const std::string& note : outcome.notes) {
+        log_.note(module.serial(), note);
+    }
     for (Packet& reply : outcome.replies) {
         sendReply(module, std::move(reply));
     }

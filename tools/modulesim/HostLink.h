@@ -71,7 +71,7 @@ class HostLink {
     void writable();
     void dispatch(const Packet& packet);
     void dispatchToModule(SimModule& module, const Packet& packet);
-    bool countReceived(SimModule& module);
+    bool countReceived(SimModule& module, const Packet& packet);
     SimModule* moduleAt(uint8_t address);
     void sendReply(SimModule& module, Packet packet);
     void send(SimModule& module, const Packet& packet, bool badCheck = false);

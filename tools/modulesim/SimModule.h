@@ -61,6 +61,7 @@ class SimModule {
     // Counters for the fault knobs.
     uint64_t repliesSent = 0;
     uint64_t receivedThisSession = 0;
+    bool disconnectedOnPurpose = false;  // disconnect-after fires once in the module's life
 
   private:
     void handleUei(const Packet& request, int64_t nowMs, Outcome& outcome);

@@ -34,13 +34,18 @@ Packet statusReply(uint8_t address, uint8_t status) {
 void UpgradeLoader::reply(Outcome& outcome, Packet packet) {
     ++repliesSent_;
     if (knobs_.dropReply != 0 && repliesSent_ == knobs_.dropReply) {
+        outcome.notes.push_back("drops the reply");
         return;
     }
     outcome.replies.push_back(std::move(packet));
 }
 
 void UpgradeLoader::handle(const Packet& request, uint8_t address, Outcome& outcome) {
-    if (knobs_.silent || request.data.size() < 2) {
+    if (knobs_.silent) {
+        outcome.notes.push_back("loader stays silent");
+        return;
+    }
+    if (request.data.size() < 2) {
         return;
     }
     uint8_t step = request.data[1];
@@ -126,6 +131,8 @@ void UpgradeLoader::prepare(const Packet& request, uint8_t address, Outcome& out
         abandonBlock();
         blockOpen_ = true;
         blockAddress_ = readBigEndian(bytes.data() + 3, 4);
+    } else {
+        outcome.notes.push_back("refuses the block");
     }
     Packet packet = statusReply(address, status);
     if (running_ || !knobs_.shortLoaderPrepare) {
@@ -150,6 +157,7 @@ void UpgradeLoader::data(const Packet& request, uint8_t address, Outcome& outcom
     if (shortOnPurpose) {
         // A count that is not n tells the host to send the same bytes again.
         accepted = count > 0 ? count - 1 : 1;
+        outcome.notes.push_back("refuses the piece");
     } else if (piece_.size() + count <= kMaxPiece) {
         takePiece(request.data.data() + 2, count);
         accepted = count;
@@ -162,6 +170,7 @@ void UpgradeLoader::sum(uint8_t address, Outcome& outcome) {
     uint32_t reported = sum_;
     if (knobs_.badSum != 0 && sumsAnswered_ == knobs_.badSum) {
         reported += 1;
+        outcome.notes.push_back("sends a wrong sum");
     }
     Packet packet = statusReply(address, qErrNone);
     appendBigEndian(packet.data, reported, 4);
@@ -222,6 +231,7 @@ void UpgradeLoader::load(uint8_t address, Outcome& outcome) {
         // must find the module again.
         nextBoot_ = Boot::Loader;
         outcome.reboot = true;
+        outcome.notes.push_back("drops the link at LOAD");
         return;
     }
     running_ = true;
@@ -229,10 +239,16 @@ void UpgradeLoader::load(uint8_t address, Outcome& outcome) {
 }
 
 void UpgradeLoader::reboot(Outcome& outcome) {
-    if (knobs_.lostReboot || !running_ || !wroteFirmware_) {
-        return;  // never heard, or nothing new to boot into
+    if (knobs_.lostReboot) {
+        outcome.notes.push_back("never hears REBOOT");
+        return;
     }
-    if (!knobs_.bootsOldBuild) {
+    if (!running_ || !wroteFirmware_) {
+        return;  // nothing new to boot into
+    }
+    if (knobs_.bootsOldBuild) {
+        outcome.notes.push_back("boots its old firmware");
+    } else {
         commit();
         committed_ = true;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -49,6 +50,28 @@ bool FaultPlan::appliesTo(const std::string& op) const {
     return options_.onlyOp.empty() || options_.onlyOp == op;
 }
 
+void FaultPlan::note(const std::string& op) const {
+    std::string faults;
+    auto add = [&faults](const std::string& fault) { faults += " " + fault; };
+    if (options_.status != 0)
+        add("status " + std::to_string(options_.status));
+    if (!options_.replyFile.empty())
+        add("prepared reply");
+    if (options_.badFirstLine)
+        add("bad first line");
+    if (options_.truncateTo >= 0)
+        add("truncated to " + std::to_string(options_.truncateTo));
+    if (options_.delayMs > 0)
+        add("delayed " + std::to_string(options_.delayMs) + " ms");
+    if (options_.stall)
+        add("stalled");
+    if (options_.cutAfter >= 0)
+        add("cut after " + std::to_string(options_.cutAfter));
+    if (!faults.empty()) {
+        fprintf(stderr, "updateserver: op=%s%s\n", op.c_str(), faults.c_str());
+    }
+}
+
 std::string FaultPlan::alteredBody(std::string body) const {
     if (!options_.replyFile.empty()) {
         body = reply_;
@@ -67,6 +90,7 @@ void FaultPlan::answer(const std::string& op, std::string body, httplib::Respons
         response.set_content(body, kContentType);
         return;
     }
+    note(op);
     body = alteredBody(std::move(body));
     response.status = options_.status != 0 ? options_.status : 200;
     if (options_.delayMs > 0) {

@@ -24,6 +24,8 @@ class FaultPlan {
   private:
     bool appliesTo(const std::string& op) const;
     std::string alteredBody(std::string body) const;
+    // One line on standard error naming the faults applied to a request of operation op.
+    void note(const std::string& op) const;
 
     FaultOptions options_;
     const Lifetime& lifetime_;

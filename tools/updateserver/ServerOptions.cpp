@@ -34,7 +34,9 @@ const char kUsage[] =
     "  --cut N               declare the whole body, send its first N bytes, then close\n"
     "  --stall               accept the request and send nothing until the server stops\n"
     "                        (at most 120 s, then the connection is closed without a body)\n"
-    "  --delay-ms N          wait N ms before answering\n";
+    "  --delay-ms N          wait N ms before answering\n"
+    "Each request the knobs change is noted on standard error, e.g.\n"
+    "\"updateserver: op=bird stalled\".\n";
 
 bool parseLong(const char* text, long low, long high, long* value) {
     char* end = nullptr;
