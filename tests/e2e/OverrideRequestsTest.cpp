@@ -13,15 +13,14 @@ class OverrideRequests : public FirmwareFixture {
     // "-G -U" with these extra arguments against a server that offers build 1300; the request
     // targets the server received, one a line.
     std::string downloadAndUpdate(const std::vector<std::string>& extra) {
-        const std::string requests = work.file("requests.log");
         makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
-        startServer({"--request-log", requests});
+        startServer();
         startModule();
         std::vector<std::string> args = {"-G", "-U", "-d", kSerial, "-u", url};
         args.insert(args.end(), extra.begin(), extra.end());
         run = updater(args);
         server.reset();  // every request is in the log once the server has stopped
-        return zvtest::readFile(requests);
+        return serverRequests();
     }
 
     RunResult run;

@@ -77,7 +77,7 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
   protected:
     void SetUp() override {
         FirmwareFixture::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
