@@ -113,6 +113,7 @@ const DownloadFault kFaults[] = {
     // The control: a slow server, every request answered.
     {"NoServerFault", {"--delay-ms", "10"}, nullptr, "bird", "delayed 10 ms"},
     {"ServerErrs", {"--status", "500"}, "Server request failed for {url}", "hi", "status 500"},
+    // Deliberate: a stalled download ends in time instead of spinning forever.
     {"ServerStallsOnTheBuild",
      {"--stall", "--fault-op", "bird"},
      "Download failed",
@@ -123,6 +124,7 @@ const DownloadFault kFaults[] = {
      "Download failed",
      "bird",
      "cut after 200"},
+    // Deliberate: a build that does not decode or is no BIRD file is refused and not stored.
     {"ServerTruncatesTheBuild",
      {"--truncate", "300", "--fault-op", "bird"},
      "Failed to retrieve a valid BIRD file",

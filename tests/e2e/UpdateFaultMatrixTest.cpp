@@ -91,6 +91,7 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
         EXPECT_EQ(errorLines(r), std::vector<std::string>{}) << r.err;
         EXPECT_TRUE(flash() == expectedFlash(bird)) << "a successful run left a wrong image";
         EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n")) << settings();
+        // Deliberate: success is claimed only once the module, found again, runs the new build.
         EXPECT_TRUE(contains(r.out, "Verified: module 40F5849A runs build 1300\n")) << r.out;
     }
 
@@ -98,6 +99,7 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
     // the build in the store whole.
     void expectTheError(const RunResult& r, const char* error) {
         EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        // Deliberate: every failed update ends in exactly one error line for the user.
         EXPECT_EQ(errorLines(r), std::vector<std::string>{error}) << r.err;
         EXPECT_FALSE(contains(r.out, "Update time")) << r.out;
         EXPECT_EQ(settings(), kRecordsBefore);
@@ -200,6 +202,7 @@ const Fault kFaults[] = {
     {"RefusedPrepare", "prepare-status=3", kRefused, 0, "refuses the block", 1, 5, kLoaderPrepare},
     // Replies 5 and 10: the loader's PREPARE (passed over) and its fifth DATA (not).
     {"EveryFifthReplyLost", "drop-every=5", kNoReply, 0, "x ", 2, 5, kLoaderPrepare, kLoaderData},
+    // Deliberate: a model read that failed fails validation; it is not called a model mismatch.
     // Reply 3, to the model query: an unread model fails the validation.
     {"EveryThirdReplyLost", "drop-every=3", kNotValidated, 0, "x ", 1, 3, kModelQuery},
 };

@@ -147,6 +147,7 @@ TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
     EXPECT_EQ(occurrences(trace, "usb unplugged"), 2u) << trace.substr(0, 2000);
     EXPECT_TRUE(contains(trace, "usb plugged in at /dev/bus/usb/001/003")) << "after LOAD";
 
+    // Deliberate: after REBOOT the module is found again and its build read: success is proven.
     // The module comes back on the bus after its reboot time, running build 1300 of version
     // 2.13.0, which the update checked before it called the update done.
     EXPECT_TRUE(contains(r.out, "Verified: module 40F5849A runs build 1300\nUpdate time: "))
