@@ -35,27 +35,33 @@ int show(const std::string& file, bool parseLog) {
     return BirdShow_Print(file.c_str(), stdout, stderr);
 }
 
+// What the command line asks for; the commands and options are declared once, in declare().
+struct CommandLine {
+    CLI::App* build = nullptr;
+    std::string description;
+    std::string output;
+    std::string file;
+    bool parseLog = false;
+};
+
+void declare(CLI::App& app, CommandLine& line) {
+    app.require_subcommand(1);
+    line.build = app.add_subcommand("build", "Write the file the description describes");
+    line.build->add_option("DESCRIPTION", line.description, "The description file")->required();
+    line.build->add_option("OUTPUT.bird", line.output, "The BIRD file to write")->required();
+    CLI::App* show =
+        app.add_subcommand("show", "Print the blocks and the information block of a file");
+    show->add_flag("--log", line.parseLog, "Also print the reader's parse log on standard error");
+    show->add_option("FILE.bird", line.file, "The BIRD file to show")->required();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app("Builds BIRD firmware files from a plain description and shows what one holds.",
                  "birdtool");
-    app.require_subcommand(1);
-
-    std::string description;
-    std::string output;
-    CLI::App* buildCommand =
-        app.add_subcommand("build", "Write the file the description describes");
-    buildCommand->add_option("DESCRIPTION", description, "The description file")->required();
-    buildCommand->add_option("OUTPUT.bird", output, "The BIRD file to write")->required();
-
-    std::string file;
-    bool parseLog = false;
-    CLI::App* showCommand =
-        app.add_subcommand("show", "Print the blocks and the information block of a file");
-    showCommand->add_flag("--log", parseLog, "Also print the reader's parse log on standard error");
-    showCommand->add_option("FILE.bird", file, "The BIRD file to show")->required();
-
+    CommandLine line;
+    declare(app, line);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -66,8 +72,6 @@ int main(int argc, char** argv) {
                 app.help("", CLI::AppFormatMode::All).c_str());
         return USAGE_EXIT;
     }
-    if (buildCommand->parsed()) {
-        return build(description, output);
-    }
-    return show(file, parseLog);
+    return line.build->parsed() ? build(line.description, line.output)
+                                : show(line.file, line.parseLog);
 }
