@@ -19,9 +19,9 @@ constexpr uint8_t FACTORY_FIRST = 0x40;
 constexpr uint8_t FACTORY_ERROR = 0x80;
 constexpr size_t FACTORY_CHUNK = qPACKET_MAX_DATA - COMMAND_OVERHEAD;
 
-OwnedPacket factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
-                            qErr* put) {
-    OwnedPacket packet(qPacket_CreateWithData(module, length, request));
+qOwnedPacket factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
+                             qErr* put) {
+    qOwnedPacket packet(qPacket_CreateWithData(module, length, request));
     if (!packet) {
         *put = qErrResource;
         return nullptr;
@@ -31,7 +31,7 @@ OwnedPacket factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* reque
         return nullptr;
     }
     FactoryRequest filterData{request, length};
-    return OwnedPacket(
+    return qOwnedPacket(
         qLink_AwaitFirst(linkId, sFactoryFilter, &filterData, LINK_REPLY_TIMEOUT_MS));
 }
 
@@ -48,7 +48,7 @@ qErr sendFactoryEnd(qLinkID linkId, uint8_t module, size_t count) {
     const uint8_t request[] = {qCMD_FACTORY, FACTORY_END, static_cast<uint8_t>(count >> 8),
                                static_cast<uint8_t>(count)};
     qErr put = qErrNone;
-    OwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
+    qOwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
     if (put != qErrNone) {
         return put;
     }
@@ -91,7 +91,7 @@ qErr Link::getFactoryData(uint8_t module, uint8_t index, uint8_t* buffer, size_t
                                    static_cast<uint8_t>(index | (first ? FACTORY_FIRST : 0))};
         first = false;
         qErr put = qErrNone;
-        OwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
+        qOwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
         if (put != qErrNone) {
             result = put;
         } else if (!reply) {
@@ -136,8 +136,8 @@ qErr Link::setFactoryData(uint8_t module, uint8_t index, const uint8_t* data, si
         request[1] = static_cast<uint8_t>(index | FACTORY_WRITE | (sent == 0 ? FACTORY_FIRST : 0));
         memcpy(request + COMMAND_OVERHEAD, data + sent, chunk);
         qErr put = qErrNone;
-        OwnedPacket reply = factoryExchange(linkId, module, request,
-                                            static_cast<uint8_t>(COMMAND_OVERHEAD + chunk), &put);
+        qOwnedPacket reply = factoryExchange(linkId, module, request,
+                                             static_cast<uint8_t>(COMMAND_OVERHEAD + chunk), &put);
         if (put != qErrNone) {
             result = put;
         } else if (!reply) {

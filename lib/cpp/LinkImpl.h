@@ -33,11 +33,6 @@ constexpr uint8_t LINK_RAW_MAX_DATA = qPACKET_MAX_DATA - 1;
 constexpr uint16_t LINK_ASYNC_QUEUE_CAPACITY = 500;
 constexpr uint8_t STREAM_CONTROL_COMMAND = 93;
 
-struct PacketReleaser {
-    void operator()(qPacket* packet) const { qPacket_Destroy(&packet); }
-};
-using OwnedPacket = std::unique_ptr<qPacket, PacketReleaser>;
-
 // Latest sample of one stream key, and the subscriber's callback when there is one.
 struct StreamEntry {
     uint64_t key = 0;
@@ -51,7 +46,7 @@ struct StreamEntry {
 struct asyncPacket {
     StreamCallback callback;
     void* context = nullptr;
-    OwnedPacket packet;
+    qOwnedPacket packet;
 };
 using AsyncQueue = Pelmorax::LocklessQueue_SPSC<asyncPacket>;
 
@@ -77,8 +72,8 @@ struct Link::impl {
     // Puts a packet made of address and data; qErrResource when it cannot be made.
     qErr putPacket(uint8_t address, uint8_t length, const uint8_t* data) const;
     // Queues the packets of one multi-packet value together.
-    qErr putPackets(const std::vector<OwnedPacket>& packets) const;
-    OwnedPacket awaitReply(qPacketFilter filter, void* reference, uint32_t timeoutMs) const;
+    qErr putPackets(const std::vector<qOwnedPacket>& packets) const;
+    qOwnedPacket awaitReply(qPacketFilter filter, void* reference, uint32_t timeoutMs) const;
 
     // Streams.
     qErr installStreamFilter(bool install);

@@ -43,7 +43,7 @@ qErr Link::receivePacket(uint8_t /*module*/, const uint8_t* pattern, uint8_t* le
         return qErrParam;
     }
     CommandPattern want{pattern, *length};
-    OwnedPacket reply = m_impl->awaitReply(sCommandFilter, &want, LINK_REPLY_TIMEOUT_MS);
+    qOwnedPacket reply = m_impl->awaitReply(sCommandFilter, &want, LINK_REPLY_TIMEOUT_MS);
     if (!reply) {
         return qErrTimeout;
     }

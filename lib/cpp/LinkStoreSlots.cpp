@@ -26,13 +26,13 @@ constexpr uint8_t SLOT_HANDLE_HEADER = 3;
 
 struct SlotExchange {
     qErr put;
-    OwnedPacket reply;
+    qOwnedPacket reply;
 };
 
 SlotExchange exchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
                       uint32_t timeoutMs) {
     SlotExchange result{qErrNone, nullptr};
-    OwnedPacket packet(qPacket_CreateWithData(module, length, request));
+    qOwnedPacket packet(qPacket_CreateWithData(module, length, request));
     if (!packet) {
         result.put = qErrResource;
         return result;
