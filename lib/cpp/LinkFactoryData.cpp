@@ -19,20 +19,9 @@ constexpr uint8_t FACTORY_FIRST = 0x40;
 constexpr uint8_t FACTORY_ERROR = 0x80;
 constexpr size_t FACTORY_CHUNK = qPACKET_MAX_DATA - COMMAND_OVERHEAD;
 
-qOwnedPacket factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
-                             qErr* put) {
-    qOwnedPacket packet(qPacket_CreateWithData(module, length, request));
-    if (!packet) {
-        *put = qErrResource;
-        return nullptr;
-    }
-    *put = qLink_PutPacket(linkId, packet.get());
-    if (*put != qErrNone) {
-        return nullptr;
-    }
-    FactoryRequest filterData{request, length};
-    return qOwnedPacket(
-        qLink_AwaitFirst(linkId, sFactoryFilter, &filterData, LINK_REPLY_TIMEOUT_MS));
+RequestExchange factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request,
+                                uint8_t length) {
+    return exchangeRequest(linkId, module, request, length, sFactoryFilter, LINK_REPLY_TIMEOUT_MS);
 }
 
 bool isFactoryError(const qPacket* reply) {
@@ -47,16 +36,12 @@ qErr factoryErrorCode(const qPacket* reply) {
 qErr sendFactoryEnd(qLinkID linkId, uint8_t module, size_t count) {
     const uint8_t request[] = {qCMD_FACTORY, FACTORY_END, static_cast<uint8_t>(count >> 8),
                                static_cast<uint8_t>(count)};
-    qErr put = qErrNone;
-    qOwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
-    if (put != qErrNone) {
-        return put;
+    const RequestExchange done = factoryExchange(linkId, module, request, sizeof(request));
+    if (done.failure() != qErrNone) {
+        return done.failure();
     }
-    if (!reply) {
-        return qErrTimeout;
-    }
-    if (reply->dataSize == 3 && isFactoryError(reply.get())) {
-        return factoryErrorCode(reply.get());
+    if (done.reply->dataSize == 3 && isFactoryError(done.reply.get())) {
+        return factoryErrorCode(done.reply.get());
     }
     return qErrNone;
 }
@@ -90,18 +75,18 @@ qErr Link::getFactoryData(uint8_t module, uint8_t index, uint8_t* buffer, size_t
         const uint8_t request[] = {qCMD_FACTORY,
                                    static_cast<uint8_t>(index | (first ? FACTORY_FIRST : 0))};
         first = false;
-        qErr put = qErrNone;
-        qOwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
-        if (put != qErrNone) {
-            result = put;
-        } else if (!reply) {
-            result = qErrTimeout;
-        } else if (reply->dataSize < COMMAND_OVERHEAD) {
+        const RequestExchange done = factoryExchange(linkId, module, request, sizeof(request));
+        result = done.failure();
+        if (result != qErrNone) {
+            break;
+        }
+        const qPacket* reply = done.reply.get();
+        if (reply->dataSize < COMMAND_OVERHEAD) {
             result = qErrUnknown;
         } else if (count + reply->dataSize - COMMAND_OVERHEAD >= capacity) {
             result = qErrOverrun;
-        } else if (isFactoryError(reply.get())) {
-            result = factoryErrorCode(reply.get());
+        } else if (isFactoryError(reply)) {
+            result = factoryErrorCode(reply);
         } else {
             const size_t bytes = reply->dataSize - COMMAND_OVERHEAD;
             memcpy(buffer + count, reply->data + COMMAND_OVERHEAD, bytes);
@@ -135,16 +120,15 @@ qErr Link::setFactoryData(uint8_t module, uint8_t index, const uint8_t* data, si
         request[0] = qCMD_FACTORY;
         request[1] = static_cast<uint8_t>(index | FACTORY_WRITE | (sent == 0 ? FACTORY_FIRST : 0));
         memcpy(request + COMMAND_OVERHEAD, data + sent, chunk);
-        qErr put = qErrNone;
-        qOwnedPacket reply = factoryExchange(linkId, module, request,
-                                             static_cast<uint8_t>(COMMAND_OVERHEAD + chunk), &put);
-        if (put != qErrNone) {
-            result = put;
-        } else if (!reply) {
-            result = qErrTimeout;
-        } else if (isFactoryError(reply.get())) {
-            result = factoryErrorCode(reply.get());
-        } else if (reply->dataSize != COMMAND_OVERHEAD) {
+        const RequestExchange done = factoryExchange(
+            linkId, module, request, static_cast<uint8_t>(COMMAND_OVERHEAD + chunk));
+        result = done.failure();
+        if (result != qErrNone) {
+            break;
+        }
+        if (isFactoryError(done.reply.get())) {
+            result = factoryErrorCode(done.reply.get());
+        } else if (done.reply->dataSize != COMMAND_OVERHEAD) {
             result = qErrSize;
         }
         sent += chunk;

@@ -106,6 +106,19 @@ struct Link::impl {
     std::unique_ptr<linkSpec> specifier;
 };
 
+// One request of a transfer and its answer.
+struct RequestExchange {
+    qErr put = qErrNone;
+    // Null when no reply came in time.
+    qOwnedPacket reply;
+    // The put's error, else qErrTimeout without a reply, else qErrNone.
+    qErr failure() const;
+};
+// Puts a packet to module holding request and awaits the first reply the filter accepts; the
+// filter is handed the request's bytes (a SlotRequest).
+RequestExchange exchangeRequest(qLinkID linkId, uint8_t module, const uint8_t* request,
+                                uint8_t length, qPacketFilter filter, uint32_t timeoutMs);
+
 // Store-slot and factory-data transfers by engine link id.
 uint8_t sOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, uint8_t mode);
 qErr sCloseSlot(qLinkID linkId, uint8_t module, uint8_t handle);

@@ -24,26 +24,9 @@ constexpr size_t SLOT_CHUNK = 25;
 // Command, sub-command and handle in front of read and write data.
 constexpr uint8_t SLOT_HANDLE_HEADER = 3;
 
-struct SlotExchange {
-    qErr put;
-    qOwnedPacket reply;
-};
-
-SlotExchange exchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
-                      uint32_t timeoutMs) {
-    SlotExchange result{qErrNone, nullptr};
-    qOwnedPacket packet(qPacket_CreateWithData(module, length, request));
-    if (!packet) {
-        result.put = qErrResource;
-        return result;
-    }
-    result.put = qLink_PutPacket(linkId, packet.get());
-    if (result.put != qErrNone) {
-        return result;
-    }
-    SlotRequest filterData{request, length};
-    result.reply.reset(qLink_AwaitFirst(linkId, sSlotFilter, &filterData, timeoutMs));
-    return result;
+RequestExchange exchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
+                         uint32_t timeoutMs = LINK_REPLY_TIMEOUT_MS) {
+    return exchangeRequest(linkId, module, request, length, sSlotFilter, timeoutMs);
 }
 
 bool isSlotError(const qPacket* reply) {
@@ -53,6 +36,20 @@ bool isSlotError(const qPacket* reply) {
 // Error code of an error reply, at the first result byte.
 qErr slotErrorCode(const qPacket* reply, uint8_t at) {
     return reply->dataSize > at ? static_cast<qErr>(reply->data[at]) : qErrUnknown;
+}
+
+// Whether the exchange failed or the module answered with an error; why receives the exchange's
+// failure or the module's code at byte at (which may itself be 0).
+bool slotFailed(const RequestExchange& done, uint8_t at, qErr* why) {
+    *why = done.failure();
+    if (*why != qErrNone) {
+        return true;
+    }
+    if (!isSlotError(done.reply.get())) {
+        return false;
+    }
+    *why = slotErrorCode(done.reply.get(), at);
+    return true;
 }
 
 uint8_t byteSum(const uint8_t* bytes, size_t length) {
@@ -86,11 +83,11 @@ uint8_t sSlotFilter(const qPacket* packet, void* filterData) {
 
 uint8_t sOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, uint8_t mode) {
     const uint8_t request[] = {qCMD_STORE_SLOT, mode, store, slot};
-    SlotExchange done =
+    const RequestExchange done =
         exchange(linkId, module, request, sizeof(request), LINK_SLOT_OPEN_TIMEOUT_MS);
     // The handle is the fifth data byte; a shorter reply carries none.
-    if (done.put != qErrNone || !done.reply || isSlotError(done.reply.get()) ||
-        done.reply->dataSize < 5) {
+    qErr failed = qErrNone;
+    if (slotFailed(done, 4, &failed) || done.reply->dataSize < 5) {
         return SLOT_BAD_HANDLE;
     }
     return done.reply->data[4];
@@ -98,17 +95,16 @@ uint8_t sOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, u
 
 qErr sCloseSlot(qLinkID linkId, uint8_t module, uint8_t handle) {
     const uint8_t request[] = {qCMD_STORE_SLOT, SLOT_CLOSE, handle};
-    SlotExchange done = exchange(linkId, module, request, sizeof(request), LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
+    const RequestExchange done = exchange(linkId, module, request, sizeof(request));
+    if (done.failure() != qErrNone) {
+        return done.failure();
     }
     if (done.reply->dataSize != 4) {
         return qErrIO;
     }
-    return isSlotError(done.reply.get()) ? slotErrorCode(done.reply.get(), 3) : qErrNone;
+    qErr failed = qErrNone;
+    slotFailed(done, 3, &failed);
+    return failed;
 }
 
 namespace {
@@ -117,15 +113,10 @@ namespace {
 qErr slotQuery(qLinkID linkId, uint8_t module, uint8_t sub, uint8_t store, uint8_t slot,
                size_t* out) {
     const uint8_t request[] = {qCMD_STORE_SLOT, sub, store, slot};
-    SlotExchange done = exchange(linkId, module, request, sizeof(request), LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
-    }
-    if (isSlotError(done.reply.get())) {
-        return slotErrorCode(done.reply.get(), 4);
+    const RequestExchange done = exchange(linkId, module, request, sizeof(request));
+    qErr failed = qErrNone;
+    if (slotFailed(done, 4, &failed)) {
+        return failed;
     }
     if (done.reply->dataSize != 6) {
         return qErrUnknown;
@@ -164,20 +155,17 @@ qErr writeSlotChunk(qLinkID linkId, uint8_t module, uint8_t handle, const uint8_
                     size_t length) {
     uint8_t request[qPACKET_MAX_DATA] = {qCMD_STORE_SLOT, SLOT_WRITE, handle};
     memcpy(request + SLOT_HANDLE_HEADER, bytes, length);
-    SlotExchange done =
-        exchange(linkId, module, request, static_cast<uint8_t>(SLOT_HANDLE_HEADER + length),
-                 LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
+    const RequestExchange done =
+        exchange(linkId, module, request, static_cast<uint8_t>(SLOT_HANDLE_HEADER + length));
+    if (done.failure() != qErrNone) {
+        return done.failure();
     }
     if (done.reply->dataSize != 4) {
         return qErrUnknown;
     }
-    if (isSlotError(done.reply.get())) {
-        return slotErrorCode(done.reply.get(), 3);
+    qErr failed = qErrNone;
+    if (slotFailed(done, 3, &failed)) {
+        return failed;
     }
     return done.reply->data[3] == byteSum(bytes, length) ? qErrNone : qErrIO;
 }
@@ -214,15 +202,10 @@ namespace {
 qErr readSlotChunk(qLinkID linkId, uint8_t module, uint8_t handle, uint8_t* out, size_t wanted,
                    size_t* got) {
     const uint8_t request[] = {qCMD_STORE_SLOT, SLOT_READ, handle};
-    SlotExchange done = exchange(linkId, module, request, sizeof(request), LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
-    }
-    if (isSlotError(done.reply.get())) {
-        return slotErrorCode(done.reply.get(), 3);
+    const RequestExchange done = exchange(linkId, module, request, sizeof(request));
+    qErr failed = qErrNone;
+    if (slotFailed(done, 3, &failed)) {
+        return failed;
     }
     if (done.reply->dataSize <= SLOT_HANDLE_HEADER) {
         return qErrUnknown;
