@@ -10,9 +10,8 @@ namespace Zendrival {
 
 namespace {
 
-constexpr uint8_t STORE_SAVE = 0;
-constexpr uint8_t STORE_RESET_TO_FACTORY = 1;
-constexpr uint8_t STORE_LOAD = 2;
+// What the module's store entity does with an entity's settings.
+enum StoreRequest : uint8_t { STORE_SAVE = 0, STORE_RESET_TO_FACTORY = 1, STORE_LOAD = 2 };
 constexpr uint8_t SET_REPLY = qUEI_OPTION_GET | qUEI_OPTION_SET;
 
 bool isErrorReply(const uei& reply) {

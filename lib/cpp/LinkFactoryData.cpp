@@ -12,16 +12,25 @@ namespace Zendrival {
 namespace {
 
 constexpr uint8_t COMMAND_OVERHEAD = 2;
-constexpr uint8_t FACTORY_INDEX_MASK = 0x0F;
-constexpr uint8_t FACTORY_WRITE = 0x10;
-constexpr uint8_t FACTORY_END = 0x20;
-constexpr uint8_t FACTORY_FIRST = 0x40;
-constexpr uint8_t FACTORY_ERROR = 0x80;
+// The control byte after the factory command: the block index below the flags.
+enum FactoryControl : uint8_t {
+    FACTORY_INDEX_MASK = 0x0F,
+    FACTORY_WRITE = 0x10,
+    FACTORY_END = 0x20,
+    FACTORY_FIRST = 0x40,
+    FACTORY_ERROR = 0x80,
+};
 constexpr size_t FACTORY_CHUNK = qPACKET_MAX_DATA - COMMAND_OVERHEAD;
 
 RequestExchange factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request,
                                 uint8_t length) {
     return exchangeRequest(linkId, module, request, length, sFactoryFilter, LINK_REPLY_TIMEOUT_MS);
+}
+
+// The first request of a transfer says so, so that the module starts the block afresh.
+uint8_t control(uint8_t index, uint8_t flags, bool first) {
+    const uint8_t byte = static_cast<uint8_t>(index | flags);
+    return first ? static_cast<uint8_t>(byte | FACTORY_FIRST) : byte;
 }
 
 bool isFactoryError(const qPacket* reply) {
@@ -72,8 +81,7 @@ qErr Link::getFactoryData(uint8_t module, uint8_t index, uint8_t* buffer, size_t
     bool first = true;
     uint8_t lastLength = qPACKET_MAX_DATA;
     while (result == qErrNone && (first || lastLength == qPACKET_MAX_DATA)) {
-        const uint8_t request[] = {qCMD_FACTORY,
-                                   static_cast<uint8_t>(index | (first ? FACTORY_FIRST : 0))};
+        const uint8_t request[] = {qCMD_FACTORY, control(index, 0, first)};
         first = false;
         const RequestExchange done = factoryExchange(linkId, module, request, sizeof(request));
         result = done.failure();
@@ -118,7 +126,7 @@ qErr Link::setFactoryData(uint8_t module, uint8_t index, const uint8_t* data, si
         const size_t chunk = std::min(FACTORY_CHUNK, length - sent);
         uint8_t request[qPACKET_MAX_DATA];
         request[0] = qCMD_FACTORY;
-        request[1] = static_cast<uint8_t>(index | FACTORY_WRITE | (sent == 0 ? FACTORY_FIRST : 0));
+        request[1] = control(index, FACTORY_WRITE, sent == 0);
         memcpy(request + COMMAND_OVERHEAD, data + sent, chunk);
         const RequestExchange done = factoryExchange(
             linkId, module, request, static_cast<uint8_t>(COMMAND_OVERHEAD + chunk));

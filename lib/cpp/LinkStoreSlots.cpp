@@ -11,13 +11,16 @@ namespace Zendrival {
 
 namespace {
 
-constexpr uint8_t SLOT_CAPACITY = 1;
-constexpr uint8_t SLOT_SIZE = 2;
-constexpr uint8_t SLOT_OPEN_READ = 3;
-constexpr uint8_t SLOT_OPEN_WRITE = 4;
-constexpr uint8_t SLOT_READ = 6;
-constexpr uint8_t SLOT_WRITE = 7;
-constexpr uint8_t SLOT_CLOSE = 8;
+// The sub-command after the store-slot command; a reply repeats it, with SLOT_ERROR set on failure.
+enum SlotOperation : uint8_t {
+    SLOT_CAPACITY = 1,
+    SLOT_SIZE = 2,
+    SLOT_OPEN_READ = 3,
+    SLOT_OPEN_WRITE = 4,
+    SLOT_READ = 6,
+    SLOT_WRITE = 7,
+    SLOT_CLOSE = 8,
+};
 constexpr uint8_t SLOT_ERROR = 0x80;
 constexpr uint8_t SLOT_BAD_HANDLE = 255;
 constexpr size_t SLOT_CHUNK = 25;

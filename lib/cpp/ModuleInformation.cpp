@@ -10,11 +10,14 @@ namespace Zendrival {
 
 namespace {
 
-constexpr uint8_t INFO_BUILD = 255;
-constexpr uint8_t INFO_HAS_UEI = 1;
-constexpr uint8_t INFO_CLASS_QUANTITY = 4;
-constexpr uint8_t INFO_SUBCLASS_QUANTITY = 5;
-constexpr uint8_t INFO_ENTITY_GROUP = 6;
+// The first data byte after the module-information command: what is asked.
+enum InformationQuery : uint8_t {
+    INFO_HAS_UEI = 1,
+    INFO_CLASS_QUANTITY = 4,
+    INFO_SUBCLASS_QUANTITY = 5,
+    INFO_ENTITY_GROUP = 6,
+    INFO_BUILD = 255,
+};
 constexpr uint8_t HAS_UEI_RESERVED_FLAGS = 0x3F;
 constexpr uint8_t HAS_UEI_EXCLUSIVE_FLAGS = 0xC0;
 constexpr uint8_t BUILD_REPLY_LENGTH = 6;

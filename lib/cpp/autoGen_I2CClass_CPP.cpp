@@ -14,11 +14,10 @@ namespace {
 
 constexpr uint8_t I2C_READ_BIT = 0x01;
 constexpr uint8_t I2C_PULLUP = 1;
-constexpr uint8_t STATUS_BYTE = 4;
+// Where a reply carries what: the count read, the status and then the bytes read.
+enum ReplyByte : uint8_t { READ_COUNT_BYTE = 3, STATUS_BYTE = 4, READ_DATA_BYTE = 5 };
 constexpr uint8_t STATUS_ERROR = 0x80;
 constexpr uint8_t STATUS_CODE_MASK = 0x7F;
-constexpr uint8_t READ_COUNT_BYTE = 3;
-constexpr uint8_t READ_DATA_BYTE = 5;
 // Index, I2C address, length and speed follow the command byte.
 constexpr uint8_t TRANSFER_HEADER = 4;
 
