@@ -18,6 +18,14 @@ bool isErrorReply(const uei& reply) {
     return (reply.specifier & qUEI_INDEX_ERROR) != 0;
 }
 
+// An error reply carries the module's code in place of the value.
+qErr replyResult(qErr received, const uei& reply) {
+    if (received == qErrNone && isErrorReply(reply)) {
+        return static_cast<qErr>(reply.value.u8);
+    }
+    return received;
+}
+
 bool hasValue(qErr result) {
     return result == qErrNone || result == qErrStreamStale;
 }
@@ -96,17 +104,6 @@ qErr EntityClass::receivePacket(const uint8_t* pattern, uint8_t* length, uint8_t
         return link.receivePacket(module, pattern, length, data);
     });
 }
-
-namespace {
-
-qErr replyResult(qErr received, const uei& reply) {
-    if (received == qErrNone && isErrorReply(reply)) {
-        return static_cast<qErr>(reply.value.u8);
-    }
-    return received;
-}
-
-}  // namespace
 
 qErr EntityClass::getUEI(uint8_t option, uei* value) {
     return onLink([&](Link& link, uint8_t module) {

@@ -154,6 +154,20 @@ qErr Link::storeSlotSize(uint8_t module, uint8_t store, uint8_t slot, size_t* si
 
 namespace {
 
+// Opens the slot, runs transfer on its handle and closes the slot again, also after a failed
+// transfer, whose error then comes first.
+template <typename Transfer>
+qErr withOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, uint8_t mode,
+                  Transfer transfer) {
+    const uint8_t handle = sOpenSlot(linkId, module, store, slot, mode);
+    if (handle == SLOT_BAD_HANDLE) {
+        return qErrMedia;
+    }
+    const qErr result = transfer(handle);
+    const qErr closed = sCloseSlot(linkId, module, handle);
+    return result != qErrNone ? result : closed;
+}
+
 qErr writeSlotChunk(qLinkID linkId, uint8_t module, uint8_t handle, const uint8_t* bytes,
                     size_t length) {
     uint8_t request[qPACKET_MAX_DATA] = {qCMD_STORE_SLOT, SLOT_WRITE, handle};
@@ -185,18 +199,15 @@ qErr Link::loadStoreSlot(uint8_t module, uint8_t store, uint8_t slot, const uint
         return result;
     }
     const qLinkID linkId = m_impl->m_stem;
-    const uint8_t handle = sOpenSlot(linkId, module, store, slot, SLOT_OPEN_WRITE);
-    if (handle == SLOT_BAD_HANDLE) {
-        return qErrMedia;
-    }
-    for (size_t done = 0; done < length && result == qErrNone;) {
-        const size_t chunk = std::min(SLOT_CHUNK, length - done);
-        result = writeSlotChunk(linkId, module, handle, data + done, chunk);
-        done += chunk;
-    }
-    // An opened slot is always closed, also after a failed transfer.
-    const qErr closed = sCloseSlot(linkId, module, handle);
-    return result != qErrNone ? result : closed;
+    return withOpenSlot(linkId, module, store, slot, SLOT_OPEN_WRITE, [&](uint8_t handle) {
+        qErr written = qErrNone;
+        for (size_t done = 0; done < length && written == qErrNone;) {
+            const size_t chunk = std::min(SLOT_CHUNK, length - done);
+            written = writeSlotChunk(linkId, module, handle, data + done, chunk);
+            done += chunk;
+        }
+        return written;
+    });
 }
 
 namespace {
@@ -231,23 +242,19 @@ qErr Link::unloadStoreSlot(uint8_t module, uint8_t store, uint8_t slot, uint8_t*
         return result;
     }
     const qLinkID linkId = m_impl->m_stem;
-    const uint8_t handle = sOpenSlot(linkId, module, store, slot, SLOT_OPEN_READ);
-    if (handle == SLOT_BAD_HANDLE) {
-        return qErrMedia;
-    }
     const size_t wanted = std::min(capacity, size);
     size_t read = 0;
-    while (read < wanted && result == qErrNone) {
-        size_t got = 0;
-        result = readSlotChunk(linkId, module, handle, buffer + read, wanted - read, &got);
-        read += got;
-    }
-    const qErr closed = sCloseSlot(linkId, module, handle);
+    result = withOpenSlot(linkId, module, store, slot, SLOT_OPEN_READ, [&](uint8_t handle) {
+        qErr chunkRead = qErrNone;
+        while (read < wanted && chunkRead == qErrNone) {
+            size_t got = 0;
+            chunkRead = readSlotChunk(linkId, module, handle, buffer + read, wanted - read, &got);
+            read += got;
+        }
+        return chunkRead;
+    });
     if (result != qErrNone) {
         return result;
-    }
-    if (closed != qErrNone) {
-        return closed;
     }
     *length = read;
     return capacity < size ? qErrOverrun : qErrNone;

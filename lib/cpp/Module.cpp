@@ -8,13 +8,6 @@
 namespace Pelmorax {
 namespace Zendrival {
 
-namespace {
-
-constexpr int ADDRESS_ATTEMPTS = 4;
-constexpr uint32_t ADDRESS_RETRY_MS = 5;
-
-}  // namespace
-
 Module::Module(uint8_t moduleAddress, uint8_t moduleModel)
     : Module(moduleAddress, true, moduleModel) {}
 
@@ -118,6 +111,9 @@ qErr Module::setConfig(const VexnetConfig& config) {
 }
 
 qErr Module::_autoNetwork() {
+    // A module that has just come up may not answer its first address request yet.
+    constexpr int ADDRESS_ATTEMPTS = 4;
+    constexpr uint32_t ADDRESS_RETRY_MS = 5;
     if (!networkingMode) {
         return qErrNone;
     }
