@@ -1,4 +1,4 @@
-// For tests of what a piece of code logs: the diagnostic log goes to a temporary file, with these
+// For tests of the application: points the diagnostic log at a temporary file, with the given
 // packages selected, for the life of the object.
 #pragma once
 
@@ -13,23 +13,22 @@ namespace zvtest {
 
 class LogCapture {
   public:
-    explicit LogCapture(uint32_t packages) : packages_(packages), file_(tmpfile()) {
+    explicit LogCapture(uint32_t bits) : bits_(bits), file_(tmpfile()) {
         Log::SetOutput(file_);
-        Log::ActivatePackage(packages_);
+        Log::ActivatePackage(bits_);
     }
     ~LogCapture() {
-        Log::DeactivatePackage(packages_);
+        Log::DeactivatePackage(bits_);
         Log::SetOutput(nullptr);
         fclose(file_);
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // Everything logged so far.
     std::string text() const { return readStream(file_); }
 
   private:
-    uint32_t packages_;
+    uint32_t bits_;
     FILE* file_;
 };
 

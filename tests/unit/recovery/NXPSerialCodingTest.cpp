@@ -9,8 +9,11 @@
 
 #include "LogCapture.h"
 #include "NXPSerialClass.h"
+#include "TestSupport.h"
 
 namespace {
+
+using zvtest::LogCapture;
 
 std::string encode(const std::vector<uint8_t>& bytes, size_t* consumed = nullptr) {
     char line[80];
@@ -25,8 +28,6 @@ std::string encode(const std::vector<uint8_t>& bytes, size_t* consumed = nullptr
 std::vector<int> codesOf(const std::string& text) {
     return std::vector<int>(text.begin(), text.end());
 }
-
-using zvtest::LogCapture;
 
 TEST(NXPSerialUuencode, ThreeBytesGiveFiveCharacters) {
     EXPECT_EQ(codesOf(encode({0x43, 0x61, 0x74})), (std::vector<int>{35, 48, 86, 37, 84}));
