@@ -7,6 +7,7 @@
 #include "qLinkInternal.h"
 #include "qLinkManagerInternal.h"
 #include "qLinkSpec.h"
+#include "qLinkTransport.h"
 #include "unix_discovery.h"
 #include "qServer_ZeroMQInternal.h"
 
@@ -15,19 +16,6 @@ namespace {
 constexpr const char* kLoopbackAny = "tcp://127.0.0.1:*";
 // How long start-up waits for a loopback pair to finish connecting.
 constexpr int kHandshakeMs = 2000;
-
-uint32_t publishedTypeOf(uint32_t type) {
-    switch (type) {
-        case linkTypeUSB:
-            return linkTypeNetworkClientUSB;
-        case linkTypeTCPIP:
-            return linkTypeNetworkClientTCPIP;
-        case linkTypeSerial:
-            return linkTypeNetworkClientSerial;
-        default:
-            return linkTypeNone;
-    }
-}
 
 zsock_t* newSocket(int type) {
     zsock_t* socket = zsock_new(type);
@@ -156,14 +144,15 @@ bool isServer(const qServer* server) {
 }  // namespace
 
 qServer* qServer_Create(qLinkID linkId, uint32_t interface, bool localOnly) {
-    qLinkEntry* entry = sLookupEntryByID(linkId);
+    qLinkEntryRef entry = sLookupEntryByID(linkId);
     if (entry == nullptr) {
         qDebug_Print(qDEBUG_SERVER, "Could not find device Item\n");
         return nullptr;
     }
-    uint32_t published = publishedTypeOf(entry->type);
+    const qLinkTransport* transport = qLinkTransport_Find(entry->spec.type);
+    uint32_t published = transport != nullptr ? transport->publishedType : linkTypeNone;
     if (published == linkTypeNone) {
-        qDebug_Print(qDEBUG_SERVER, "Unhandled linkType: %d\n", static_cast<int>(entry->type));
+        qDebug_Print(qDEBUG_SERVER, "Unhandled linkType: %d\n", static_cast<int>(entry->spec.type));
         return nullptr;
     }
     qServer* server = new (std::nothrow) qServer{};

@@ -1,9 +1,8 @@
 // Making, finding and dropping the engine link of a Link, and learning the module's address.
-#include <cstring>
-
 #include "LinkImpl.h"
 #include "discover.h"
 #include "qDebugging.h"
+#include "qLinkTransport.h"
 #include "qUEI.h"
 #include "unix_time.h"
 
@@ -18,25 +17,13 @@ constexpr int START_POLLS = 200;
 }  // namespace
 
 qErr Link::impl::createDirectLink(const linkSpec& spec) {
-    switch (spec.type) {
-        case linkTypeUSB:
-            m_stem = qLink_CreateUSB(spec.serialNumber);
-            return qErrNone;
-        case linkTypeTCPIP:
-            m_stem = qLink_CreateTCPIP(spec.serialNumber, spec.ipAddress, spec.port);
-            return qErrNone;
-        case linkTypeSerial: {
-            // The path comes from a discovery record; never trust it to be terminated.
-            char path[sizeof(spec.devicePath) + 1];
-            memcpy(path, spec.devicePath, sizeof(spec.devicePath));
-            path[sizeof(spec.devicePath)] = '\0';
-            m_stem = qLink_CreateSerial(spec.serialNumber, path, spec.baudRate);
-            return qErrNone;
-        }
-        default:
-            m_stem = 0;
-            return qErrMode;
+    const qLinkTransport* transport = qLinkTransport_Find(spec.type);
+    if (transport == nullptr || transport->createStream == nullptr) {
+        m_stem = 0;
+        return qErrMode;
     }
+    m_stem = qLink_CreateFromSpec(spec);
+    return qErrNone;
 }
 
 void Link::impl::publishThroughServer() {

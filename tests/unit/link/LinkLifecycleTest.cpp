@@ -196,7 +196,7 @@ void* readerThatNeverStarts(void*) {
 
 TEST(LinkLifecycleTest, StartWhoseReaderNeverStartsIsIndexRange) {
     ModulePeer module;
-    qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
+    qLinkEntryRef entry = qLinkManager_AddEntry(linkSpec{});
     ASSERT_NE(entry, nullptr);
     qLinkID id = entry->id;
     ASSERT_EQ(qLink_Init(id, module.stream()), id);
@@ -210,7 +210,7 @@ TEST(LinkLifecycleTest, StartWhoseReaderNeverStartsIsIndexRange) {
 }
 
 TEST(LinkLifecycleTest, LinkWithoutStreamIsInvalidAndDoesNotStart) {
-    qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
+    qLinkEntryRef entry = qLinkManager_AddEntry(linkSpec{});
     ASSERT_NE(entry, nullptr);
     qLinkID id = entry->id;
     ASSERT_EQ(qLink_Init(id, nullptr), id);
