@@ -66,28 +66,21 @@ qLinkID createForModule(const linkSpec& spec) {
     return startNewLink(*entry, stream, transport->syncOnCreate);
 }
 
-linkSpec specOf(uint32_t type, uint32_t serialNumber) {
-    linkSpec spec{};
-    spec.type = type;
-    spec.serialNumber = serialNumber;
-    return spec;
-}
-
 }  // namespace
 
 qLinkID qLink_CreateUSB(uint32_t serialNumber) {
-    return createForModule(specOf(linkTypeUSB, serialNumber));
+    return createForModule(qLinkSpec_Of(linkTypeUSB, serialNumber));
 }
 
 qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port) {
-    linkSpec spec = specOf(linkTypeTCPIP, serialNumber);
+    linkSpec spec = qLinkSpec_Of(linkTypeTCPIP, serialNumber);
     spec.ipAddress = address;
     spec.port = port;
     return createForModule(spec);
 }
 
 qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud) {
-    linkSpec spec = specOf(linkTypeSerial, serialNumber);
+    linkSpec spec = qLinkSpec_Of(linkTypeSerial, serialNumber);
     spec.baudRate = baud;
     // The link keeps the path in its spec, so a longer one could only name another port.
     if (path != nullptr && strlen(path) > sizeof spec.devicePath) {

@@ -19,14 +19,16 @@
 // Sync requests sent each time the packet boundaries are looked for.
 constexpr int qLINK_SYNC_REQUESTS = 6;
 
-// Sync states: 0 not synchronising, 1 requests being sent, 2 requests out, 3..5 part of the
-// answer seen.
-constexpr uint32_t qSYNC_IDLE = 0;
-constexpr uint32_t qSYNC_SENDING = 1;
-constexpr uint32_t qSYNC_REQUESTED = 2;
-constexpr uint32_t qSYNC_GOT_ADDRESS = 3;
-constexpr uint32_t qSYNC_GOT_LENGTH = 4;
-constexpr uint32_t qSYNC_GOT_SECOND_ADDRESS = 5;
+// Sync states, in the order they are passed: not synchronising, requests being sent, requests
+// out, then the answer's address, length and second address seen.
+enum qSyncState : uint32_t {
+    qSYNC_IDLE,
+    qSYNC_SENDING,
+    qSYNC_REQUESTED,
+    qSYNC_GOT_ADDRESS,
+    qSYNC_GOT_LENGTH,
+    qSYNC_GOT_SECOND_ADDRESS
+};
 
 struct qLinkObject {
     // Cleared when the link is destroyed, while other holders of it may still look.

@@ -34,7 +34,9 @@ class TableLock {
     TableLock& operator=(const TableLock&) = delete;
 };
 
-std::vector<qLinkEntryRef>::iterator findLocked(qLinkID id) {
+typedef std::vector<qLinkEntryRef>::iterator EntryPlace;
+
+EntryPlace findLocked(qLinkID id) {
     std::vector<qLinkEntryRef>& entries = table().entries;
     return std::find_if(entries.begin(), entries.end(),
                         [id](const qLinkEntryRef& entry) { return entry->id == id; });
@@ -53,7 +55,7 @@ qLinkID takeIdLocked() {
     return id;
 }
 
-// Runs use on the entry of id under the table mutex; false for an unknown id.
+// Runs use on the table's place of id under the table mutex; false for an unknown id.
 template <typename Use>
 bool withEntry(qLinkID id, Use use) {
     if (tableMutex() == nullptr) {
@@ -64,7 +66,7 @@ bool withEntry(qLinkID id, Use use) {
     if (found == table().entries.end()) {
         return false;
     }
-    use(*found);
+    use(found);
     return true;
 }
 
@@ -86,7 +88,7 @@ qLinkEntryRef qLinkManager_AddEntry(const linkSpec& spec) {
 
 qLinkEntryRef sLookupEntryByID(qLinkID id) {
     qLinkEntryRef found;
-    withEntry(id, [&found](const qLinkEntryRef& entry) { found = entry; });
+    withEntry(id, [&found](EntryPlace place) { found = *place; });
     return found;
 }
 
@@ -109,44 +111,35 @@ qLinkReuse qLinkManager_ReuseEntry(uint32_t type, uint32_t serialNumber, qLinkID
 }
 
 bool qLinkManager_AddUser(qLinkID id) {
-    return withEntry(id, [](const qLinkEntryRef& entry) { entry->useCount++; });
+    return withEntry(id, [](EntryPlace place) { (*place)->useCount++; });
 }
 
 qLinkEntryRef qLinkManager_ReleaseUser(qLinkID id, bool* known) {
-    *known = false;
-    if (tableMutex() == nullptr) {
-        return nullptr;
-    }
-    TableLock lock;
-    auto found = findLocked(id);
-    if (found == table().entries.end()) {
-        return nullptr;
-    }
-    *known = true;
-    if (--(*found)->useCount > 0) {
-        return nullptr;
-    }
-    qLinkEntryRef released = *found;
-    table().entries.erase(found);
+    qLinkEntryRef released;
+    *known = withEntry(id, [&released](EntryPlace place) {
+        if (--(*place)->useCount <= 0) {
+            released = *place;
+            table().entries.erase(place);
+        }
+    });
     return released;
 }
 
 bool qLinkManager_SetServedLink(qLinkID clientId, qLinkID servedLinkId) {
-    return withEntry(clientId, [servedLinkId](const qLinkEntryRef& entry) {
-        entry->servedLinkId = servedLinkId;
-    });
+    return withEntry(clientId,
+                     [servedLinkId](EntryPlace place) { (*place)->servedLinkId = servedLinkId; });
 }
 
 bool qLinkManager_SetServer(qLinkID id, void* server, qLinkServerDestroyProc destroyServer) {
-    return withEntry(id, [server, destroyServer](const qLinkEntryRef& entry) {
-        entry->server = server;
-        entry->destroyServer = destroyServer;
+    return withEntry(id, [server, destroyServer](EntryPlace place) {
+        (*place)->server = server;
+        (*place)->destroyServer = destroyServer;
     });
 }
 
 int qLinkManager_UseCount(qLinkID id) {
     int count = -1;
-    withEntry(id, [&count](const qLinkEntryRef& entry) { count = entry->useCount; });
+    withEntry(id, [&count](EntryPlace place) { count = (*place)->useCount; });
     return count;
 }
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "qCzmqLoopback.h"
 #include "qCzmqSetup.h"
 #include "qDebugging.h"
 #include "qLinkInternal.h"
@@ -13,31 +14,13 @@
 
 namespace {
 
-constexpr const char* kLoopbackAny = "tcp://127.0.0.1:*";
 // How long start-up waits for a loopback pair to finish connecting.
 constexpr int kHandshakeMs = 2000;
-
-zsock_t* newSocket(int type) {
-    zsock_t* socket = zsock_new(type);
-    if (socket != nullptr) {
-        zsock_set_linger(socket, 0);
-    }
-    return socket;
-}
-
-std::string dotted(uint32_t address) {
-    in_addr in{};
-    in.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
-}
 
 // Binds one end on loopback and connects the other. The bound end sends without waiting, which
 // a DEALER refuses until the connection is up, so the connected end says hello first.
 bool connectPair(zsock_t* bound, zsock_t* connected) {
-    int port = zsock_bind(bound, "%s", kLoopbackAny);
-    if (port <= 0 || zsock_connect(connected, "tcp://127.0.0.1:%d", port) != 0) {
+    if (!qCzmq_ConnectLoopback(bound, connected)) {
         return false;
     }
     if (zmq_send(zsock_resolve(connected), "", 0, 0) != 0) {
@@ -51,11 +34,11 @@ bool connectPair(zsock_t* bound, zsock_t* connected) {
 }
 
 bool createSockets(qServer* server) {
-    server->frontend = newSocket(ZMQ_ROUTER);
-    server->syncBroker = newSocket(ZMQ_DEALER);
-    server->syncWorker = newSocket(ZMQ_DEALER);
-    server->streamingBroker = newSocket(ZMQ_DEALER);
-    server->streamingFilter = newSocket(ZMQ_DEALER);
+    server->frontend = qCzmq_NewSocket(ZMQ_ROUTER);
+    server->syncBroker = qCzmq_NewSocket(ZMQ_DEALER);
+    server->syncWorker = qCzmq_NewSocket(ZMQ_DEALER);
+    server->streamingBroker = qCzmq_NewSocket(ZMQ_DEALER);
+    server->streamingFilter = qCzmq_NewSocket(ZMQ_DEALER);
     return server->frontend != nullptr && server->syncBroker != nullptr &&
            server->syncWorker != nullptr && server->streamingBroker != nullptr &&
            server->streamingFilter != nullptr;
@@ -84,9 +67,10 @@ bool _configureInterface(qServer* server) {
 }
 
 bool _findPortAndBindSocket(qServer* server) {
-    int port = server->localOnly
-                   ? zsock_bind(server->frontend, "%s", kLoopbackAny)
-                   : zsock_bind(server->frontend, "tcp://%s:*", dotted(server->interface).c_str());
+    char interface[INET_ADDRSTRLEN] = {};
+    qDiscovery_ConvertIPv4Interface(server->interface, interface, sizeof interface);
+    int port = server->localOnly ? zsock_bind(server->frontend, "%s", qCZMQ_LOOPBACK_ANY)
+                                 : zsock_bind(server->frontend, "tcp://%s:*", interface);
     if (port <= 0) {
         return false;
     }

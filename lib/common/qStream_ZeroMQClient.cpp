@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <new>
 
+#include "qCzmqLoopback.h"
 #include "qCzmqSetup.h"
 #include "qDebugging.h"
 #include "unix_time.h"
@@ -16,7 +17,6 @@ constexpr uint32_t kClientCheck = 0xC11E;
 constexpr int kPollMs = 1000;
 // Sends to the client's own loopback sockets only fail while ZeroMQ is still connecting them.
 constexpr int kSendAttempts = 100;
-constexpr const char* kLoopbackAny = "tcp://127.0.0.1:*";
 
 struct ClientStream {
     uint32_t check = kClientCheck;
@@ -90,20 +90,6 @@ void brokerTask(zsock_t* pipe, void* argument) {
         zframe_destroy(&frame);
     }
     zpoller_destroy(&poller);
-}
-
-zsock_t* newDealer() {
-    zsock_t* socket = zsock_new(ZMQ_DEALER);
-    if (socket != nullptr) {
-        zsock_set_linger(socket, 0);
-    }
-    return socket;
-}
-
-// Binds one end on a system-chosen loopback port and connects the other to it.
-bool connectPair(zsock_t* bound, zsock_t* connected) {
-    int port = zsock_bind(bound, "%s", kLoopbackAny);
-    return port > 0 && zsock_connect(connected, "tcp://127.0.0.1:%d", port) == 0;
 }
 
 void releaseClient(ClientStream* client) {
@@ -204,22 +190,22 @@ qErr clientDelete(void* reference) {
 }
 
 bool createSockets(ClientStream* client) {
-    client->server = newDealer();
-    client->outgoingWriter = newDealer();
-    client->outgoingWorker = newDealer();
-    client->incomingWorker = newDealer();
-    client->incomingReader = newDealer();
+    client->server = qCzmq_NewSocket(ZMQ_DEALER);
+    client->outgoingWriter = qCzmq_NewSocket(ZMQ_DEALER);
+    client->outgoingWorker = qCzmq_NewSocket(ZMQ_DEALER);
+    client->incomingWorker = qCzmq_NewSocket(ZMQ_DEALER);
+    client->incomingReader = qCzmq_NewSocket(ZMQ_DEALER);
     return client->server != nullptr && client->outgoingWriter != nullptr &&
            client->outgoingWorker != nullptr && client->incomingWorker != nullptr &&
            client->incomingReader != nullptr;
 }
 
 qErr connectEverything(ClientStream* client, uint32_t ipAddress, uint16_t port) {
-    if (!connectPair(client->outgoingWriter, client->outgoingWorker)) {
+    if (!qCzmq_ConnectLoopback(client->outgoingWriter, client->outgoingWorker)) {
         qDebug_Print(qDEBUG_CLIENT, "client: outgoing connecting fail\n");
         return qErrConnection;
     }
-    if (!connectPair(client->incomingWorker, client->incomingReader)) {
+    if (!qCzmq_ConnectLoopback(client->incomingWorker, client->incomingReader)) {
         qDebug_Print(qDEBUG_CLIENT, "client: incoming connecting fail\n");
         return qErrConnection;
     }

@@ -9,13 +9,6 @@
 namespace Pelmorax {
 namespace Zendrival {
 
-namespace {
-
-constexpr uint32_t START_POLL_MS = 10;
-constexpr int START_POLLS = 200;
-
-}  // namespace
-
 qErr Link::impl::createDirectLink(const linkSpec& spec) {
     const qLinkTransport* transport = qLinkTransport_Find(spec.type);
     if (transport == nullptr || transport->createStream == nullptr) {
@@ -62,6 +55,8 @@ qErr Link::impl::createEngineLink() {
 }
 
 qErr Link::impl::awaitRunning() const {
+    constexpr uint32_t START_POLL_MS = 10;
+    constexpr int START_POLLS = 200;
     uint32_t status = qLink_GetStatus(m_stem);
     if (status == qLINK_STATUS_STOPPED || status == qLINK_STATUS_STARTING ||
         status == qLINK_STATUS_SYNCING) {
