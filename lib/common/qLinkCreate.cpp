@@ -42,8 +42,34 @@ qLinkID startNewLink(const qLinkEntry& entry, qStream* stream, bool synchronise)
     return id;
 }
 
-// A link to the module the spec names, over the stream its transport makes.
-qLinkID createForModule(const linkSpec& spec) {
+}  // namespace
+
+qLinkID qLink_CreateUSB(uint32_t serialNumber) {
+    return qLink_CreateFromSpec(qLinkSpec_Of(linkTypeUSB, serialNumber));
+}
+
+qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port) {
+    linkSpec spec = qLinkSpec_Of(linkTypeTCPIP, serialNumber);
+    spec.ipAddress = address;
+    spec.port = port;
+    return qLink_CreateFromSpec(spec);
+}
+
+qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud) {
+    linkSpec spec = qLinkSpec_Of(linkTypeSerial, serialNumber);
+    spec.baudRate = baud;
+    if (path != nullptr) {
+        const size_t length = strlen(path);
+        // The link keeps the path in its spec, so a longer one could only name another port.
+        if (length > sizeof spec.devicePath) {
+            return 0;
+        }
+        memcpy(spec.devicePath, path, length);
+    }
+    return qLink_CreateFromSpec(spec);
+}
+
+qLinkID qLink_CreateFromSpec(const linkSpec& spec) {
     qLinkID id = 0;
     if (reuseExisting(spec.type, spec.serialNumber, &id)) {
         return id;
@@ -64,36 +90,6 @@ qLinkID createForModule(const linkSpec& spec) {
         return 0;
     }
     return startNewLink(*entry, stream, transport->syncOnCreate);
-}
-
-}  // namespace
-
-qLinkID qLink_CreateUSB(uint32_t serialNumber) {
-    return createForModule(qLinkSpec_Of(linkTypeUSB, serialNumber));
-}
-
-qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port) {
-    linkSpec spec = qLinkSpec_Of(linkTypeTCPIP, serialNumber);
-    spec.ipAddress = address;
-    spec.port = port;
-    return createForModule(spec);
-}
-
-qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud) {
-    linkSpec spec = qLinkSpec_Of(linkTypeSerial, serialNumber);
-    spec.baudRate = baud;
-    // The link keeps the path in its spec, so a longer one could only name another port.
-    if (path != nullptr && strlen(path) > sizeof spec.devicePath) {
-        return 0;
-    }
-    if (path != nullptr) {
-        memcpy(spec.devicePath, path, strlen(path));
-    }
-    return createForModule(spec);
-}
-
-qLinkID qLink_CreateFromSpec(const linkSpec& spec) {
-    return createForModule(spec);
 }
 
 qLinkID qLink_Create(qStream* stream) {

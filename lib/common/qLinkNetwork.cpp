@@ -93,8 +93,7 @@ qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref) {
         qDebug_Print(qDEBUG_LINK, "Using existing link - ConnectThroughLinkModule\n");
         return ref;
     }
-    linkSpec spec{};
-    spec.type = linkTypeNetworkClient;
+    linkSpec spec = qLinkSpec_Of(linkTypeNetworkClient, 0);
     spec.ipAddress = address;
     spec.port = port;
     qLinkEntryRef entry = qLinkManager_AddEntry(spec);
