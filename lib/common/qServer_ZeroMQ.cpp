@@ -35,13 +35,9 @@ bool connectPair(zsock_t* bound, zsock_t* connected) {
 
 bool createSockets(qServer* server) {
     server->frontend = qCzmq_NewSocket(ZMQ_ROUTER);
-    server->syncBroker = qCzmq_NewSocket(ZMQ_DEALER);
-    server->syncWorker = qCzmq_NewSocket(ZMQ_DEALER);
-    server->streamingBroker = qCzmq_NewSocket(ZMQ_DEALER);
-    server->streamingFilter = qCzmq_NewSocket(ZMQ_DEALER);
-    return server->frontend != nullptr && server->syncBroker != nullptr &&
-           server->syncWorker != nullptr && server->streamingBroker != nullptr &&
-           server->streamingFilter != nullptr;
+    bool pairs = qCzmq_NewSockets(ZMQ_DEALER, {&server->syncBroker, &server->syncWorker,
+                                               &server->streamingBroker, &server->streamingFilter});
+    return server->frontend != nullptr && pairs;
 }
 
 constexpr int kMaxInterfaces = 50;
@@ -112,11 +108,8 @@ void _deinitServer(qServer* server) {
     zactor_destroy(&server->sync);
     zactor_destroy(&server->broker);
     zactor_destroy(&server->discovery);
-    zsock_destroy(&server->frontend);
-    zsock_destroy(&server->syncBroker);
-    zsock_destroy(&server->syncWorker);
-    zsock_destroy(&server->streamingBroker);
-    zsock_destroy(&server->streamingFilter);
+    qCzmq_DestroySockets({&server->frontend, &server->syncBroker, &server->syncWorker,
+                          &server->streamingBroker, &server->streamingFilter});
     delete server->pools;
     server->pools = nullptr;
 }

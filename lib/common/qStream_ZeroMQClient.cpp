@@ -95,11 +95,8 @@ void brokerTask(zsock_t* pipe, void* argument) {
 void releaseClient(ClientStream* client) {
     zactor_destroy(&client->actor);
     zpoller_destroy(&client->poller);
-    zsock_destroy(&client->server);
-    zsock_destroy(&client->outgoingWriter);
-    zsock_destroy(&client->outgoingWorker);
-    zsock_destroy(&client->incomingWorker);
-    zsock_destroy(&client->incomingReader);
+    qCzmq_DestroySockets({&client->server, &client->outgoingWriter, &client->outgoingWorker,
+                          &client->incomingWorker, &client->incomingReader});
     zframe_destroy(&client->frame);
     client->check = 0;
     delete client;
@@ -190,14 +187,9 @@ qErr clientDelete(void* reference) {
 }
 
 bool createSockets(ClientStream* client) {
-    client->server = qCzmq_NewSocket(ZMQ_DEALER);
-    client->outgoingWriter = qCzmq_NewSocket(ZMQ_DEALER);
-    client->outgoingWorker = qCzmq_NewSocket(ZMQ_DEALER);
-    client->incomingWorker = qCzmq_NewSocket(ZMQ_DEALER);
-    client->incomingReader = qCzmq_NewSocket(ZMQ_DEALER);
-    return client->server != nullptr && client->outgoingWriter != nullptr &&
-           client->outgoingWorker != nullptr && client->incomingWorker != nullptr &&
-           client->incomingReader != nullptr;
+    return qCzmq_NewSockets(ZMQ_DEALER,
+                            {&client->server, &client->outgoingWriter, &client->outgoingWorker,
+                             &client->incomingWorker, &client->incomingReader});
 }
 
 qErr connectEverything(ClientStream* client, uint32_t ipAddress, uint16_t port) {
