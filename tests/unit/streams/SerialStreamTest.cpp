@@ -11,10 +11,16 @@
 
 namespace {
 
-TEST(SerialStreamTest, RawBytesBothWays) {
+// Each test gets its own pseudo-terminal to open as the serial port.
+class SerialStreamTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(pty.ready()); }
+
     PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
     qStream* stream = nullptr;
+};
+
+TEST_F(SerialStreamTest, RawBytesBothWays) {
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 6, 0, 0, 0, &stream), qErrNone);
 
     termios t = pty.slaveSettings();
@@ -38,11 +44,8 @@ TEST(SerialStreamTest, RawBytesBothWays) {
     EXPECT_EQ(qStream_Destroy(&stream), qErrNone);
 }
 
-TEST(SerialStreamTest, FramingCodesAndRestoreOnClose) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
+TEST_F(SerialStreamTest, FramingCodesAndRestoreOnClose) {
     termios before = pty.slaveSettings();
-    qStream* stream = nullptr;
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 2, 1, 1, 1, &stream), qErrNone);
     termios t = pty.slaveSettings();
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
@@ -57,21 +60,15 @@ TEST(SerialStreamTest, FramingCodesAndRestoreOnClose) {
     EXPECT_EQ(after.c_cflag, before.c_cflag);
 }
 
-TEST(SerialStreamTest, UnknownBaudCodeOpensAtSpeedZero) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
-    qStream* stream = nullptr;
+TEST_F(SerialStreamTest, UnknownBaudCodeOpensAtSpeedZero) {
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 8, 0, 0, 0, &stream), qErrNone);
     termios t = pty.slaveSettings();
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B0));
     qStream_Destroy(&stream);
 }
 
-TEST(SerialStreamTest, OpenFailures) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
+TEST_F(SerialStreamTest, OpenFailures) {
     zvtest::TempDir dir;
-    qStream* stream = nullptr;
     const char* path = pty.slavePath().c_str();
     EXPECT_EQ(qStream_CreateSerial(path, 6, 0, 2, 0, &stream), qErrResource);
     EXPECT_EQ(qStream_CreateSerial(path, 6, 0, 0, 2, &stream), qErrResource);
@@ -85,9 +82,8 @@ TEST(SerialStreamTest, OpenFailures) {
     EXPECT_EQ(stream, nullptr);
 }
 
-TEST(SerialStreamTest, PacketizedOpenFailsLikeThePort) {
+TEST_F(SerialStreamTest, PacketizedOpenFailsLikeThePort) {
     zvtest::TempDir dir;
-    qStream* stream = nullptr;
     EXPECT_EQ(qStream_CreateSerial_Packetized(dir.file("ttyNone").c_str(), 6, 0, 0, 0, &stream),
               qErrNotFound);
     EXPECT_EQ(stream, nullptr);
