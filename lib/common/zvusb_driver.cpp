@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Zendrival-C.h"
+#include "UsbContext.h"
 
 namespace {
 
