@@ -19,7 +19,7 @@ PtyLink::~PtyLink() {
 }
 
 bool PtyLink::open(std::string& error) {
-    if (!pty_.open(error)) {
+    if (!pty_.open(simtools::kTimedReadLine, error)) {
         return false;
     }
     if (!front_.config().nodeDir.empty() && !makeNode(error)) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "HostLink.h"
-#include "RawPty.h"
+#include "Pty.h"
 
 namespace modulesim {
 
@@ -28,7 +28,7 @@ class PtyLink : public HostLink {
     bool makeNode(std::string& error);
     void hangUp();
 
-    RawPty pty_;
+    simtools::Pty pty_;
     std::string nodePath_;
 };
 
