@@ -91,7 +91,7 @@ void declareOptions(CLI::App& app, ShareOptions& options) {
     app.callback([&app] {
         size_t links = 0;
         for (const char* name : kLinkOptions) {
-            links += app.count(name);
+            links += app.get_option(name)->empty() ? 0 : 1;
         }
         if (links == 0) {
             throw CLI::ValidationError("no link given (--tcp, --usb or --serial)");
