@@ -18,15 +18,12 @@ class PtyLink : public HostLink {
     void describe(std::vector<std::string>& lines) const override;
 
   protected:
-    void channelClosed() override;
-    void disconnectOnPurpose() override;
+    void dropHost() override;
     void rebootFront() override;
     void sessionChanging() override;
-    bool hostTrackedByHeartbeat() const override { return true; }
 
   private:
     bool makeNode(std::string& error);
-    void hangUp();
 
     simtools::Pty pty_;
     std::string nodePath_;
