@@ -18,6 +18,13 @@ CLI::Validator within(T min, T max) {
     return CLI::Range(min, max).description("");
 }
 
+// An option whose value, written word in the help, goes into field once check accepts it.
+template <typename T>
+CLI::Option* addChecked(CLI::App& app, const std::string& name, T& field, const char* word,
+                        const std::string& help, const CLI::Validator& check) {
+    return app.add_option(name, field, help)->type_name(word)->check(check);
+}
+
 // What a bad command line prints after its one-line reason.
 enum class AfterError { HelpHint, Help };
 

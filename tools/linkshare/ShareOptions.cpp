@@ -81,13 +81,11 @@ void declareOptions(CLI::App& app, ShareOptions& options) {
     addLink(app, "--usb", "SERIAL", Transport::Usb, options, "a module on USB");
     addLink(app, "--serial", "PATH SERIAL", Transport::Serial, options,
             "a module on a serial port");
-    app.add_option("--baud", options.baud, "the serial port's rate (default 115200)")
-        ->type_name("RATE")
-        ->check(simtools::within(0u, 4000000u));
+    simtools::addChecked(app, "--baud", options.baud, "RATE",
+                         "the serial port's rate (default 115200)", simtools::within(0u, 4000000u));
     app.add_flag("--network", options.network, "publish the link beyond this machine");
-    app.add_option("--duration", options.durationSeconds, "stop by itself after SECONDS")
-        ->type_name("SECONDS")
-        ->check(simtools::within(0, 86400));
+    simtools::addChecked(app, "--duration", options.durationSeconds, "SECONDS",
+                         "stop by itself after SECONDS", simtools::within(0, 86400));
     app.callback([&app] {
         size_t links = 0;
         for (const char* name : kLinkOptions) {
