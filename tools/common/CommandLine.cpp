@@ -1,14 +1,12 @@
 #include "CommandLine.h"
 
 #include <cstdio>
-#include <sstream>
 
 namespace simtools {
 
 namespace {
 
 constexpr size_t kLineWidth = 80;
-constexpr size_t kDescriptionColumn = 25;
 
 std::string optionWords(const CLI::Option* option) {
     std::string words = option->get_name(false, true);
@@ -20,7 +18,7 @@ std::string optionWords(const CLI::Option* option) {
 
 class ToolHelp : public CLI::Formatter {
   public:
-    ToolHelp() { column_width(kDescriptionColumn); }
+    ToolHelp() { column_width(kHelpColumn); }
 
     std::string make_help(const CLI::App* app, std::string name,
                           CLI::AppFormatMode mode) const override {

@@ -8,6 +8,9 @@
 
 namespace simtools {
 
+// Where the help's descriptions start, after the option or key they describe.
+constexpr size_t kHelpColumn = 25;
+
 // Lays out the help of app as the tools print it: the usage line with every option, the
 // description, the options with their descriptions from column 25, then the footer.
 void useToolHelp(CLI::App& app);

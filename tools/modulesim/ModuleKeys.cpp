@@ -2,12 +2,12 @@
 
 #include <arpa/inet.h>
 
-#include <CLI/CLI.hpp>
 #include <functional>
-#include <type_traits>
 #include <sstream>
+#include <type_traits>
 #include <vector>
 
+#include "CommandLine.h"
 #include "ValueText.h"
 
 namespace modulesim {
@@ -16,7 +16,6 @@ namespace {
 
 constexpr size_t kMaxNameLength = 32;
 constexpr size_t kMaxUsbSerialLength = 31;
-constexpr size_t kHelpColumn = 25;
 
 enum class Takes { Nothing, Value, MaybeValue };
 
@@ -35,7 +34,9 @@ struct ModuleKey {
     const char* valueWord;  // how the help writes the value after the name
     Takes takes;
     Apply apply;
-    const char* help;  // its lines after the first are indented to the help column
+    // Its lines after the first are indented to the help column; nullptr for an alias the
+    // help does not list.
+    const char* help;
 };
 
 struct KeyGroup {
@@ -539,7 +540,7 @@ std::string moduleKeysHelp() {
         for (const ModuleKey& key : group.keys) {
             if (key.help != nullptr) {
                 CLI::detail::format_help(out, std::string("  ") + key.name + key.valueWord,
-                                         key.help, kHelpColumn);
+                                         key.help, simtools::kHelpColumn);
             }
         }
         if (*group.note != '\0') {
