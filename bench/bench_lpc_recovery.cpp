@@ -120,12 +120,7 @@ int main(int argc, char** argv) {
     const int baud = parseArg(argc, argv, "--baud", 115200);
     zvtest::TempDir work;
 
-    std::string image(imageBytes, '\0');
-    uint32_t state = 12345;
-    for (char& byte : image) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
+    const std::string image = zvtest::pseudoRandomBytes(imageBytes, 12345);
     zvtest::writeFile(work.file("image.bin"), image);
     zvtest::writeFile(work.file("image.txt"),
                       "block type=1 address=0x00000000 file=image.bin\n"

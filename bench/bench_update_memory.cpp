@@ -18,18 +18,15 @@
 #include <vector>
 
 #include "BackgroundProgram.h"
+#include "TestSupport.h"
 
 namespace {
 
 const std::string kBinary = ZV_BINARY_DIR;
 
 bool writeImage(const std::string& path, size_t size) {
-    std::vector<char> bytes(size);
-    uint32_t state = 12345;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);  // random: the BIRD body must not compress
-    }
+    // Random: the BIRD body must not compress.
+    const std::string bytes = zvtest::pseudoRandomBytes(size, 12345);
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);

@@ -14,13 +14,7 @@ std::string lpcsimBinary() {
 }
 
 std::string imageBytes(size_t length, unsigned seed) {
-    std::string bytes(length, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
+    return zvtest::seededBytes(length, seed);
 }
 
 namespace {

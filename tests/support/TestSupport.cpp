@@ -40,6 +40,19 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+std::string pseudoRandomBytes(size_t count, uint32_t state) {
+    std::string bytes(count, '\0');
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 16);
+    }
+    return bytes;
+}
+
+std::string seededBytes(size_t count, uint32_t seed) {
+    return pseudoRandomBytes(count, seed * 2654435761u + 1);
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;

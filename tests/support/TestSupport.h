@@ -23,6 +23,11 @@ class TempDir {
 };
 
 std::string readFile(const std::string& path);
+// Bytes that look random and do not compress, the same for the same start state: the high bytes
+// of a linear congruential generator.
+std::string pseudoRandomBytes(size_t count, uint32_t state);
+// The same from a small seed spread over the state, so that neighbouring seeds differ at once.
+std::string seededBytes(size_t count, uint32_t seed);
 // Everything written to an open temporary file so far (it is flushed and rewound first).
 std::string readStream(FILE* file);
 void writeFile(const std::string& path, const std::string& bytes);

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
+
+#include "TestSupport.h"
 
 namespace lpctest {
 
@@ -103,13 +106,8 @@ uint32_t sumOf(const Bytes& bytes, size_t from, size_t to) {
 }
 
 Bytes patternBytes(size_t count, uint8_t seed) {
-    Bytes bytes(count);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 16);
-    }
-    return bytes;
+    const std::string bytes = zvtest::seededBytes(count, seed);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 bool LpcSimTest::start(std::vector<std::string> options) {

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "TestSupport.h"
+
 namespace imxtest {
 
 namespace {
@@ -58,13 +60,8 @@ Bytes answerBytes(const std::vector<uint32_t>& words) {
 }
 
 Bytes pattern(size_t count, uint32_t seed) {
-    Bytes bytes(count);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 16);
-    }
-    return bytes;
+    const std::string bytes = zvtest::seededBytes(count, seed);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 ImxSim::ImxSim() = default;

@@ -28,13 +28,8 @@ constexpr uint32_t LOAD_ADDRESS = 0x20000000;
 constexpr uint32_t START_ADDRESS = 0x20000400;
 
 Bytes loaderImage(size_t size) {
-    Bytes bytes(size);
-    uint32_t state = 12345;
-    for (uint8_t& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 16);
-    }
-    return bytes;
+    const std::string bytes = zvtest::pseudoRandomBytes(size, 12345);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 std::string ramRecord(uint32_t address, const Bytes& bytes) {
