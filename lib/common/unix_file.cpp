@@ -235,10 +235,11 @@ qErr qFile_Delete(const char* path) {
     if (!pathUsable(path)) {
         return qErrParam;
     }
-    if (unlink(path) == 0) {
-        return qErrNone;
-    }
-    switch (errno) {
+    return unlink(path) == 0 ? qErrNone : qFile_PathError(errno);
+}
+
+qErr qFile_PathError(int error) {
+    switch (error) {
         case ENOENT:
             return qErrNotFound;
         case EACCES:
