@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "SDPLoader.h"
+
 namespace imxtest {
 
 namespace {
@@ -23,12 +25,6 @@ int64_t nowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void putBigEndian(Bytes& out, uint32_t value, int width) {
-    for (int i = width - 1; i >= 0; --i) {
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    }
-}
-
 std::string withOld(const char* name, const std::string& value, const char* separator) {
     const char* old = std::getenv(name);
     return old != nullptr && *old != '\0' ? value + separator + old : value;
@@ -37,14 +33,7 @@ std::string withOld(const char* name, const std::string& value, const char* sepa
 }  // namespace
 
 Bytes sdpCommand(uint16_t type, uint32_t address, uint8_t format, uint32_t count) {
-    Bytes command;
-    putBigEndian(command, type, 2);
-    putBigEndian(command, address, 4);
-    command.push_back(format);
-    putBigEndian(command, count, 4);
-    putBigEndian(command, 0, 4);
-    command.push_back(0);
-    return command;
+    return SDPLoader::commandBytes(type, address, format, count);
 }
 
 Bytes answerBytes(const std::vector<uint32_t>& words) {
