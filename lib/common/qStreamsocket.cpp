@@ -20,8 +20,6 @@ constexpr int kMaxWriteRetries = 10;
 constexpr unsigned kWriteRetryPauseMs = 60;
 // Lets the peer see the old connection go before the new one arrives.
 constexpr unsigned kCloseSettleMs = 10;
-// How long a get waits for data before it reports that none is there.
-constexpr int kIdleWaitMs = 20;
 constexpr size_t kReceiveBufferSize = 4096;
 
 struct SocketRecord {
@@ -133,7 +131,7 @@ bool awaitReadable(SocketRecord* record) {
         fd = record->descriptor;
     }
     pollfd readable{fd, POLLIN, 0};
-    return poll(&readable, 1, kIdleWaitMs) > 0;
+    return poll(&readable, 1, qSTREAM_IDLE_WAIT_MS) > 0;
 }
 
 enum class ReceiveOutcome { Received, Nothing, PeerClosed, Failed };
@@ -198,7 +196,7 @@ qErr socketGet(uint8_t* byte, void* reference) {
         case ReceiveOutcome::PeerClosed:
             // Nothing more will come until someone reconnects; a closed connection always reads
             // as ready, so pause here instead of letting the reader spin.
-            qTime_MSSleep(kIdleWaitMs);
+            qTime_MSSleep(qSTREAM_IDLE_WAIT_MS);
             return qErrNotReady;
         case ReceiveOutcome::Failed:
             break;
@@ -304,14 +302,11 @@ qErr qStream_CreateSocket(uint32_t address, uint32_t port, qStream** stream) {
         std::lock_guard<std::mutex> guard(record->lock);
         err = resetSocket(record);
     }
-    qStream* created = nullptr;
-    if (err == qErrNone) {
-        created = qStream_Create(socketGet, socketPut, socketWrite, socketDelete, record);
-    }
-    if (created == nullptr) {
+    if (err != qErrNone) {
         socketDelete(record);
         return qErrResource;
     }
-    *stream = created;
-    return qErrNone;
+    return qStream_CreateOwning(socketGet, socketPut, socketWrite, socketDelete, record, stream)
+               ? qErrNone
+               : qErrResource;
 }
