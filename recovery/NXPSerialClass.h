@@ -124,7 +124,13 @@ class NXPSerialClass {
     qErr Response(char* buffer, size_t size, size_t* length, const char* expected,
                   size_t expectedLength);
 
-    qErr ReadByte(uint8_t* byte);
+    // One byte, retried for waitMs after the first attempt finds none (0: one attempt).
+    qErr ReadByte(uint8_t* byte, uint32_t waitMs);
+    // Logs the bytes under the label and writes them; a write error is logged and returned.
+    qErr WriteText(const char* label, const char* text, size_t length);
+    // Sends "R" or "W" with the address and count and checks the return code: qErrParam, logged
+    // after logPrefix with its text, when the chip refuses.
+    qErr StartTransfer(char command, uint32_t address, uint32_t count, const char* logPrefix);
     // Sends a command and reads its return code, waiting up to waitMs for it (one line read
     // when 0). A send error is logged and returned; *code is then NO_RETURN_CODE.
     qErr Command(const char* command, int* code, uint32_t waitMs, const char* errorPrefix = "");
