@@ -46,10 +46,7 @@ qErr NXPSerialClass::AcknowledgeRead(bool complete) {
 }
 
 qErr NXPSerialClass::Read(uint32_t address, uint32_t count, uint8_t* buffer) {
-    if (count == 0 || count % 4 != 0 || buffer == nullptr) {
-        return qErrParam;
-    }
-    qErr err = StartTransfer('R', address, count, "");
+    qErr err = StartTransfer('R', address, count, buffer, "");
     if (err != qErrNone) {
         return err;
     }

@@ -251,7 +251,10 @@ int NXPSerialClass::ReadReturnCode(uint32_t waitMs) {
 }
 
 qErr NXPSerialClass::StartTransfer(char command, uint32_t address, uint32_t count,
-                                   const char* logPrefix) {
+                                   const void* bytes, const char* logPrefix) {
+    if (count == 0 || count % 4 != 0 || bytes == nullptr) {
+        return qErrParam;
+    }
     char text[48];
     snprintf(text, sizeof text, "%c %u %u\r\n", command, address, count);
     int code = NO_RETURN_CODE;

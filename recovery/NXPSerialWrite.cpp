@@ -76,10 +76,7 @@ qErr NXPSerialClass::WriteChecksum(const uint8_t* data, uint32_t from, uint32_t 
 }
 
 qErr NXPSerialClass::Write(uint32_t ramAddress, uint32_t count, const uint8_t* data) {
-    if (count == 0 || count % 4 != 0 || data == nullptr) {
-        return qErrParam;
-    }
-    qErr err = StartTransfer('W', ramAddress, count, "Write() ");
+    qErr err = StartTransfer('W', ramAddress, count, data, "Write() ");
     if (err != qErrNone) {
         return err;
     }
