@@ -98,17 +98,9 @@ constexpr size_t kStackScratch = 64;
 
 qStream* qStream_Create(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,
                         qStreamDeleteProc del, void* reference) {
-    qStream* stream = new (std::nothrow) qStream{};
-    if (stream == nullptr) {
-        return nullptr;
-    }
-    stream->get = get;
-    stream->put = put;
-    stream->write = write;
-    stream->del = del;
-    stream->reference = reference;
-    stream->check = qSTREAM_CHECK;
-    return stream;
+    // No push-back buffer until a byte is returned.
+    return new (std::nothrow)
+        qStream{get, put, write, del, reference, nullptr, 0, 0, 0, 0, qSTREAM_CHECK};
 }
 
 bool qStream_CreateOwning(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,

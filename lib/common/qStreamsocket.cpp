@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kConnectedFlag = 0x1;
 constexpr int kMaxWriteRetries = 10;
 constexpr unsigned kWriteRetryPauseMs = 60;
 // Lets the peer see the old connection go before the new one arrives.
@@ -23,13 +22,13 @@ constexpr unsigned kCloseSettleMs = 10;
 constexpr size_t kReceiveBufferSize = 4096;
 
 struct SocketRecord {
-    uint16_t check;
-    uint32_t port;
-    sockaddr_in address;
-    int descriptor;
-    uint32_t flags;
+    uint16_t check = qSOCKETSTREAM_CHECK;
+    uint32_t port = 0;
+    sockaddr_in address{};
+    int descriptor = -1;
+    bool connected = false;
     // The reader thread (get) and the writer thread (write) may both reconnect; the descriptor
-    // and flags change only under this lock.
+    // and the connected flag change only under this lock.
     std::mutex lock;
     // Bytes received but not yet handed out; touched by the reading side only.
     uint8_t received[kReceiveBufferSize];
@@ -43,11 +42,11 @@ bool validRecord(const void* reference) {
 }
 
 bool isConnected(const SocketRecord* record) {
-    return (record->flags & kConnectedFlag) != 0;
+    return record->connected;
 }
 
 void closeSocket(SocketRecord* record) {
-    record->flags &= ~kConnectedFlag;
+    record->connected = false;
     if (record->descriptor >= 0) {
         close(record->descriptor);
         record->descriptor = -1;
@@ -105,7 +104,7 @@ qErr resetSocket(SocketRecord* record) {
         return qErrIO;
     }
     record->descriptor = fd;
-    record->flags |= kConnectedFlag;
+    record->connected = true;
     return qErrNone;
 }
 
@@ -224,7 +223,7 @@ SendOutcome sendOnce(SocketRecord* record, const uint8_t* bytes, size_t length, 
         return SendOutcome::Retry;
     }
     if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) {
-        record->flags &= ~kConnectedFlag;
+        record->connected = false;
         *failure = resetSocket(record);
         return *failure == qErrNone ? SendOutcome::Reconnected : SendOutcome::Failed;
     }
@@ -290,13 +289,10 @@ qErr qStream_CreateSocket(uint32_t address, uint32_t port, qStream** stream) {
     if (record == nullptr) {
         return qErrResource;
     }
-    record->check = qSOCKETSTREAM_CHECK;
     record->port = port;
     record->address.sin_family = AF_INET;
     record->address.sin_port = htons(static_cast<uint16_t>(port));
     record->address.sin_addr.s_addr = address;
-    record->descriptor = -1;
-    record->flags = 0;
     qErr err;
     {
         std::lock_guard<std::mutex> guard(record->lock);

@@ -43,17 +43,10 @@ qErr beginTransfer(qFile* file, bool argumentsUsable, bool writing) {
     return qErrNone;
 }
 
+// The stdio mode of each qFileMode, in the order of its values.
 const char* fopenMode(int mode) {
-    switch (mode) {
-        case qFileModeRead:
-            return "rb";
-        case qFileModeWrite:
-            return "wb";
-        case qFileModeAppend:
-            return "ab+";
-        default:
-            return nullptr;
-    }
+    static const char* const modes[] = {"rb", "wb", "ab+"};
+    return mode >= qFileModeRead && mode <= qFileModeAppend ? modes[mode] : nullptr;
 }
 
 }  // namespace

@@ -14,12 +14,12 @@
 namespace {
 
 struct SerialRecord {
-    uint16_t check;
-    int baudCode;
-    char path[qSERIAL_PATH_SIZE];
-    int descriptor;
-    termios savedSettings;
-    termios settings;
+    uint16_t check = qSERIALSTREAM_CHECK;
+    int baudCode = 0;
+    char path[qSERIAL_PATH_SIZE] = {};
+    int descriptor = -1;
+    termios savedSettings{};
+    termios settings{};
 };
 
 SerialRecord* recordOf(void* reference) {
@@ -131,10 +131,8 @@ qErr qStream_CreateSerial(const char* path, int baudCode, int parity, int dataBi
     if (record == nullptr) {
         return qErrResource;
     }
-    record->check = qSERIALSTREAM_CHECK;
     record->baudCode = baudCode;
     strcpy(record->path, path);
-    record->descriptor = -1;
     qErr err = openPort(record, parity != 0, dataBits == 1, stopBits == 1);
     if (err != qErrNone) {
         serialDelete(record);
