@@ -3,18 +3,19 @@
 // Prints the process CPU time over the wall time, as a percentage of one core.
 //
 //   bench_idle_link [--seconds N]     (default 10 seconds per measurement)
-#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
+#include "LoopbackListener.h"
 #include "qLink.h"
 
 namespace {
@@ -37,52 +38,12 @@ double percentOfCore(Body body) {
     return 100.0 * (cpuSeconds() - cpuBefore) / wall;
 }
 
-// A silent module: listens on loopback, accepts one connection and never writes.
-class SilentModule {
-  public:
-    SilentModule() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (listener_ < 0 ||
-            bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 1) != 0) {
-            return;
-        }
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentModule() {
-        if (connection_ >= 0) {
-            close(connection_);
-        }
-        if (listener_ >= 0) {
-            close(listener_);
-        }
-    }
-
-    uint32_t port() const { return port_; }
-    bool accept() {
-        pollfd incoming{listener_, POLLIN, 0};
-        if (poll(&incoming, 1, 5000) != 1) {
-            return false;
-        }
-        connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        return connection_ >= 0;
-    }
-
-  private:
-    int listener_ = -1;
-    int connection_ = -1;
-    uint32_t port_ = 0;
-};
-
 double idleLink(int seconds, bool* ok) {
-    SilentModule module;
-    qLinkID id = qLink_CreateTCPIP(0x1D1E1D1E, htonl(INADDR_LOOPBACK), module.port());
-    *ok = id != 0 && module.accept();
+    // A silent module: it accepts the connection and never writes.
+    LoopbackListener module;
+    qLinkID id = qLink_CreateTCPIP(0x1D1E1D1E, LoopbackListener::address(), module.port());
+    const int connection = id != 0 ? module.accept() : -1;
+    *ok = connection >= 0;
     if (!*ok) {
         if (id != 0) {
             qLink_Destroy(&id);
@@ -95,6 +56,7 @@ double idleLink(int seconds, bool* ok) {
         percentOfCore([seconds] { std::this_thread::sleep_for(std::chrono::seconds(seconds)); });
     *ok = qLink_GetStatus(id) == qLINK_STATUS_RUNNING;
     qLink_Destroy(&id);
+    close(connection);
     return percent;
 }
 

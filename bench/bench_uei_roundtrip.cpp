@@ -5,36 +5,24 @@
 //   bench_uei_roundtrip [--count N]      (default 2000 exchanges each)
 //
 // Run it under scripts/netns-run: the simulator also listens for discovery requests.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-#include <algorithm>
 
-#include "BackgroundProgram.h"
-#include "BenchSupport.h"
-#include "Module.h"
-#include "VexnetConfig.h"
+#include "SimulatedModule.h"
 #include "autoGen_SystemClass_CPP.h"
-#include "qLinkSpec.h"
 
 using Pelmorax::Zendrival::Module;
 using Pelmorax::Zendrival::SystemClass;
-using Pelmorax::Zendrival::VexnetConfig;
 
 namespace {
 
 using bench::Endpoint;
-using bench::parseEndpoint;
-using bench::readExactly;
+using bench::RawLink;
 using bench::secondsSince;
 
 constexpr uint32_t kSerial = 0x5EED0001;
@@ -43,46 +31,24 @@ constexpr int kRounds = 5;
 
 // Mean seconds per exchange of the raw get-serial-number request; negative on failure.
 double rawPingPong(const Endpoint& endpoint, int count) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    inet_pton(AF_INET, endpoint.host.c_str(), &address.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        close(fd);
+    RawLink link(endpoint);
+    if (!link.ok())
         return -1;
-    }
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     // System entity, get option 9 (serial number), entity 0 with the request bit.
-    const uint8_t request[] = {kAddress, 3, 3, 0x49, 0x20};
+    const std::vector<uint8_t> request = {kAddress, 3, 3, 0x49, 0x20};
     uint8_t reply[9];
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
-        if (write(fd, request, sizeof(request)) != sizeof(request) ||
-            !readExactly(fd, reply, sizeof(reply))) {
-            close(fd);
+        if (!link.send(request) || !link.read(reply, sizeof(reply)))
             return -1;
-        }
     }
-    double mean = secondsSince(start) / count;
-    close(fd);
-    return mean;
+    return secondsSince(start) / count;
 }
 
 // Mean seconds per SystemClass::getSerialNumber through the library; negative on failure.
 double libraryRoundTrip(const Endpoint& endpoint, int count) {
     Module module(kAddress, 0);
-    VexnetConfig direct;
-    direct.enabled = false;
-    direct.fallback = false;
-    module.setConfig(direct);
-    linkSpec spec{};
-    spec.type = linkTypeTCPIP;
-    spec.serialNumber = kSerial;
-    inet_pton(AF_INET, endpoint.host.c_str(), &spec.ipAddress);
-    spec.port = endpoint.port;
-    if (module.connectFromSpec(spec) != qErrNone)
+    if (!bench::connectDirect(module, endpoint, kSerial))
         return -1;
     SystemClass system;
     system.init(&module, 0);
@@ -110,13 +76,11 @@ int main(int argc, char** argv) {
     char module[128];
     std::snprintf(module, sizeof(module), "serial=%08X,address=%u,hb-ms=0,tcp=127.0.0.1:0", kSerial,
                   kAddress);
-    zvtest::BackgroundProgram sim(std::string(ZV_BINARY_DIR) + "/tools/modulesim/modulesim",
+    zvtest::BackgroundProgram sim(zvtest::modulesimBinary(),
                                   {"--duration", "300", "--module", module});
-    if (!sim.waitReady()) {
-        std::fprintf(stderr, "the module simulator did not start\n");
+    Endpoint endpoint;
+    if (!bench::simulatorListening(sim, &endpoint))
         return 1;
-    }
-    Endpoint endpoint = parseEndpoint(sim.startupValue("tcp"));
     // Warm both paths once, then measure them in turn, several times, and keep the best of each:
     // on a shared machine the best round is the one least disturbed by others.
     rawPingPong(endpoint, 50);

@@ -7,12 +7,6 @@
 //   bench_update [--kib N] [--latency-ms N] [--rounds N]   (defaults: 1024 KiB, 0 ms, 3 rounds)
 //
 // Run it under scripts/netns-run: the simulator also listens for discovery requests.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,68 +15,22 @@
 #include <string>
 #include <vector>
 
-#include "BackgroundProgram.h"
-#include "BenchSupport.h"
 #include "QuietDisplay.h"
-#include "Module.h"
+#include "SimulatedModule.h"
 #include "UpdaterEntity.h"
-#include "VexnetConfig.h"
-#include "qLinkSpec.h"
 #include "qUEI.h"
 
 using Pelmorax::Zendrival::Module;
-using Pelmorax::Zendrival::VexnetConfig;
 
 namespace {
 
 using bench::Endpoint;
-using bench::parseEndpoint;
-using bench::readExactly;
+using bench::RawLink;
 using bench::secondsSince;
 
 constexpr uint32_t kSerial = 0x5EED0002;
 constexpr uint8_t kAddress = 2;
 constexpr uint16_t kBlockSize = 1024;  // the simulator's piece size
-
-class RawLink {
-  public:
-    explicit RawLink(const Endpoint& endpoint) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(endpoint.port);
-        inet_pton(AF_INET, endpoint.host.c_str(), &address.sin_addr);
-        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-            close(fd_);
-            fd_ = -1;
-            return;
-        }
-        int on = 1;
-        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-    }
-    ~RawLink() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-    bool send(const std::vector<uint8_t>& bytes) {
-        return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    // One whole packet: address, length, data; its data bytes.
-    bool receive(std::vector<uint8_t>& data) {
-        uint8_t header[2];
-        if (!readExactly(fd_, header, 2))
-            return false;
-        data.resize(header[1]);
-        return readExactly(fd_, data.data(), data.size());
-    }
-    bool exchange(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply) {
-        return send(request) && receive(reply);
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 std::vector<uint8_t> packet(std::initializer_list<uint8_t> data) {
     std::vector<uint8_t> bytes = {kAddress, static_cast<uint8_t>(data.size())};
@@ -151,19 +99,6 @@ double rawTransfer(const Endpoint& endpoint, const std::vector<uint8_t>& block, 
     return secondsSince(start);
 }
 
-bool connectModule(Module& module, const Endpoint& endpoint) {
-    VexnetConfig direct;
-    direct.enabled = false;
-    direct.fallback = false;
-    module.setConfig(direct);
-    linkSpec target{};
-    target.type = linkTypeTCPIP;
-    target.serialNumber = kSerial;
-    inet_pton(AF_INET, endpoint.host.c_str(), &target.ipAddress);
-    target.port = endpoint.port;
-    return module.connectFromSpec(target) == qErrNone;
-}
-
 struct Transfer {
     double seconds = -1;
     unsigned long exchanges = 0;  // acknowledged request/reply pairs of the firmware block
@@ -173,7 +108,7 @@ struct Transfer {
 Transfer timeUpdate(const Endpoint& endpoint, const std::vector<uint8_t>& block, bool useUEI) {
     Transfer transfer;
     Module module(kAddress, 0);
-    if (!connectModule(module, endpoint)) {
+    if (!bench::connectDirect(module, endpoint, kSerial)) {
         return transfer;
     }
     UpdaterEntity loader;
@@ -252,13 +187,11 @@ int main(int argc, char** argv) {
                   "serial=%08X,address=%u,hb-ms=0,features=0x80000000,block-size=%u,"
                   "latency-ms=%d,tcp=127.0.0.1:0",
                   kSerial, kAddress, kBlockSize, options.latencyMs);
-    zvtest::BackgroundProgram sim(std::string(ZV_BINARY_DIR) + "/tools/modulesim/modulesim",
+    zvtest::BackgroundProgram sim(zvtest::modulesimBinary(),
                                   {"--duration", "1800", "--module", module});
-    if (!sim.waitReady()) {
-        std::fprintf(stderr, "the module simulator did not start\n");
+    Endpoint endpoint;
+    if (!bench::simulatorListening(sim, &endpoint))
         return 1;
-    }
-    Endpoint endpoint = parseEndpoint(sim.startupValue("tcp"));
     const unsigned long bytes = options.kib * 1024ul;
     std::vector<uint8_t> block(4 + bytes);
     block[2] = 0x80;  // load address 0x8000

@@ -94,11 +94,16 @@ bool BirdFile::Load() {
     if (!readWholeFile(bytes)) {
         return false;
     }
-    if (bytes.size() > HEADER_SIZE) {
-        signature_ = readBigEndian32(bytes.data());
+    return Parse(bytes.data(), bytes.size());
+}
+
+bool BirdFile::Parse(const unsigned char* bytes, size_t size) {
+    reset();
+    if (size > HEADER_SIZE) {
+        signature_ = readBigEndian32(bytes);
         version_ = (uint32_t(bytes[4]) << 8) | bytes[5];
     }
-    if (!decompress(bytes)) {
+    if (!decompress(bytes, size)) {
         return false;
     }
     scanBlocks();
@@ -150,10 +155,10 @@ uint32_t BirdFile::DecompressionCapacity(uint64_t compressedLength) {
     return static_cast<uint32_t>(compressedLength * 8);
 }
 
-bool BirdFile::decompress(const std::vector<unsigned char>& bytes) {
+bool BirdFile::decompress(const unsigned char* bytes, size_t size) {
     static const unsigned char nothing = 0;
-    size_t compressed = bytes.size() > HEADER_SIZE ? bytes.size() - HEADER_SIZE : 0;
-    const unsigned char* source = compressed > 0 ? bytes.data() + HEADER_SIZE : &nothing;
+    size_t compressed = size > HEADER_SIZE ? size - HEADER_SIZE : 0;
+    const unsigned char* source = compressed > 0 ? bytes + HEADER_SIZE : &nothing;
     uint64_t capacity = DecompressionCapacity(compressed);
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[capacity + 1]);
     int rc = Z_MEM_ERROR;

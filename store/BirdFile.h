@@ -48,7 +48,12 @@ class BirdFile {
     // A short name for a block type, for people reading a file's description.
     static const char* BlockTypeName(uint8_t type);
 
+    // Reads the file at the stored path and parses it.
     bool Load();
+    // Parses a whole file's bytes held in memory: header, inflated body and block scan. The
+    // signature is not compared (VerifyBytes does that); count and size mismatches are only
+    // logged. False when the body does not inflate.
+    bool Parse(const unsigned char* bytes, size_t size);
     // Cheap header check: exactly six bytes, "bird", and two non-zero version bytes.
     static bool VerifyFile(const char* path);
     // The same check on bytes in memory (the first six of them).
@@ -83,7 +88,7 @@ class BirdFile {
   private:
     void reset();
     bool readWholeFile(std::vector<unsigned char>& bytes);
-    bool decompress(const std::vector<unsigned char>& bytes);
+    bool decompress(const unsigned char* bytes, size_t size);
     bool scanBlocks();
     bool scanOneBlock(size_t& position);
     void readSerialOffsets();

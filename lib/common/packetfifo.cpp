@@ -14,14 +14,8 @@
 
 namespace {
 
-struct qPacketDeleter {
-    void operator()(qPacket* packet) const { qPacket_Destroy(&packet); }
-};
-
-using OwnedPacket = std::unique_ptr<qPacket, qPacketDeleter>;
-
 struct SerialPacket {
-    OwnedPacket packet;
+    qOwnedPacket packet;
     // Strictly increasing in put order within one queue.
     int64_t id;
 };
@@ -90,6 +84,11 @@ void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
     }
 }
 
+// A size beyond the data array marks a corrupted packet, not a shortage of memory.
+bool isQueueable(const qPacket* packet) {
+    return qVALIDPACKET(packet) && packet->dataSize <= qPACKET_MAX_DATA;
+}
+
 bool accepts(qPacketFilter filter, const SerialPacket& element, void* reference) {
     return filter(element.packet.get(), reference) != 0;
 }
@@ -113,7 +112,7 @@ qPacket* takePacket(packetFifo& fifo, std::deque<SerialPacket>::iterator positio
 
 // Call with the queue locked. Returns whether waiters should be woken: not when the bound has
 // just emptied the queue.
-bool appendPacket(packetFifo& fifo, OwnedPacket copy) {
+bool appendPacket(packetFifo& fifo, qOwnedPacket copy) {
     fifo.packets.push_back(SerialPacket{std::move(copy), fifo.nextId});
     ++fifo.nextId;
     if (fifo.packets.size() > qPACKETFIFO_MAX_PACKETS) {
@@ -185,31 +184,7 @@ size_t qPacketFifo_GetLength(qPacketFifoHandle handle) {
 }
 
 qErr qPacketFifo_Put(qPacketFifoHandle handle, const qPacket* packet) {
-    FifoRef fifo = findFifo(handle);
-    if (!fifo || !qVALIDPACKET(packet)) {
-        return qErrParam;
-    }
-    OwnedPacket copy(qPacket_Copy(packet));
-    if (!copy) {
-        return qErrParam;
-    }
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> queueLock(fifo->lock);
-        // Destroyed between the lookup and here: the packet would sit in a dead queue.
-        if (!fifo->alive) {
-            return qErrParam;
-        }
-        try {
-            wake = appendPacket(*fifo, std::move(copy));
-        } catch (const std::bad_alloc&) {
-            return qErrResource;
-        }
-    }
-    if (wake) {
-        fifo->changed.notify_all();
-    }
-    return qErrNone;
+    return qPacketFifo_PutAll(handle, &packet, 1);
 }
 
 qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets, size_t count) {
@@ -217,11 +192,11 @@ qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets,
     if (!fifo || (packets == nullptr && count != 0)) {
         return qErrParam;
     }
-    std::vector<OwnedPacket> copies;
+    std::vector<qOwnedPacket> copies;
     try {
         copies.reserve(count);
         for (size_t i = 0; i < count; ++i) {
-            if (!qVALIDPACKET(packets[i])) {
+            if (!isQueueable(packets[i])) {
                 return qErrParam;
             }
             copies.emplace_back(qPacket_Copy(packets[i]));
@@ -239,7 +214,7 @@ qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets,
             return qErrParam;
         }
         try {
-            for (OwnedPacket& copy : copies) {
+            for (qOwnedPacket& copy : copies) {
                 wake = appendPacket(*fifo, std::move(copy)) || wake;
             }
         } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "qError.h"
 
@@ -54,3 +55,10 @@ bool qPacket_IsComplete(const qPacket* packet);
 qErr qPacket_GetBytes(const qPacket* packet, uint8_t* buffer, size_t capacity, size_t* written);
 // Frees the packet and clears the caller's pointer.
 qErr qPacket_Destroy(qPacket** packet);
+
+// Sole owner of a packet made by qPacket_Create*, qPacket_Copy or a queue's get: it releases the
+// packet through qPacket_Destroy, the one release that matches how packets are made.
+struct qPacketDeleter {
+    void operator()(qPacket* packet) const { qPacket_Destroy(&packet); }
+};
+using qOwnedPacket = std::unique_ptr<qPacket, qPacketDeleter>;

@@ -10,13 +10,20 @@ namespace Zendrival {
 
 namespace {
 
-constexpr uint8_t STORE_SAVE = 0;
-constexpr uint8_t STORE_RESET_TO_FACTORY = 1;
-constexpr uint8_t STORE_LOAD = 2;
+// What the module's store entity does with an entity's settings.
+enum StoreRequest : uint8_t { STORE_SAVE = 0, STORE_RESET_TO_FACTORY = 1, STORE_LOAD = 2 };
 constexpr uint8_t SET_REPLY = qUEI_OPTION_GET | qUEI_OPTION_SET;
 
 bool isErrorReply(const uei& reply) {
     return (reply.specifier & qUEI_INDEX_ERROR) != 0;
+}
+
+// An error reply carries the module's code in place of the value.
+qErr replyResult(qErr received, const uei& reply) {
+    if (received == qErrNone && isErrorReply(reply)) {
+        return static_cast<qErr>(reply.value.u8);
+    }
+    return received;
 }
 
 bool hasValue(qErr result) {
@@ -43,19 +50,14 @@ uei numeric(ueiType type, uint32_t value) {
 }  // namespace
 
 struct EntityClass::impl {
-    EntityClass* owner = nullptr;
     Module* module = nullptr;
     uint8_t command = 0;
     uint8_t index = 0;
 };
 
-EntityClass::EntityClass() : m_impl(new impl) {
-    m_impl->owner = this;
-}
+EntityClass::EntityClass() : m_impl(std::make_unique<impl>()) {}
 
-EntityClass::~EntityClass() {
-    delete m_impl;
-}
+EntityClass::~EntityClass() = default;
 
 void EntityClass::init(Module* module, uint8_t command, uint8_t index) {
     m_impl->module = module;
@@ -77,68 +79,56 @@ Link* EntityClass::boundLink() const {
     return m_impl->module != nullptr ? m_impl->module->getLink() : nullptr;
 }
 
-qErr EntityClass::sendPacket(uint8_t command, uint8_t length, const uint8_t* data) {
+qErr EntityClass::onLink(const std::function<qErr(Link& link, uint8_t module)>& call) const {
     Link* link = boundLink();
     if (link == nullptr) {
         return qErrResource;
     }
-    return link->sendPacket(m_impl->module->getModuleAddress(), command, length, data);
+    return call(*link, m_impl->module->getModuleAddress());
+}
+
+void EntityClass::addressRequest(uei* request, uint8_t module, uint8_t option) const {
+    request->module = module;
+    request->command = m_impl->command;
+    request->option = option;
+    request->specifier = m_impl->index | qUEI_INDEX_REQUEST;
+}
+
+qErr EntityClass::sendPacket(uint8_t command, uint8_t length, const uint8_t* data) {
+    return onLink(
+        [&](Link& link, uint8_t module) { return link.sendPacket(module, command, length, data); });
 }
 
 qErr EntityClass::receivePacket(const uint8_t* pattern, uint8_t* length, uint8_t* data) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    return link->receivePacket(m_impl->module->getModuleAddress(), pattern, length, data);
+    return onLink([&](Link& link, uint8_t module) {
+        return link.receivePacket(module, pattern, length, data);
+    });
 }
 
 qErr EntityClass::getUEI(uint8_t option, uei* value) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    if (value == nullptr) {
-        return qErrParam;
-    }
-    const uint8_t module = m_impl->module->getModuleAddress();
-    const uint8_t subIndex = value->type == ueiTypeByte ? value->value.u8 : 0;
-    uint32_t cached = 0;
-    qErr result =
-        link->getStreamValue(module, m_impl->command, option, m_impl->index, subIndex, &cached);
-    if (result != qErrNotFound) {
-        if (hasValue(result)) {
-            value->value.u32 = cached;
+    return onLink([&](Link& link, uint8_t module) {
+        if (value == nullptr) {
+            return qErrParam;
         }
-        return result;
-    }
-    value->module = module;
-    value->command = m_impl->command;
-    value->option = option | qUEI_OPTION_GET;
-    value->specifier = m_impl->index | qUEI_INDEX_REQUEST;
-    result = link->sendUEI(*value);
-    if (result != qErrNone) {
-        return result;
-    }
-    result = link->receiveUEI(module, m_impl->command, option, m_impl->index, value);
-    if (result == qErrNone && isErrorReply(*value)) {
-        return static_cast<qErr>(value->value.u8);
-    }
-    return result;
+        const uint8_t subIndex = value->type == ueiTypeByte ? value->value.u8 : 0;
+        uint32_t cached = 0;
+        qErr result =
+            link.getStreamValue(module, m_impl->command, option, m_impl->index, subIndex, &cached);
+        if (result != qErrNotFound) {
+            if (hasValue(result)) {
+                value->value.u32 = cached;
+            }
+            return result;
+        }
+        addressRequest(value, module, option | qUEI_OPTION_GET);
+        result = link.sendUEI(*value);
+        if (result != qErrNone) {
+            return result;
+        }
+        return replyResult(link.receiveUEI(module, m_impl->command, option, m_impl->index, value),
+                           *value);
+    });
 }
-
-namespace {
-
-qErr awaitAcknowledgement(Link* link, uint8_t module, uint8_t command, uint8_t option,
-                          uint8_t index, uei* value) {
-    const qErr result = link->receiveUEI(module, command, option | SET_REPLY, index, value);
-    if (result == qErrNone && isErrorReply(*value)) {
-        return static_cast<qErr>(value->value.u8);
-    }
-    return result;
-}
-
-}  // namespace
 
 qErr EntityClass::setUEI(uint8_t option, uei* value) {
     return sendSet(option, value, nullptr);
@@ -150,24 +140,20 @@ qErr EntityClass::setUEI(uint8_t option, uint8_t subIndex, uei* value) {
 
 // A set, with or without a sub-index, succeeds only when the module acknowledges it.
 qErr EntityClass::sendSet(uint8_t option, uei* value, const uint8_t* subIndex) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    if (value == nullptr) {
-        return qErrParam;
-    }
-    const uint8_t module = m_impl->module->getModuleAddress();
-    value->module = module;
-    value->command = m_impl->command;
-    value->option = option | qUEI_OPTION_SET;
-    value->specifier = m_impl->index | qUEI_INDEX_REQUEST;
-    const qErr result =
-        subIndex != nullptr ? link->sendUEI(*value, *subIndex) : link->sendUEI(*value);
-    if (result != qErrNone) {
-        return result;
-    }
-    return awaitAcknowledgement(link, module, m_impl->command, option, m_impl->index, value);
+    return onLink([&](Link& link, uint8_t module) {
+        if (value == nullptr) {
+            return qErrParam;
+        }
+        addressRequest(value, module, option | qUEI_OPTION_SET);
+        const qErr result =
+            subIndex != nullptr ? link.sendUEI(*value, *subIndex) : link.sendUEI(*value);
+        if (result != qErrNone) {
+            return result;
+        }
+        return replyResult(
+            link.receiveUEI(module, m_impl->command, option | SET_REPLY, m_impl->index, value),
+            *value);
+    });
 }
 
 qErr EntityClass::callUEI(uint8_t option) {
@@ -265,59 +251,42 @@ qErr EntityClass::awaitUEI32Val(uint8_t option, uint32_t* value, uint32_t /*unus
     if (value == nullptr) {
         return qErrParam;
     }
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    uei reply;
-    const qErr result = link->receiveUEI(m_impl->module->getModuleAddress(), m_impl->command,
-                                         option, m_impl->index, &reply);
-    if (result != qErrNone) {
-        return result;
-    }
-    if (isErrorReply(reply)) {
-        return static_cast<qErr>(reply.value.u8);
-    }
-    *value = reply.value.u32;
-    return qErrNone;
+    return onLink([&](Link& link, uint8_t module) {
+        uei reply;
+        const qErr result = link.receiveUEI(module, m_impl->command, option, m_impl->index, &reply);
+        if (result != qErrNone || isErrorReply(reply)) {
+            return replyResult(result, reply);
+        }
+        *value = reply.value.u32;
+        return qErrNone;
+    });
 }
 
 qErr EntityClass::drainUEI(uint8_t option) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    return link->dropMatchingUEIPackets(m_impl->module->getModuleAddress(), m_impl->command, option,
-                                        m_impl->index);
+    return onLink([&](Link& link, uint8_t module) {
+        return link.dropMatchingUEIPackets(module, m_impl->command, option, m_impl->index);
+    });
 }
 
 qErr EntityClass::setStreamEnabled(bool enable) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    return link->enableStream(m_impl->module->getModuleAddress(), m_impl->command, Link::STREAM_ANY,
-                              m_impl->index, enable);
+    return onLink([&](Link& link, uint8_t module) {
+        return link.enableStream(module, m_impl->command, Link::STREAM_ANY, m_impl->index, enable);
+    });
 }
 
 qErr EntityClass::registerOptionCallback(uint8_t option, bool enable, StreamCallback callback,
                                          void* context) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    return link->registerStreamCallback(m_impl->module->getModuleAddress(), m_impl->command, option,
-                                        m_impl->index, enable, std::move(callback), context);
+    return onLink([&](Link& link, uint8_t module) {
+        return link.registerStreamCallback(module, m_impl->command, option, m_impl->index, enable,
+                                           std::move(callback), context);
+    });
 }
 
 qErr EntityClass::getStreamStatus(Link::StreamStatusEntry* entries, size_t count, size_t* filled) {
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    return link->getStreamStatus(m_impl->module->getModuleAddress(), m_impl->command,
-                                 Link::STREAM_ANY, m_impl->index, Link::STREAM_ANY, entries, count,
-                                 filled);
+    return onLink([&](Link& link, uint8_t module) {
+        return link.getStreamStatus(module, m_impl->command, Link::STREAM_ANY, m_impl->index,
+                                    Link::STREAM_ANY, entries, count, filled);
+    });
 }
 
 qErr EntityClass::storeEntityRequest(uint8_t option) {

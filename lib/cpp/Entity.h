@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "Link.h"
 #include "UEIRecord.h"
@@ -81,9 +83,13 @@ class EntityClass {
     qErr sendSet(uint8_t option, uei* value, const uint8_t* subIndex);
     // The link of a bound module, or null.
     Link* boundLink() const;
+    // Runs call with the bound module's link and bus address; qErrResource when unbound.
+    qErr onLink(const std::function<qErr(Link& link, uint8_t module)>& call) const;
+    // Addresses a request to this entity; option carries its get or set bit.
+    void addressRequest(uei* request, uint8_t module, uint8_t option) const;
     qErr storeEntityRequest(uint8_t option);
 
-    impl* m_impl;
+    std::unique_ptr<impl> m_impl;
 };
 
 }  // namespace Zendrival

@@ -76,38 +76,32 @@ qErr EntityClass::getUEIBytes(uint8_t option, uint8_t* buffer, size_t capacity, 
         return qErrParam;
     }
     *length = 0;
-    Link* link = boundLink();
-    if (link == nullptr) {
-        return qErrResource;
-    }
-    const uint8_t module = getModule()->getModuleAddress();
-    uei request;
-    request.module = module;
-    request.command = getCommand();
-    request.option = option | qUEI_OPTION_GET;
-    request.specifier = getIndex() | qUEI_INDEX_REQUEST;
-    qErr result = link->sendUEI(request);
-    if (result != qErrNone) {
-        return result;
-    }
-    BytesReceipt receipt{module, getCommand(), option, getIndex(), 0, buffer, capacity,
-                         0,      qErrNone,     0,      false};
-    do {
-        uei reply;
-        result = link->receiveUEI(module, getCommand(), option, getIndex(), &reply, sBytesFilter,
-                                  &receipt);
+    return onLink([&](Link& link, uint8_t module) {
+        uei request;
+        addressRequest(&request, module, option | qUEI_OPTION_GET);
+        qErr result = link.sendUEI(request);
         if (result != qErrNone) {
-            break;
+            return result;
         }
-        if (receipt.error != qErrNone) {
-            result = receipt.error;
-            break;
-        }
-        receipt.expectedSequence = (receipt.sequence + 1) & qUEI_BYTES_SEQUENCE_MASK;
-    } while (receipt.more);
-    // What was stored before an error stays in the buffer; the length says how much.
-    *length = receipt.stored;
-    return result;
+        BytesReceipt receipt{module, getCommand(), option, getIndex(), 0, buffer, capacity,
+                             0,      qErrNone,     0,      false};
+        do {
+            uei reply;
+            result = link.receiveUEI(module, getCommand(), option, getIndex(), &reply, sBytesFilter,
+                                     &receipt);
+            if (result != qErrNone) {
+                break;
+            }
+            if (receipt.error != qErrNone) {
+                result = receipt.error;
+                break;
+            }
+            receipt.expectedSequence = (receipt.sequence + 1) & qUEI_BYTES_SEQUENCE_MASK;
+        } while (receipt.more);
+        // What was stored before an error stays in the buffer; the length says how much.
+        *length = receipt.stored;
+        return result;
+    });
 }
 
 }  // namespace Zendrival

@@ -43,19 +43,19 @@ qErr Link::impl::checkSendable(uint8_t module) const {
 
 qErr Link::impl::putPacket(uint8_t address, uint8_t length, const uint8_t* data) const {
     static const uint8_t noData[1] = {0};
-    OwnedPacket packet(qPacket_CreateWithData(address, length, data != nullptr ? data : noData));
+    qOwnedPacket packet(qPacket_CreateWithData(address, length, data != nullptr ? data : noData));
     if (!packet) {
         return qErrResource;
     }
     return qLink_PutPacket(m_stem, packet.get());
 }
 
-qErr Link::impl::putPackets(const std::vector<OwnedPacket>& packets) const {
+qErr Link::impl::putPackets(const std::vector<qOwnedPacket>& packets) const {
     // Groups of what one pooled write carries; never near the queue's bound, which would empty it.
     constexpr size_t GROUP = 128;
     std::vector<const qPacket*> pointers;
     pointers.reserve(packets.size());
-    for (const OwnedPacket& packet : packets) {
+    for (const qOwnedPacket& packet : packets) {
         pointers.push_back(packet.get());
     }
     for (size_t first = 0; first < pointers.size(); first += GROUP) {
@@ -68,20 +68,19 @@ qErr Link::impl::putPackets(const std::vector<OwnedPacket>& packets) const {
     return qErrNone;
 }
 
-OwnedPacket Link::impl::awaitReply(qPacketFilter filter, void* reference,
-                                   uint32_t timeoutMs) const {
-    return OwnedPacket(qLink_AwaitFirst(m_stem, filter, reference, timeoutMs));
+qOwnedPacket Link::impl::awaitReply(qPacketFilter filter, void* reference,
+                                    uint32_t timeoutMs) const {
+    return qOwnedPacket(qLink_AwaitFirst(m_stem, filter, reference, timeoutMs));
 }
 
-Link::Link(const char* name) : m_impl(new impl(this, name)) {}
+Link::Link(const char* name) : m_impl(std::make_unique<impl>(this, name)) {}
 
-Link::Link(const linkSpec& specifier, const char* name) : m_impl(new impl(this, name)) {
-    m_impl->specifier.reset(new linkSpec(specifier));
+Link::Link(const linkSpec& specifier, const char* name)
+    : m_impl(std::make_unique<impl>(this, name)) {
+    m_impl->specifier = std::make_unique<linkSpec>(specifier);
 }
 
-Link::~Link() {
-    delete m_impl;
-}
+Link::~Link() = default;
 
 qErr Link::getConfig(VexnetConfig* config) const {
     if (config == nullptr) {
@@ -114,7 +113,7 @@ qErr Link::setLinkSpecifier(const linkSpec& specifier) {
     if (isConnected()) {
         return qErrBusy;
     }
-    m_impl->specifier.reset(new linkSpec(specifier));
+    m_impl->specifier = std::make_unique<linkSpec>(specifier);
     return qErrNone;
 }
 

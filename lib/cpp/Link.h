@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "UEIRecord.h"
@@ -169,7 +170,7 @@ class Link {
 
   private:
     friend struct LinkTestAccess;
-    impl* m_impl;
+    std::unique_ptr<impl> m_impl;
 };
 
 // True for the network-client link types 4 to 7.

@@ -249,7 +249,7 @@ qErr Link::getModuleAddress(uint8_t* address) {
         return put;
     }
     qDebug_Print(qDEBUG_LINK, "getModuleAddress wait\n");
-    OwnedPacket reply = m_impl->awaitReply(MatchMagic, nullptr, LINK_REPLY_TIMEOUT_MS);
+    qOwnedPacket reply = m_impl->awaitReply(MatchMagic, nullptr, LINK_REPLY_TIMEOUT_MS);
     if (!reply) {
         return qErrNotReady;
     }

@@ -12,27 +12,25 @@ namespace Zendrival {
 namespace {
 
 constexpr uint8_t COMMAND_OVERHEAD = 2;
-constexpr uint8_t FACTORY_INDEX_MASK = 0x0F;
-constexpr uint8_t FACTORY_WRITE = 0x10;
-constexpr uint8_t FACTORY_END = 0x20;
-constexpr uint8_t FACTORY_FIRST = 0x40;
-constexpr uint8_t FACTORY_ERROR = 0x80;
+// The control byte after the factory command: the block index below the flags.
+enum FactoryControl : uint8_t {
+    FACTORY_INDEX_MASK = 0x0F,
+    FACTORY_WRITE = 0x10,
+    FACTORY_END = 0x20,
+    FACTORY_FIRST = 0x40,
+    FACTORY_ERROR = 0x80,
+};
 constexpr size_t FACTORY_CHUNK = qPACKET_MAX_DATA - COMMAND_OVERHEAD;
 
-OwnedPacket factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
-                            qErr* put) {
-    OwnedPacket packet(qPacket_CreateWithData(module, length, request));
-    if (!packet) {
-        *put = qErrResource;
-        return nullptr;
-    }
-    *put = qLink_PutPacket(linkId, packet.get());
-    if (*put != qErrNone) {
-        return nullptr;
-    }
-    FactoryRequest filterData{request, length};
-    return OwnedPacket(
-        qLink_AwaitFirst(linkId, sFactoryFilter, &filterData, LINK_REPLY_TIMEOUT_MS));
+RequestExchange factoryExchange(qLinkID linkId, uint8_t module, const uint8_t* request,
+                                uint8_t length) {
+    return exchangeRequest(linkId, module, request, length, sFactoryFilter, LINK_REPLY_TIMEOUT_MS);
+}
+
+// The first request of a transfer says so, so that the module starts the block afresh.
+uint8_t control(uint8_t index, uint8_t flags, bool first) {
+    const uint8_t byte = static_cast<uint8_t>(index | flags);
+    return first ? static_cast<uint8_t>(byte | FACTORY_FIRST) : byte;
 }
 
 bool isFactoryError(const qPacket* reply) {
@@ -47,16 +45,12 @@ qErr factoryErrorCode(const qPacket* reply) {
 qErr sendFactoryEnd(qLinkID linkId, uint8_t module, size_t count) {
     const uint8_t request[] = {qCMD_FACTORY, FACTORY_END, static_cast<uint8_t>(count >> 8),
                                static_cast<uint8_t>(count)};
-    qErr put = qErrNone;
-    OwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
-    if (put != qErrNone) {
-        return put;
+    const RequestExchange done = factoryExchange(linkId, module, request, sizeof(request));
+    if (done.failure() != qErrNone) {
+        return done.failure();
     }
-    if (!reply) {
-        return qErrTimeout;
-    }
-    if (reply->dataSize == 3 && isFactoryError(reply.get())) {
-        return factoryErrorCode(reply.get());
+    if (done.reply->dataSize == 3 && isFactoryError(done.reply.get())) {
+        return factoryErrorCode(done.reply.get());
     }
     return qErrNone;
 }
@@ -87,21 +81,20 @@ qErr Link::getFactoryData(uint8_t module, uint8_t index, uint8_t* buffer, size_t
     bool first = true;
     uint8_t lastLength = qPACKET_MAX_DATA;
     while (result == qErrNone && (first || lastLength == qPACKET_MAX_DATA)) {
-        const uint8_t request[] = {qCMD_FACTORY,
-                                   static_cast<uint8_t>(index | (first ? FACTORY_FIRST : 0))};
+        const uint8_t request[] = {qCMD_FACTORY, control(index, 0, first)};
         first = false;
-        qErr put = qErrNone;
-        OwnedPacket reply = factoryExchange(linkId, module, request, sizeof(request), &put);
-        if (put != qErrNone) {
-            result = put;
-        } else if (!reply) {
-            result = qErrTimeout;
-        } else if (reply->dataSize < COMMAND_OVERHEAD) {
+        const RequestExchange done = factoryExchange(linkId, module, request, sizeof(request));
+        result = done.failure();
+        if (result != qErrNone) {
+            break;
+        }
+        const qPacket* reply = done.reply.get();
+        if (reply->dataSize < COMMAND_OVERHEAD) {
             result = qErrUnknown;
         } else if (count + reply->dataSize - COMMAND_OVERHEAD >= capacity) {
             result = qErrOverrun;
-        } else if (isFactoryError(reply.get())) {
-            result = factoryErrorCode(reply.get());
+        } else if (isFactoryError(reply)) {
+            result = factoryErrorCode(reply);
         } else {
             const size_t bytes = reply->dataSize - COMMAND_OVERHEAD;
             memcpy(buffer + count, reply->data + COMMAND_OVERHEAD, bytes);
@@ -133,18 +126,17 @@ qErr Link::setFactoryData(uint8_t module, uint8_t index, const uint8_t* data, si
         const size_t chunk = std::min(FACTORY_CHUNK, length - sent);
         uint8_t request[qPACKET_MAX_DATA];
         request[0] = qCMD_FACTORY;
-        request[1] = static_cast<uint8_t>(index | FACTORY_WRITE | (sent == 0 ? FACTORY_FIRST : 0));
+        request[1] = control(index, FACTORY_WRITE, sent == 0);
         memcpy(request + COMMAND_OVERHEAD, data + sent, chunk);
-        qErr put = qErrNone;
-        OwnedPacket reply = factoryExchange(linkId, module, request,
-                                            static_cast<uint8_t>(COMMAND_OVERHEAD + chunk), &put);
-        if (put != qErrNone) {
-            result = put;
-        } else if (!reply) {
-            result = qErrTimeout;
-        } else if (isFactoryError(reply.get())) {
-            result = factoryErrorCode(reply.get());
-        } else if (reply->dataSize != COMMAND_OVERHEAD) {
+        const RequestExchange done = factoryExchange(
+            linkId, module, request, static_cast<uint8_t>(COMMAND_OVERHEAD + chunk));
+        result = done.failure();
+        if (result != qErrNone) {
+            break;
+        }
+        if (isFactoryError(done.reply.get())) {
+            result = factoryErrorCode(done.reply.get());
+        } else if (done.reply->dataSize != COMMAND_OVERHEAD) {
             result = qErrSize;
         }
         sent += chunk;

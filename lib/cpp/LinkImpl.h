@@ -33,11 +33,6 @@ constexpr uint8_t LINK_RAW_MAX_DATA = qPACKET_MAX_DATA - 1;
 constexpr uint16_t LINK_ASYNC_QUEUE_CAPACITY = 500;
 constexpr uint8_t STREAM_CONTROL_COMMAND = 93;
 
-struct PacketReleaser {
-    void operator()(qPacket* packet) const { qPacket_Destroy(&packet); }
-};
-using OwnedPacket = std::unique_ptr<qPacket, PacketReleaser>;
-
 // Latest sample of one stream key, and the subscriber's callback when there is one.
 struct StreamEntry {
     uint64_t key = 0;
@@ -51,7 +46,7 @@ struct StreamEntry {
 struct asyncPacket {
     StreamCallback callback;
     void* context = nullptr;
-    OwnedPacket packet;
+    qOwnedPacket packet;
 };
 using AsyncQueue = Pelmorax::LocklessQueue_SPSC<asyncPacket>;
 
@@ -77,8 +72,8 @@ struct Link::impl {
     // Puts a packet made of address and data; qErrResource when it cannot be made.
     qErr putPacket(uint8_t address, uint8_t length, const uint8_t* data) const;
     // Queues the packets of one multi-packet value together.
-    qErr putPackets(const std::vector<OwnedPacket>& packets) const;
-    OwnedPacket awaitReply(qPacketFilter filter, void* reference, uint32_t timeoutMs) const;
+    qErr putPackets(const std::vector<qOwnedPacket>& packets) const;
+    qOwnedPacket awaitReply(qPacketFilter filter, void* reference, uint32_t timeoutMs) const;
 
     // Streams.
     qErr installStreamFilter(bool install);
@@ -110,6 +105,19 @@ struct Link::impl {
     std::string name;
     std::unique_ptr<linkSpec> specifier;
 };
+
+// One request of a transfer and its answer.
+struct RequestExchange {
+    qErr put = qErrNone;
+    // Null when no reply came in time.
+    qOwnedPacket reply;
+    // The put's error, else qErrTimeout without a reply, else qErrNone.
+    qErr failure() const;
+};
+// Puts a packet to module holding request and awaits the first reply the filter accepts; the
+// filter is handed the request's bytes (a SlotRequest).
+RequestExchange exchangeRequest(qLinkID linkId, uint8_t module, const uint8_t* request,
+                                uint8_t length, qPacketFilter filter, uint32_t timeoutMs);
 
 // Store-slot and factory-data transfers by engine link id.
 uint8_t sOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, uint8_t mode);

@@ -15,6 +15,29 @@ uint8_t sCommandFilter(const qPacket* packet, void* filterData) {
     return want->length == 0 || memcmp(packet->data, want->pattern, want->length) == 0 ? 1 : 0;
 }
 
+qErr RequestExchange::failure() const {
+    if (put != qErrNone) {
+        return put;
+    }
+    return reply ? qErrNone : qErrTimeout;
+}
+
+RequestExchange exchangeRequest(qLinkID linkId, uint8_t module, const uint8_t* request,
+                                uint8_t length, qPacketFilter filter, uint32_t timeoutMs) {
+    RequestExchange done;
+    qOwnedPacket packet(qPacket_CreateWithData(module, length, request));
+    if (!packet) {
+        done.put = qErrResource;
+        return done;
+    }
+    done.put = qLink_PutPacket(linkId, packet.get());
+    if (done.put == qErrNone) {
+        SlotRequest filterData{request, length};
+        done.reply.reset(qLink_AwaitFirst(linkId, filter, &filterData, timeoutMs));
+    }
+    return done;
+}
+
 qErr Link::sendPacket(uint8_t module, uint8_t command, uint8_t length, const uint8_t* data) {
     if (!isConnected()) {
         return qErrConnection;
@@ -43,7 +66,7 @@ qErr Link::receivePacket(uint8_t /*module*/, const uint8_t* pattern, uint8_t* le
         return qErrParam;
     }
     CommandPattern want{pattern, *length};
-    OwnedPacket reply = m_impl->awaitReply(sCommandFilter, &want, LINK_REPLY_TIMEOUT_MS);
+    qOwnedPacket reply = m_impl->awaitReply(sCommandFilter, &want, LINK_REPLY_TIMEOUT_MS);
     if (!reply) {
         return qErrTimeout;
     }

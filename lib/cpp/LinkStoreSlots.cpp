@@ -11,39 +11,25 @@ namespace Zendrival {
 
 namespace {
 
-constexpr uint8_t SLOT_CAPACITY = 1;
-constexpr uint8_t SLOT_SIZE = 2;
-constexpr uint8_t SLOT_OPEN_READ = 3;
-constexpr uint8_t SLOT_OPEN_WRITE = 4;
-constexpr uint8_t SLOT_READ = 6;
-constexpr uint8_t SLOT_WRITE = 7;
-constexpr uint8_t SLOT_CLOSE = 8;
+// The sub-command after the store-slot command; a reply repeats it, with SLOT_ERROR set on failure.
+enum SlotOperation : uint8_t {
+    SLOT_CAPACITY = 1,
+    SLOT_SIZE = 2,
+    SLOT_OPEN_READ = 3,
+    SLOT_OPEN_WRITE = 4,
+    SLOT_READ = 6,
+    SLOT_WRITE = 7,
+    SLOT_CLOSE = 8,
+};
 constexpr uint8_t SLOT_ERROR = 0x80;
 constexpr uint8_t SLOT_BAD_HANDLE = 255;
 constexpr size_t SLOT_CHUNK = 25;
 // Command, sub-command and handle in front of read and write data.
 constexpr uint8_t SLOT_HANDLE_HEADER = 3;
 
-struct SlotExchange {
-    qErr put;
-    OwnedPacket reply;
-};
-
-SlotExchange exchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
-                      uint32_t timeoutMs) {
-    SlotExchange result{qErrNone, nullptr};
-    OwnedPacket packet(qPacket_CreateWithData(module, length, request));
-    if (!packet) {
-        result.put = qErrResource;
-        return result;
-    }
-    result.put = qLink_PutPacket(linkId, packet.get());
-    if (result.put != qErrNone) {
-        return result;
-    }
-    SlotRequest filterData{request, length};
-    result.reply.reset(qLink_AwaitFirst(linkId, sSlotFilter, &filterData, timeoutMs));
-    return result;
+RequestExchange exchange(qLinkID linkId, uint8_t module, const uint8_t* request, uint8_t length,
+                         uint32_t timeoutMs = LINK_REPLY_TIMEOUT_MS) {
+    return exchangeRequest(linkId, module, request, length, sSlotFilter, timeoutMs);
 }
 
 bool isSlotError(const qPacket* reply) {
@@ -53,6 +39,20 @@ bool isSlotError(const qPacket* reply) {
 // Error code of an error reply, at the first result byte.
 qErr slotErrorCode(const qPacket* reply, uint8_t at) {
     return reply->dataSize > at ? static_cast<qErr>(reply->data[at]) : qErrUnknown;
+}
+
+// Whether the exchange failed or the module answered with an error; why receives the exchange's
+// failure or the module's code at byte at (which may itself be 0).
+bool slotFailed(const RequestExchange& done, uint8_t at, qErr* why) {
+    *why = done.failure();
+    if (*why != qErrNone) {
+        return true;
+    }
+    if (!isSlotError(done.reply.get())) {
+        return false;
+    }
+    *why = slotErrorCode(done.reply.get(), at);
+    return true;
 }
 
 uint8_t byteSum(const uint8_t* bytes, size_t length) {
@@ -86,11 +86,11 @@ uint8_t sSlotFilter(const qPacket* packet, void* filterData) {
 
 uint8_t sOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, uint8_t mode) {
     const uint8_t request[] = {qCMD_STORE_SLOT, mode, store, slot};
-    SlotExchange done =
+    const RequestExchange done =
         exchange(linkId, module, request, sizeof(request), LINK_SLOT_OPEN_TIMEOUT_MS);
     // The handle is the fifth data byte; a shorter reply carries none.
-    if (done.put != qErrNone || !done.reply || isSlotError(done.reply.get()) ||
-        done.reply->dataSize < 5) {
+    qErr failed = qErrNone;
+    if (slotFailed(done, 4, &failed) || done.reply->dataSize < 5) {
         return SLOT_BAD_HANDLE;
     }
     return done.reply->data[4];
@@ -98,17 +98,16 @@ uint8_t sOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, u
 
 qErr sCloseSlot(qLinkID linkId, uint8_t module, uint8_t handle) {
     const uint8_t request[] = {qCMD_STORE_SLOT, SLOT_CLOSE, handle};
-    SlotExchange done = exchange(linkId, module, request, sizeof(request), LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
+    const RequestExchange done = exchange(linkId, module, request, sizeof(request));
+    if (done.failure() != qErrNone) {
+        return done.failure();
     }
     if (done.reply->dataSize != 4) {
         return qErrIO;
     }
-    return isSlotError(done.reply.get()) ? slotErrorCode(done.reply.get(), 3) : qErrNone;
+    qErr failed = qErrNone;
+    slotFailed(done, 3, &failed);
+    return failed;
 }
 
 namespace {
@@ -117,15 +116,10 @@ namespace {
 qErr slotQuery(qLinkID linkId, uint8_t module, uint8_t sub, uint8_t store, uint8_t slot,
                size_t* out) {
     const uint8_t request[] = {qCMD_STORE_SLOT, sub, store, slot};
-    SlotExchange done = exchange(linkId, module, request, sizeof(request), LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
-    }
-    if (isSlotError(done.reply.get())) {
-        return slotErrorCode(done.reply.get(), 4);
+    const RequestExchange done = exchange(linkId, module, request, sizeof(request));
+    qErr failed = qErrNone;
+    if (slotFailed(done, 4, &failed)) {
+        return failed;
     }
     if (done.reply->dataSize != 6) {
         return qErrUnknown;
@@ -160,24 +154,35 @@ qErr Link::storeSlotSize(uint8_t module, uint8_t store, uint8_t slot, size_t* si
 
 namespace {
 
+// Opens the slot, runs transfer on its handle and closes the slot again, also after a failed
+// transfer, whose error then comes first.
+template <typename Transfer>
+qErr withOpenSlot(qLinkID linkId, uint8_t module, uint8_t store, uint8_t slot, uint8_t mode,
+                  Transfer transfer) {
+    const uint8_t handle = sOpenSlot(linkId, module, store, slot, mode);
+    if (handle == SLOT_BAD_HANDLE) {
+        return qErrMedia;
+    }
+    const qErr result = transfer(handle);
+    const qErr closed = sCloseSlot(linkId, module, handle);
+    return result != qErrNone ? result : closed;
+}
+
 qErr writeSlotChunk(qLinkID linkId, uint8_t module, uint8_t handle, const uint8_t* bytes,
                     size_t length) {
     uint8_t request[qPACKET_MAX_DATA] = {qCMD_STORE_SLOT, SLOT_WRITE, handle};
     memcpy(request + SLOT_HANDLE_HEADER, bytes, length);
-    SlotExchange done =
-        exchange(linkId, module, request, static_cast<uint8_t>(SLOT_HANDLE_HEADER + length),
-                 LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
+    const RequestExchange done =
+        exchange(linkId, module, request, static_cast<uint8_t>(SLOT_HANDLE_HEADER + length));
+    if (done.failure() != qErrNone) {
+        return done.failure();
     }
     if (done.reply->dataSize != 4) {
         return qErrUnknown;
     }
-    if (isSlotError(done.reply.get())) {
-        return slotErrorCode(done.reply.get(), 3);
+    qErr failed = qErrNone;
+    if (slotFailed(done, 3, &failed)) {
+        return failed;
     }
     return done.reply->data[3] == byteSum(bytes, length) ? qErrNone : qErrIO;
 }
@@ -194,18 +199,15 @@ qErr Link::loadStoreSlot(uint8_t module, uint8_t store, uint8_t slot, const uint
         return result;
     }
     const qLinkID linkId = m_impl->m_stem;
-    const uint8_t handle = sOpenSlot(linkId, module, store, slot, SLOT_OPEN_WRITE);
-    if (handle == SLOT_BAD_HANDLE) {
-        return qErrMedia;
-    }
-    for (size_t done = 0; done < length && result == qErrNone;) {
-        const size_t chunk = std::min(SLOT_CHUNK, length - done);
-        result = writeSlotChunk(linkId, module, handle, data + done, chunk);
-        done += chunk;
-    }
-    // An opened slot is always closed, also after a failed transfer.
-    const qErr closed = sCloseSlot(linkId, module, handle);
-    return result != qErrNone ? result : closed;
+    return withOpenSlot(linkId, module, store, slot, SLOT_OPEN_WRITE, [&](uint8_t handle) {
+        qErr written = qErrNone;
+        for (size_t done = 0; done < length && written == qErrNone;) {
+            const size_t chunk = std::min(SLOT_CHUNK, length - done);
+            written = writeSlotChunk(linkId, module, handle, data + done, chunk);
+            done += chunk;
+        }
+        return written;
+    });
 }
 
 namespace {
@@ -214,15 +216,10 @@ namespace {
 qErr readSlotChunk(qLinkID linkId, uint8_t module, uint8_t handle, uint8_t* out, size_t wanted,
                    size_t* got) {
     const uint8_t request[] = {qCMD_STORE_SLOT, SLOT_READ, handle};
-    SlotExchange done = exchange(linkId, module, request, sizeof(request), LINK_REPLY_TIMEOUT_MS);
-    if (done.put != qErrNone) {
-        return done.put;
-    }
-    if (!done.reply) {
-        return qErrTimeout;
-    }
-    if (isSlotError(done.reply.get())) {
-        return slotErrorCode(done.reply.get(), 3);
+    const RequestExchange done = exchange(linkId, module, request, sizeof(request));
+    qErr failed = qErrNone;
+    if (slotFailed(done, 3, &failed)) {
+        return failed;
     }
     if (done.reply->dataSize <= SLOT_HANDLE_HEADER) {
         return qErrUnknown;
@@ -245,23 +242,19 @@ qErr Link::unloadStoreSlot(uint8_t module, uint8_t store, uint8_t slot, uint8_t*
         return result;
     }
     const qLinkID linkId = m_impl->m_stem;
-    const uint8_t handle = sOpenSlot(linkId, module, store, slot, SLOT_OPEN_READ);
-    if (handle == SLOT_BAD_HANDLE) {
-        return qErrMedia;
-    }
     const size_t wanted = std::min(capacity, size);
     size_t read = 0;
-    while (read < wanted && result == qErrNone) {
-        size_t got = 0;
-        result = readSlotChunk(linkId, module, handle, buffer + read, wanted - read, &got);
-        read += got;
-    }
-    const qErr closed = sCloseSlot(linkId, module, handle);
+    result = withOpenSlot(linkId, module, store, slot, SLOT_OPEN_READ, [&](uint8_t handle) {
+        qErr chunkRead = qErrNone;
+        while (read < wanted && chunkRead == qErrNone) {
+            size_t got = 0;
+            chunkRead = readSlotChunk(linkId, module, handle, buffer + read, wanted - read, &got);
+            read += got;
+        }
+        return chunkRead;
+    });
     if (result != qErrNone) {
         return result;
-    }
-    if (closed != qErrNone) {
-        return closed;
     }
     *length = read;
     return capacity < size ? qErrOverrun : qErrNone;

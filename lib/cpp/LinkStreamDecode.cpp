@@ -8,8 +8,8 @@ namespace Zendrival {
 
 namespace {
 
-constexpr uint8_t STREAM_TYPE_BYTE = 3;
-constexpr uint8_t STREAM_SUBINDEX_BYTE = 4;
+// Where a stream packet carries its sample type and, for the sub-index types, the sub-index.
+enum StreamPacketByte : uint8_t { STREAM_TYPE_BYTE = 3, STREAM_SUBINDEX_BYTE = 4 };
 constexpr uint8_t TIMESTAMP_BYTES = 8;
 
 // Key bit position of each element, in STREAM_KEY order.

@@ -11,9 +11,12 @@ namespace Zendrival {
 
 namespace {
 
-constexpr uint8_t STREAM_ENABLE_OPTION = 0x81;
-constexpr uint8_t STREAM_DISABLE_OPTION = 0x82;
-constexpr uint8_t STREAM_QUERY_OPTION = 1;
+// Options of the module's stream-control entity.
+enum StreamControlOption : uint8_t {
+    STREAM_QUERY_OPTION = 1,
+    STREAM_ENABLE_OPTION = 0x81,
+    STREAM_DISABLE_OPTION = 0x82,
+};
 constexpr auto WORKER_POLL = std::chrono::milliseconds(1);
 
 bool elementMatches(uint8_t filter, uint8_t element) {

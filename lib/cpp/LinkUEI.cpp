@@ -109,7 +109,7 @@ qErr Link::sendUEI(uei request) {
     }
     // The packets of one value are queued together, so that a pooled link sends them in as few
     // writes as its buffer allows.
-    std::vector<OwnedPacket> packets;
+    std::vector<qOwnedPacket> packets;
     size_t sent = 0;
     uint8_t sequence = 0;
     do {
@@ -168,7 +168,7 @@ qErr Link::receiveUEI(uint8_t module, uint8_t command, uint8_t option, uint8_t i
     reply->command = command;
     reply->option = option;
     reply->specifier = index;
-    OwnedPacket packet =
+    qOwnedPacket packet =
         m_impl->awaitReply(filter, filterData != nullptr ? filterData : reply, timeoutMs);
     return packet ? qErrNone : qErrTimeout;
 }

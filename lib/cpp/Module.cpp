@@ -8,25 +8,16 @@
 namespace Pelmorax {
 namespace Zendrival {
 
-namespace {
-
-constexpr int ADDRESS_ATTEMPTS = 4;
-constexpr uint32_t ADDRESS_RETRY_MS = 5;
-
-}  // namespace
-
 Module::Module(uint8_t moduleAddress, uint8_t moduleModel)
     : Module(moduleAddress, true, moduleModel) {}
 
 Module::Module(uint8_t moduleAddress, bool networking, uint8_t moduleModel)
-    : link(new Link("Link")),
+    : link(std::make_unique<Link>("Link")),
       address(moduleAddress),
       networkingMode(networking),
       model(moduleModel) {}
 
-Module::~Module() {
-    delete link;
-}
+Module::~Module() = default;
 
 qErr Module::connect(linkType type, uint32_t serialNumber) {
     if (serialNumber == 0) {
@@ -36,17 +27,11 @@ qErr Module::connect(linkType type, uint32_t serialNumber) {
 }
 
 qErr Module::discoverAndConnect(linkType type, uint32_t serialNumber) {
-    if (link == nullptr) {
-        return qErrInitialization;
-    }
     const qErr result = link->discoverAndConnect(type, serialNumber, model);
     return result == qErrNone ? _autoNetwork() : result;
 }
 
 qErr Module::connectFromSpec(const linkSpec& specifier) {
-    if (link == nullptr) {
-        return qErrInitialization;
-    }
     if (link->isConnected()) {
         return qErrBusy;
     }
@@ -63,13 +48,10 @@ qErr Module::connectFromSpec(const linkSpec& specifier) {
 }
 
 qErr Module::connectThroughLinkModule(Module* router) {
-    if (link == nullptr) {
-        return qErrInitialization;
-    }
     if (isConnected()) {
         return qErrNone;
     }
-    if (router == nullptr || router->link == nullptr) {
+    if (router == nullptr) {
         return qErrInitialization;
     }
     linkSpec specifier{};
@@ -100,51 +82,39 @@ qErr Module::connectThroughLinkModule(Module* router) {
 }
 
 qErr Module::reconnect() {
-    if (link == nullptr) {
-        return qErrInitialization;
-    }
     const qErr result = link->connect();
     return result == qErrNone ? _autoNetwork() : result;
 }
 
 qErr Module::disconnect() {
-    if (link == nullptr) {
-        return qErrInitialization;
-    }
     return link->disconnect();
 }
 
 bool Module::isConnected() const {
-    return link != nullptr && link->isConnected();
+    return link->isConnected();
 }
 
 uint32_t Module::getStatus() const {
-    return link != nullptr ? link->getStatus() : qLINK_STATUS_ERROR;
+    return link->getStatus();
 }
 
 qErr Module::getLinkSpecifier(linkSpec* specifier) const {
-    if (link == nullptr) {
-        return qErrNotReady;
-    }
     return link->getLinkSpecifier(specifier);
 }
 
 qErr Module::getConfig(VexnetConfig* config) const {
-    if (link == nullptr) {
-        return qErrNotReady;
-    }
     return link->getConfig(config);
 }
 
 qErr Module::setConfig(const VexnetConfig& config) {
-    if (link == nullptr) {
-        return qErrNotReady;
-    }
     return link->setConfig(config);
 }
 
 qErr Module::_autoNetwork() {
-    if (!networkingMode || link == nullptr) {
+    // A module that has just come up may not answer its first address request yet.
+    constexpr int ADDRESS_ATTEMPTS = 4;
+    constexpr uint32_t ADDRESS_RETRY_MS = 5;
+    if (!networkingMode) {
         return qErrNone;
     }
     uint8_t learned = 0;
@@ -166,16 +136,10 @@ qErr Module::_autoNetwork() {
 }
 
 qErr Module::enablePacketLog(const char* fileName) {
-    if (link == nullptr) {
-        return qErrConfiguration;
-    }
     return link->enablePacketLog(fileName);
 }
 
 qErr Module::disablePacketLog() {
-    if (link == nullptr) {
-        return qErrConfiguration;
-    }
     return link->disablePacketLog();
 }
 

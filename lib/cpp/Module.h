@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "Link.h"
 #include "VexnetConfig.h"
@@ -46,7 +47,7 @@ class Module {
     qErr getLinkSpecifier(linkSpec* specifier) const;
     qErr getConfig(VexnetConfig* config) const;
     qErr setConfig(const VexnetConfig& config);
-    Link* getLink() { return link; }
+    Link* getLink() { return link.get(); }
 
     // Echo test: the module must send back exactly these bytes (at most 27); qErrIO otherwise.
     qErr debug(const uint8_t* data, uint8_t length);
@@ -63,12 +64,8 @@ class Module {
 
   private:
     qErr _autoNetwork();
-    // Sends one module-information request and checks that the reply echoes it.
-    qErr exchange(uint8_t command, const uint8_t* request, uint8_t length, uint8_t matchLength,
-                  uint8_t* reply, uint8_t* replyLength);
-    qErr queryInformation(const uint8_t* request, uint8_t length, uint8_t* answer);
 
-    Link* link;
+    std::unique_ptr<Link> link;
     uint8_t address;
     bool networkingMode;
     uint8_t model;

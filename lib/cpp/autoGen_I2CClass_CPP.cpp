@@ -14,11 +14,10 @@ namespace {
 
 constexpr uint8_t I2C_READ_BIT = 0x01;
 constexpr uint8_t I2C_PULLUP = 1;
-constexpr uint8_t STATUS_BYTE = 4;
+// Where a reply carries what: the count read, the status and then the bytes read.
+enum ReplyByte : uint8_t { READ_COUNT_BYTE = 3, STATUS_BYTE = 4, READ_DATA_BYTE = 5 };
 constexpr uint8_t STATUS_ERROR = 0x80;
 constexpr uint8_t STATUS_CODE_MASK = 0x7F;
-constexpr uint8_t READ_COUNT_BYTE = 3;
-constexpr uint8_t READ_DATA_BYTE = 5;
 // Index, I2C address, length and speed follow the command byte.
 constexpr uint8_t TRANSFER_HEADER = 4;
 
@@ -28,11 +27,14 @@ void I2CClass::init(Module* module, uint8_t index) {
     EntityClass::init(module, COMMAND, index);
 }
 
-// Awaits the reply that starts with pattern and checks its status byte.
-qErr I2CClass::awaitStatus(const uint8_t* pattern, uint8_t patternLength, uint8_t* length,
-                           uint8_t* reply) {
+qErr I2CClass::transfer(const uint8_t* request, uint8_t requestLength, const uint8_t* pattern,
+                        uint8_t patternLength, uint8_t* reply, uint8_t* length) {
+    qErr result = sendPacket(COMMAND, requestLength, request);
+    if (result != qErrNone) {
+        return result;
+    }
     *length = patternLength;
-    const qErr result = receivePacket(pattern, length, reply);
+    result = receivePacket(pattern, length, reply);
     if (result != qErrNone) {
         return result;
     }
@@ -54,14 +56,11 @@ qErr I2CClass::read(uint8_t address, uint8_t length, uint8_t* buffer) {
     }
     const uint8_t target = address | I2C_READ_BIT;
     const uint8_t request[] = {getIndex(), target, length, speed};
-    qErr result = sendPacket(COMMAND, sizeof(request), request);
-    if (result != qErrNone) {
-        return result;
-    }
     const uint8_t pattern[] = {COMMAND, getIndex(), target};
     uint8_t replyLength = 0;
     uint8_t reply[qPACKET_MAX_DATA];
-    result = awaitStatus(pattern, sizeof(pattern), &replyLength, reply);
+    const qErr result =
+        transfer(request, sizeof(request), pattern, sizeof(pattern), reply, &replyLength);
     if (result != qErrNone) {
         return result;
     }
@@ -85,26 +84,19 @@ qErr I2CClass::write(uint8_t address, uint8_t length, const uint8_t* data) {
     if (length != 0) {
         memcpy(request + TRANSFER_HEADER, data, length);
     }
-    qErr result = sendPacket(COMMAND, static_cast<uint8_t>(TRANSFER_HEADER + length), request);
-    if (result != qErrNone) {
-        return result;
-    }
     const uint8_t pattern[] = {COMMAND, getIndex(), address, 0};
     uint8_t replyLength = 0;
     uint8_t reply[qPACKET_MAX_DATA];
-    return awaitStatus(pattern, sizeof(pattern), &replyLength, reply);
+    return transfer(request, static_cast<uint8_t>(TRANSFER_HEADER + length), pattern,
+                    sizeof(pattern), reply, &replyLength);
 }
 
 qErr I2CClass::setPullup(bool enable) {
     const uint8_t request[] = {getIndex(), I2C_PULLUP, static_cast<uint8_t>(enable ? 1 : 0)};
-    qErr result = sendPacket(COMMAND, sizeof(request), request);
-    if (result != qErrNone) {
-        return result;
-    }
     const uint8_t pattern[] = {COMMAND, getIndex(), I2C_PULLUP};
     uint8_t replyLength = 0;
     uint8_t reply[qPACKET_MAX_DATA];
-    return awaitStatus(pattern, sizeof(pattern), &replyLength, reply);
+    return transfer(request, sizeof(request), pattern, sizeof(pattern), reply, &replyLength);
 }
 
 qErr I2CClass::setSpeed(uint8_t newSpeed) {

@@ -27,8 +27,9 @@ class I2CClass : public EntityClass {
     qErr getSpeed(uint8_t* speed) const;
 
   private:
-    qErr awaitStatus(const uint8_t* pattern, uint8_t patternLength, uint8_t* length,
-                     uint8_t* reply);
+    // Sends request and awaits the reply that starts with pattern, checking its status byte.
+    qErr transfer(const uint8_t* request, uint8_t requestLength, const uint8_t* pattern,
+                  uint8_t patternLength, uint8_t* reply, uint8_t* length);
 
     uint8_t speed = 0;
 };

@@ -70,9 +70,6 @@ class SystemClass : public EntityClass {
     qErr getLEDMaxBrightness(uint8_t* brightness);
     qErr getBuild(uint32_t* build);
     qErr getProtocolFeatures(uint32_t* features);
-
-  private:
-    qErr getSigned32(uint8_t option, int32_t* value);
 };
 
 }  // namespace Zendrival

@@ -13,7 +13,6 @@
 #include "SettingGuards.h"
 #include "SimulatedModule.h"
 #include "TestSupport.h"
-#include "autoGen_SystemClass_CPP.h"
 #include "qLink.h"
 #include "unix_streamusb.h"
 
@@ -34,19 +33,12 @@ TEST(KernelNode, UsbLinkSynchronisesAndTalksThroughTheNode) {
     spec.usbId = 0x00AB12CD;
     ASSERT_EQ(module.connectFromSpec(spec), qErrNone);
     EXPECT_EQ(module.getModuleAddress(), 8);
-    SystemClass system;
-    system.init(&module, 0);
-    uint32_t serial = 0;
-    EXPECT_EQ(system.getSerialNumber(&serial), qErrNone);
-    EXPECT_EQ(serial, 0x00AB12CDu);
-    uint8_t model = 0;
-    EXPECT_EQ(system.getModel(&model), qErrNone);
-    EXPECT_EQ(model, 19);
+    componenttest::expectIdentity(module, 0x00AB12CD, 19);
     EXPECT_EQ(module.disconnect(), qErrNone);
 
     // A second connection to the same node works after the first was closed.
     ASSERT_EQ(module.connectFromSpec(spec), qErrNone);
-    EXPECT_EQ(system.getSerialNumber(&serial), qErrNone);
+    componenttest::expectIdentity(module, 0x00AB12CD, 19);
 }
 
 namespace {

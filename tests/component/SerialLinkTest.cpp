@@ -33,14 +33,7 @@ TEST(SerialLink, FramedModuleAnswersThroughASerialLink) {
     Module module(6, 0);
     componenttest::useDirectLink(module);
     ASSERT_EQ(module.connectFromSpec(serialSpec(*sim, 0x00C0B500, "pty 00C0B500")), qErrNone);
-    SystemClass system;
-    system.init(&module, 0);
-    uint32_t serial = 0;
-    EXPECT_EQ(system.getSerialNumber(&serial), qErrNone);
-    EXPECT_EQ(serial, 0x00C0B500u);
-    uint8_t model = 0;
-    EXPECT_EQ(system.getModel(&model), qErrNone);
-    EXPECT_EQ(model, 11);
+    componenttest::expectIdentity(module, 0x00C0B500, 11);
     // The module information query as well as entity values.
     uint32_t build = 0;
     EXPECT_EQ(module.getBuild(&build), qErrNone);

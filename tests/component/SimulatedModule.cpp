@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "VexnetConfig.h"
+#include "autoGen_SystemClass_CPP.h"
 
 namespace componenttest {
 
@@ -44,6 +45,17 @@ void useDirectLink(Pelmorax::Zendrival::Module& module) {
     config.enabled = false;
     config.fallback = false;
     ASSERT_EQ(module.setConfig(config), qErrNone);
+}
+
+void expectIdentity(Pelmorax::Zendrival::Module& module, uint32_t serial, uint8_t model) {
+    Pelmorax::Zendrival::SystemClass system;
+    system.init(&module, 0);
+    uint32_t readSerial = 0;
+    EXPECT_EQ(system.getSerialNumber(&readSerial), qErrNone);
+    EXPECT_EQ(readSerial, serial);
+    uint8_t readModel = 0;
+    EXPECT_EQ(system.getModel(&readModel), qErrNone);
+    EXPECT_EQ(readModel, model);
 }
 
 }  // namespace componenttest

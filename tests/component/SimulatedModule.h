@@ -22,4 +22,7 @@ linkSpec tcpSpec(const zvtest::BackgroundProgram& sim, uint32_t serial);
 // Switches sharing and fallback off, as the application does before connecting.
 void useDirectLink(Pelmorax::Zendrival::Module& module);
 
+// Reads the serial number and the model through the module's system entity, expecting these.
+void expectIdentity(Pelmorax::Zendrival::Module& module, uint32_t serial, uint8_t model);
+
 }  // namespace componenttest

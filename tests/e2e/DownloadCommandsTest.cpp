@@ -8,11 +8,7 @@ namespace {
 
 class DownloadCommands : public FirmwareFixture {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
+    void prepare() override {
         older = makeBuild(builds + "/" + kSerial + "/1234.bird", 1234, "2.12.4");
         newer = makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
         startServer();

@@ -52,16 +52,10 @@ size_t occurrences(const std::string& text, const std::string& line) {
 class DownloadFaultMatrix : public FirmwareFixture,
                             public ::testing::WithParamInterface<DownloadFault> {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    void prepare() override {
         zvtest::writeFile(builds + "/" + std::string(kSerial) + "/1300.bird",
-                          zvtest::readFile(bird));
-        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
-        zvtest::writeFile(deviceFile(".settings"), kRecordsBefore);
+                          zvtest::readFile(makeNewBuild()));
+        putInStore(".settings", kRecordsBefore);
     }
 
     void expectTheNewBuild(const RunResult& r) {
@@ -92,8 +86,6 @@ class DownloadFaultMatrix : public FirmwareFixture,
         ASSERT_FALSE(ops.empty()) << "the server was never asked";
         EXPECT_EQ(ops.back(), fault.op) << serverRequests();
     }
-
-    std::string bird;
 };
 
 TEST_P(DownloadFaultMatrix, EndsWithItsOneOutcome) {

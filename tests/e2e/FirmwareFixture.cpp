@@ -5,10 +5,14 @@
 
 namespace firmwaretest {
 
-namespace {
+const std::string kEarlierTransfer =
+    "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\nLATEST_DOWNLOAD=1300.bird\n"
+    "LATEST_TRANSFER=1234.bird\n";
 
-// Pseudo-random image bytes that do not compress (a BIRD reader refuses bodies that inflate
-// more than eightfold).
+std::string lpcsimBinary() {
+    return std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim";
+}
+
 std::string imageBytes(size_t length, unsigned seed) {
     std::string bytes(length, '\0');
     uint32_t state = seed * 2654435761u + 1;
@@ -18,6 +22,8 @@ std::string imageBytes(size_t length, unsigned seed) {
     }
     return bytes;
 }
+
+namespace {
 
 // The build, and the version when it is MAJOR.MINOR.PATCH, as the module simulator reads them
 // from its flash once it runs the image.
@@ -62,6 +68,7 @@ void FirmwareFixture::SetUp() {
     ZV_PRIVATE_NETWORK_OR_SKIP(true);
     builds = work.file("builds");
     zvtest::runProgram("/bin/mkdir", {"-p", builds + "/" + kSerial});
+    prepare();
 }
 
 std::string FirmwareFixture::makeBird(const std::string& path, const std::string& description) {
@@ -89,6 +96,16 @@ std::string FirmwareFixture::makeBuild(const std::string& path, unsigned build,
                 << " model=Hub-4\n"
                 << extra;
     return makeBird(path, description.str());
+}
+
+std::string FirmwareFixture::makeNewBuild() {
+    bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    return bird;
+}
+
+void FirmwareFixture::putInStore(const std::string& name, const std::string& bytes) {
+    zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
+    zvtest::writeFile(deviceFile(name), bytes);
 }
 
 std::string FirmwareFixture::expectedFlash(const std::string& birdPath) const {

@@ -15,10 +15,21 @@
 namespace firmwaretest {
 
 constexpr const char* kSerial = "40F5849A";
+// The store's records of an earlier transfer (build 1234) and download (build 1300).
+extern const std::string kEarlierTransfer;
+
+std::string lpcsimBinary();
+
+// Pseudo-random image bytes that do not compress (a BIRD reader refuses bodies that inflate
+// more than eightfold), different for every seed.
+std::string imageBytes(size_t length, unsigned seed);
 
 class FirmwareFixture : public ::testing::Test {
   protected:
     void SetUp() override;
+    // What a test's own world adds once the fixture's is up; never run after a skipped or failed
+    // set-up.
+    virtual void prepare() {}
 
     // Writes DESCRIPTION for birdtool and builds it into path; the path.
     std::string makeBird(const std::string& path, const std::string& description);
@@ -26,6 +37,10 @@ class FirmwareFixture : public ::testing::Test {
     // the version, when it is MAJOR.MINOR.PATCH).
     std::string makeBuild(const std::string& path, unsigned build, const std::string& version,
                           const std::string& extra = "");
+    // The build the update tests send: 1300 (2.13.0) at work/1300.bird, kept in bird.
+    std::string makeNewBuild();
+    // Writes a file into the store's directory of kSerial, made when missing.
+    void putInStore(const std::string& name, const std::string& bytes);
     // Serves builds/ (started with --builds and these arguments); its URL. It logs the requests
     // and its standard error for serverRequests() and serverLog().
     std::string startServer(const std::vector<std::string>& extra = {});
@@ -49,6 +64,7 @@ class FirmwareFixture : public ::testing::Test {
     zvtest::TempDir work;
     zvtest::TempDir store;
     std::string builds;  // the server's directory
+    std::string bird;    // the path makeNewBuild() built
     std::string url;
     std::unique_ptr<zvtest::BackgroundProgram> server;
     std::unique_ptr<zvtest::BackgroundProgram> module;

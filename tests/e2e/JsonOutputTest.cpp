@@ -35,10 +35,6 @@ class JsonOutput : public FirmwareFixture {
         sim = std::make_unique<zvtest::BackgroundProgram>(zvtest::modulesimBinary(), args);
         ASSERT_TRUE(sim->waitReady());
     }
-    void storeFile(const std::string& name, const std::string& bytes) {
-        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
-        zvtest::writeFile(deviceFile(name), bytes);
-    }
 
     std::unique_ptr<zvtest::BackgroundProgram> sim;
 };
@@ -166,9 +162,9 @@ TEST_F(JsonOutput, ServerErrorStaysOnStandardErrorWithAnEmptyList) {
 
 TEST_F(JsonOutput, LocalBuildListKeepsFilesWithoutAVersion) {
     std::string bird = makeBuild(work.file("1234.bird"), 1234, "2.12.4");
-    storeFile("1234.bird", zvtest::readFile(bird));
-    storeFile("77.bird", "not a bird file");
-    storeFile("notes", "not a build");
+    putInStore("1234.bird", zvtest::readFile(bird));
+    putInStore("77.bird", "not a bird file");
+    putInStore("notes", "not a build");
     RunResult r = updater({"-L", "-d", kSerial, "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     json doc = document(r);
@@ -195,10 +191,10 @@ TEST_F(JsonOutput, MissingSerialIsAnErrorWithNothingOnStandardOutput) {
 }
 
 TEST_F(JsonOutput, StoredInformationHasSettingsAndBuilds) {
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-    storeFile("1300.bird", zvtest::readFile(bird));
-    storeFile("77.bird", "not a bird file");
-    storeFile(".settings", "LATEST_DOWNLOAD=1300.bird\nNOTE=a \"quoted\" value\n");
+    makeNewBuild();
+    putInStore("1300.bird", zvtest::readFile(bird));
+    putInStore("77.bird", "not a bird file");
+    putInStore(".settings", "LATEST_DOWNLOAD=1300.bird\nNOTE=a \"quoted\" value\n");
     RunResult r = updater({"-I", "-d", kSerial, "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     json doc = document(r);
@@ -222,9 +218,8 @@ TEST_F(JsonOutput, StoredInformationHasSettingsAndBuilds) {
 
 TEST_F(JsonOutput, FingerprintWordsAreEightHexDigits) {
     auto chip = std::make_unique<zvtest::BackgroundProgram>(
-        std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim",
-        std::vector<std::string>{"--duration", "120", "--device-id",
-                                 "0x1A2B3C4D,0xDEADBEEF,0x00000007,0x89ABCDEF"});
+        lpcsimBinary(), std::vector<std::string>{"--duration", "120", "--device-id",
+                                                 "0x1A2B3C4D,0xDEADBEEF,0x00000007,0x89ABCDEF"});
     ASSERT_TRUE(chip->waitReady());
     RunResult r = updater({"-N", "-s", chip->startupValue("pty"), "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -234,8 +229,8 @@ TEST_F(JsonOutput, FingerprintWordsAreEightHexDigits) {
 }
 
 TEST_F(JsonOutput, TwoCommandsGiveTwoDocuments) {
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-    storeFile("1300.bird", zvtest::readFile(bird));
+    makeNewBuild();
+    putInStore("1300.bird", zvtest::readFile(bird));
     RunResult r = updater({"-I", "-L", "-d", kSerial, "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     // The documents follow one another; each is read whole.

@@ -9,11 +9,7 @@ namespace {
 
 class LogFile : public FirmwareFixture {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
+    void prepare() override {
         makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
         startServer();
     }

@@ -122,10 +122,7 @@ bool waitFor(Ready ready, int attempts = 200) {
 
 class ModuleLocking : public FirmwareFixture {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-    }
+    void prepare() override { makeNewBuild(); }
     std::vector<std::string> updateArgs() const {
         return {"-i", store.path(), "-U", "-d", kSerial, "-f", bird};
     }
@@ -145,7 +142,6 @@ class ModuleLocking : public FirmwareFixture {
         return holder;
     }
 
-    std::string bird;
     const std::string packetLog = work.file("module.log");
 };
 
@@ -243,7 +239,7 @@ TEST_F(ModuleLocking, RouterSearchLeavesAloneWhatAnotherUpdaterHolds) {
 
 TEST_F(ModuleLocking, RecoveryOnAPortHeldElsewhereEndsBeforeSendingAByte) {
     const std::string chipLog = work.file("lpc.log");
-    zvtest::BackgroundProgram chip(std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim",
+    zvtest::BackgroundProgram chip(lpcsimBinary(),
                                    {"--duration", "120", "--log", "--device-id",
                                     "0x1A2B3C4D,0xDEADBEEF,0x00000007,0x89ABCDEF"},
                                    chipLog);

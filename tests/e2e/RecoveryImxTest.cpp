@@ -20,11 +20,7 @@ class ImxRecovery : public FirmwareFixture {
   protected:
     // The default recovery image the server offers for chips it does not know yet (DEADDEAD),
     // and the build that recovers module kSerial.
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
+    void prepare() override {
         zvtest::runProgram("/bin/mkdir", {"-p", builds + "/DEADDEAD"});
         // The loader block is written at 0x10000000, where the chip must jump to run it.
         makeBuild(builds + "/DEADDEAD/1000.bird", 1000, "2.10.0", "recovery-start 0x10000000\n");

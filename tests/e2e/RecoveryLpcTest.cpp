@@ -2,82 +2,19 @@
 // serial number words are its fingerprint, the update server says which module and build it
 // belongs to, and the build's firmware goes straight into flash, unscrambled with the fingerprint.
 #include <algorithm>
-#include <sstream>
 
-#include "FirmwareFixture.h"
+#include "LpcChipFixture.h"
 
 using namespace firmwaretest;
 using zvtest::RunResult;
 
 namespace {
 
-constexpr size_t kFlashSize = 512 * 1024;
-const char* const kChipWords = "0x1A2B3C4D,0xDEADBEEF,0x00000007,0x89ABCDEF";
 const std::string kFingerprintLine = "[ 1A2B3C4D DEADBEEF 00000007 89ABCDEF ]";
 
-std::string lpcsimBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tools/lpcsim/lpcsim";
-}
-
-// Bytes that do not compress, different for every seed.
-std::string imageBytes(size_t length, unsigned seed) {
-    std::string bytes(length, '\0');
-    uint32_t state = seed * 2654435761u + 7;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
-
-class LpcRecovery : public FirmwareFixture {
+class LpcRecovery : public LpcChipFixture {
   protected:
-    void startChip(const std::vector<std::string>& knobs = {}) {
-        std::vector<std::string> args = {"--duration", "120",     "--device-id",
-                                         kChipWords,   "--flash", work.file("lpc-flash.bin")};
-        args.insert(args.end(), knobs.begin(), knobs.end());
-        chip = std::make_unique<zvtest::BackgroundProgram>(lpcsimBinary(), args,
-                                                           work.file("lpcsim.log"));
-        ASSERT_TRUE(chip->waitReady()) << "the LPC bootloader simulator did not start";
-        port = chip->startupValue("pty");
-        ASSERT_NE(port, "");
-    }
-
-    // A recovery image of two firmware blocks (10000 bytes at 0, 40000 at 0x10000), scrambled
-    // for the chip unless scrambled is false; extra lines are added to the description.
-    std::string makeRecoveryImage(const std::string& path, bool scrambled = true,
-                                  const std::string& extra = "") {
-        zvtest::writeFile(path + ".low", imageBytes(10000, 1));
-        zvtest::writeFile(path + ".high", imageBytes(40000, 2));
-        std::string base = path.substr(path.rfind('/') + 1);
-        std::ostringstream description;
-        description << "block type=1 address=0x00000000 file=" << base << ".low\n"
-                    << "block type=1 address=0x00010000 file=" << base << ".high\n"
-                    << "info build=2000 version=3.0.0 serial=" << kSerial << " model=Hub-4\n"
-                    << extra;
-        if (scrambled) {
-            description << "scramble 0x1A2B3C4D 0xDEADBEEF 0x00000007 0x89ABCDEF\n";
-        }
-        return makeBird(path, description.str());
-    }
-
-    // What the chip's flash must hold after the image was written.
-    std::string expectedFlash(const std::string& imagePath) const {
-        std::string flash(kFlashSize, '\xFF');
-        std::string low = zvtest::readFile(imagePath + ".low");
-        std::string high = zvtest::readFile(imagePath + ".high");
-        flash.replace(0, low.size(), low);
-        flash.replace(0x10000, high.size(), high);
-        return flash;
-    }
-
-    std::string chipFlash() {
-        chip->stop();  // the image is saved at exit too
-        return zvtest::readFile(work.file("lpc-flash.bin"));
-    }
-
-    // The chip's --log trace so far: its notes, and the command lines it received in order.
-    std::string chipLog() const { return zvtest::readFile(work.file("lpcsim.log")); }
+    // The command lines the chip received in order, from its --log trace.
     std::vector<std::string> chipCommands() const {
         const std::string marker = "lpcsim: < command [";
         std::vector<std::string> commands;
@@ -88,9 +25,6 @@ class LpcRecovery : public FirmwareFixture {
         }
         return commands;
     }
-
-    std::unique_ptr<zvtest::BackgroundProgram> chip;
-    std::string port;
 };
 
 unsigned countOf(const std::string& text, const std::string& part) {
@@ -146,7 +80,7 @@ TEST_F(LpcRecovery, ImageWithASerialNumberBlockIsRefusedBeforeTheChipIsTouched) 
     RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-f", image});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_EQ(r.err, "Updater does not support offline recovery\n");
-    EXPECT_TRUE(chipFlash() == std::string(kFlashSize, '\xFF')) << "the chip was written";
+    EXPECT_TRUE(chipFlash() == std::string(kLpcFlashSize, '\xFF')) << "the chip was written";
 }
 
 TEST_F(LpcRecovery, ChipTheServerDoesNotKnowIsOneErrorLine) {
@@ -157,7 +91,7 @@ TEST_F(LpcRecovery, ChipTheServerDoesNotKnowIsOneErrorLine) {
     RunResult r = updater({"-U", "-t", "RECOVER", "-s", port, "-u", url});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_EQ(r.err, "Failed to retrieve recovery information from Pelmorax server\n");
-    EXPECT_TRUE(chipFlash() == std::string(kFlashSize, '\xFF')) << "the chip was written";
+    EXPECT_TRUE(chipFlash() == std::string(kLpcFlashSize, '\xFF')) << "the chip was written";
 }
 
 TEST_F(LpcRecovery, ChecksumRefusedEveryTimeFailsTheRecovery) {
@@ -184,7 +118,7 @@ TEST_F(LpcRecovery, SilentOrUnsynchronisedChipGivesNoFingerprint) {
             updater({"-U", "-t", "RECOVER", "-s", port, "-f", image, "-d", kSerial});
         EXPECT_EQ(recovery.exitCode, 1) << knob << recovery.out << recovery.err;
         EXPECT_EQ(recovery.err, "Could not get Device Identifier\n") << knob;
-        EXPECT_TRUE(chipFlash() == std::string(kFlashSize, '\xFF')) << knob;
+        EXPECT_TRUE(chipFlash() == std::string(kLpcFlashSize, '\xFF')) << knob;
     }
 }
 

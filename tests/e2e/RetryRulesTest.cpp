@@ -20,7 +20,7 @@ const std::string kInvalidOptionLine = "Firmware update failed [29, qErrInvalidO
 class RetryRules : public FirmwareFixture {
   protected:
     RunResult updateWith(const std::string& keys) {
-        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+        makeNewBuild();
         startModule(keys);
         return updater({"-U", "-d", kSerial, "-f", bird});
     }
@@ -32,8 +32,6 @@ class RetryRules : public FirmwareFixture {
                      contains(settings(), "LATEST_TRANSFER"))
             << settings();
     }
-
-    std::string bird;
 };
 
 TEST_F(RetryRules, FirmwareBlockRefusedFiveTimesEndsTheUpdate) {

@@ -40,7 +40,7 @@ class RouterProbe : public FirmwareFixture {
 };
 
 TEST_F(RouterProbe, ModuleAtTheLastBusAddressIsUpdatedThroughTheRouter) {
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     startRouterWith(252);
     RunResult r = updater({"-U", "-d", kSerial, "-r", kRouter, "-f", bird});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -49,7 +49,7 @@ TEST_F(RouterProbe, ModuleAtTheLastBusAddressIsUpdatedThroughTheRouter) {
 }
 
 TEST_F(RouterProbe, ModulePastTheLastBusAddressIsNeverProbed) {
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     // Another module at 252, so that the bus is not empty and the search runs to its end.
     startRouterWith(254, {"serial=11111111,model=8,address=252"});
     RunResult r = updater({"-U", "-d", kSerial, "-r", kRouter, "-f", bird});

@@ -54,11 +54,7 @@ bool endsWith(const std::string& text, const std::string& tail) {
 
 class StoreSafety : public FirmwareFixture {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
+    void prepare() override {
         bird = makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
     }
 
@@ -102,8 +98,6 @@ class StoreSafety : public FirmwareFixture {
         full.insert(full.end(), args.begin(), args.end());
         return zvtest::runProgram("/usr/bin/unshare", full);
     }
-
-    std::string bird;
 };
 
 }  // namespace

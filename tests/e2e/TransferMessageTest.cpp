@@ -9,16 +9,8 @@ namespace {
 
 class TransferMessage : public FirmwareFixture {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
-        std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-        zvtest::writeFile(deviceFile("1300.bird"), zvtest::readFile(bird));
-    }
-    void setSettings(const std::string& text) { zvtest::writeFile(deviceFile(".settings"), text); }
+    void prepare() override { putInStore("1300.bird", zvtest::readFile(makeNewBuild())); }
+    void setSettings(const std::string& text) { putInStore(".settings", text); }
 };
 
 TEST_F(TransferMessage, SuccessfulUpdateRecordsTheMessage) {

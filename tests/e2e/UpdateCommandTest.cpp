@@ -14,13 +14,12 @@ class UpdateCommand : public FirmwareFixture {
   protected:
     // Puts a build into the store as "-G" would have.
     std::string storeBuild(unsigned build, const std::string& version) {
-        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
         const std::string name = std::to_string(build) + ".bird";
-        std::string bird = makeBuild(work.file(name), build, version);
-        zvtest::writeFile(deviceFile(name), zvtest::readFile(bird));
-        return bird;
+        std::string built = makeBuild(work.file(name), build, version);
+        putInStore(name, zvtest::readFile(built));
+        return built;
     }
-    void setSettings(const std::string& text) { zvtest::writeFile(deviceFile(".settings"), text); }
+    void setSettings(const std::string& text) { putInStore(".settings", text); }
     // The build the module reports now, as "-D" lists it.
     std::string listedModule() {
         RunResult r = updater({"-D", "-t", "TCP"});

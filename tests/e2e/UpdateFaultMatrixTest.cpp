@@ -60,10 +60,6 @@ const char kWrite[] = "04 04 5F 05";
 const char kReboot[] = "04 02 5F 06";
 const char kSameAgain[] = "the same request again";
 
-const std::string kRecordsBefore =
-    "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\nLATEST_DOWNLOAD=1300.bird\n"
-    "LATEST_TRANSFER=1234.bird\n";
-
 // Failure messages name the row, not its bytes.
 void PrintTo(const Fault& fault, std::ostream* out) {
     *out << fault.name;
@@ -75,15 +71,9 @@ std::string retryLine(int attempt) {
 
 class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInterface<Fault> {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
-        zvtest::writeFile(deviceFile("1300.bird"), zvtest::readFile(bird));
-        zvtest::writeFile(deviceFile(".settings"), kRecordsBefore);
+    void prepare() override {
+        putInStore("1300.bird", zvtest::readFile(makeNewBuild()));
+        putInStore(".settings", kEarlierTransfer);
     }
 
     void expectTheNewImage(const RunResult& r) {
@@ -102,7 +92,7 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
         // Deliberate: every failed update ends in exactly one error line for the user.
         EXPECT_EQ(errorLines(r), std::vector<std::string>{error}) << r.err;
         EXPECT_FALSE(contains(r.out, "Update time")) << r.out;
-        EXPECT_EQ(settings(), kRecordsBefore);
+        EXPECT_EQ(settings(), kEarlierTransfer);
         EXPECT_TRUE(zvtest::readFile(deviceFile("1300.bird")) == zvtest::readFile(bird));
         EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin"))) << "the module committed";
     }
@@ -127,8 +117,6 @@ class UpdateFaultMatrix : public FirmwareFixture, public ::testing::WithParamInt
             EXPECT_EQ(site.nextRequest.rfind(fault.nextRequest, 0), 0u) << site.nextRequest;
         }
     }
-
-    std::string bird;
 };
 
 TEST_P(UpdateFaultMatrix, EndsWithItsOneOutcome) {

@@ -9,21 +9,11 @@ using zvtest::RunResult;
 
 namespace {
 
-const std::string kEarlierTransfer =
-    "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\nLATEST_DOWNLOAD=1300.bird\n"
-    "LATEST_TRANSFER=1234.bird\n";
-
 class UpdateFaults : public FirmwareFixture {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-        zvtest::runProgram("/bin/mkdir", {"-p", deviceDir()});
-        zvtest::writeFile(deviceFile("1300.bird"), zvtest::readFile(bird));
-        zvtest::writeFile(deviceFile(".settings"), kEarlierTransfer);
+    void prepare() override {
+        putInStore("1300.bird", zvtest::readFile(makeNewBuild()));
+        putInStore(".settings", kEarlierTransfer);
     }
     // One error line, exit 1, the record of the earlier transfer untouched. Standard error also
     // carries the diagnostic lines the exchange writes whatever the debug mask.
@@ -33,7 +23,6 @@ class UpdateFaults : public FirmwareFixture {
         EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1234.bird\n")) << settings();
         EXPECT_TRUE(contains(settings(), "LAST_TRANSFER_DATE=Mon Dec  7 10:00:00 2026\n"));
     }
-    std::string bird;
 };
 
 TEST_F(UpdateFaults, LinkThatDropsDuringTheFirmwareEndsInOneError) {

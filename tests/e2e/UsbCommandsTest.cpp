@@ -124,7 +124,7 @@ TEST_F(UsbCommands, ModuleHeldByAnotherProgramIsReportedAndNotUpdated) {
     EXPECT_EQ(devices[0].substr(devices[0].size() - suffix.size()), suffix) << devices[0];
     EXPECT_GT(atoi(devices[0].c_str() + prefix.size()), 0) << devices[0];
 
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     RunResult update = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
     EXPECT_EQ(update.exitCode, 1) << update.out << update.err;
     EXPECT_EQ(update.err, std::string("Failed to connect to module [") + kSerial + "]\n");
@@ -136,7 +136,7 @@ TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
     // LOAD makes the module drop off the bus and come back with its loader running; REBOOT makes
     // it re-enumerate once more, running the new build.
     plugIn({hub("drop-at-load")});
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
@@ -166,7 +166,7 @@ TEST_F(UsbCommands, ModuleSlowToComeBackIsFoundByANewUsbSearch) {
     // The module stays off the bus longer than the loader start's reconnects last, so the update
     // searches the bus again, refreshing the USB context before every third attempt.
     plugIn({hub("drop-at-load,reboot-ms=10000")});
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird, "-X", "0x10000"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     // The diagnostic log goes to standard error.
@@ -177,7 +177,7 @@ TEST_F(UsbCommands, ModuleSlowToComeBackIsFoundByANewUsbSearch) {
 
 TEST_F(UsbCommands, ModuleThatNeverComesBackEndsInOneErrorLine) {
     plugIn({hub("drop-at-load,reboot-ms=600000")});
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     std::vector<std::string> errors = lines(r.err);
@@ -190,7 +190,7 @@ TEST_F(UsbCommands, ModuleThatNeverComesBackEndsInOneErrorLine) {
 TEST_F(UsbCommands, ModuleNotOnItsNewBuildAfterRebootIsOneErrorLine) {
     // A lost REBOOT leaves the module on the bus in its loader; one that restarts into its old
     // firmware leaves the bus and comes back. Both still report build 1000.
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     for (const std::string fault : {"lost-reboot", "boots-old-build"}) {
         SCOPED_TRACE(fault);
         unlink(deviceFile(".settings").c_str());
@@ -261,7 +261,7 @@ class UsbFaultMatrix : public UsbCommands, public ::testing::WithParamInterface<
 
 TEST_P(UsbFaultMatrix, EndsWithItsOneOutcome) {
     const UsbFault& fault = GetParam();
-    std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
+    makeNewBuild();
     plugIn({hub(fault.moduleKeys)});
     RunResult r = updaterOnUsb({"-U", "-d", kSerial, "-f", bird});
     std::string settings = zvtest::readFile(deviceFile(".settings"));

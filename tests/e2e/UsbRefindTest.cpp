@@ -35,11 +35,8 @@ class UsbRefind : public FirmwareFixture {
     // "-U" of a new build, with the diagnostic lines of the search (DEBUG_APP), of the loader
     // start's reconnects (DEBUG_Network), of the firmware transfer's start (DEBUG_Updater), and
     // libusb's own debug lines, which name each device list and each context ended.
-    RunResult updateWatchingTheSearch(std::string* birdPath = nullptr) {
-        std::string bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-        if (birdPath != nullptr) {
-            *birdPath = bird;
-        }
+    RunResult updateWatchingTheSearch() {
+        makeNewBuild();
         return updaterOnTheBus({"-U", "-d", kSerial, "-f", bird, "-X", "0x10101"},
                                {"LIBUSB_DEBUG=4"});
     }
@@ -97,8 +94,7 @@ TEST_F(UsbRefind, ModuleBackLateIsFoundByTheSameSearchWhichThenStops) {
     // Back on the bus 12 s after LOAD: well after the loader start's reconnects (about 5 s), within
     // the search.
     plugInHub("drop-at-load,reboot-ms=12000");
-    std::string bird;
-    RunResult r = updateWatchingTheSearch(&bird);
+    RunResult r = updateWatchingTheSearch();
     ASSERT_EQ(r.exitCode, 0) << r.out;
     EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
     EXPECT_EQ(appearances(moduleLog(), "usb plugged in"), 3u) << "at start, after LOAD, REBOOT";

@@ -13,13 +13,7 @@ const std::string kBehindRouter =
 
 class VerifyUpdate : public FirmwareFixture {
   protected:
-    void SetUp() override {
-        FirmwareFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        bird = makeBuild(work.file("1300.bird"), 1300, "2.13.0");
-    }
+    void prepare() override { makeNewBuild(); }
 
     // A router 00C0FFEE on TCP/IP with module kSerial behind it at address 8.
     void startRouterWithModuleBehind(const std::string& keys) {
@@ -44,8 +38,6 @@ class VerifyUpdate : public FirmwareFixture {
                log.find(std::string(kSerial) + " < " + address + " 03 03 6B 20\n", restart) !=
                    std::string::npos;
     }
-
-    std::string bird;
 };
 
 }  // namespace

@@ -89,6 +89,15 @@ void BeaconHosts::startModules(std::vector<HostedModule>* modules) {
     }
 }
 
+HostedModule BeaconHosts::startSharedModule(HostedModule module, bool network) {
+    std::vector<HostedModule> modules{module};
+    startModules(&modules);
+    if (!HasFatalFailure()) {
+        startSharer(&modules[0], network);
+    }
+    return modules[0];
+}
+
 void BeaconHosts::startSharer(HostedModule* module, bool network) {
     std::vector<std::string> args{"--tcp", module->endpoint, hex8(module->serial), "--duration",
                                   "120"};

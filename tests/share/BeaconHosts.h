@@ -50,6 +50,8 @@ class BeaconHosts : public ::testing::Test {
     void startModules(std::vector<HostedModule>* modules);
     // Starts linkshare on host A for one module, for the network or for host A only.
     void startSharer(HostedModule* module, bool network);
+    // Both for one module; the module with its endpoint and shared port.
+    HostedModule startSharedModule(HostedModule module, bool network);
     FindResult find(const std::string& host, const std::string& networkInterface);
     zvtest::RunResult query(const std::string& host, uint32_t serial,
                             const std::string& networkInterface, int count);

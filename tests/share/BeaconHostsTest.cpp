@@ -56,35 +56,32 @@ void expectSharedAs(const FoundLink& link, const HostedModule& module, const std
 // The server answers every 100 ms for as long as it hears the search, so one search hears the
 // same answer many times over.
 TEST_F(BeaconHosts, OtherHostFindsNetworkSharerOnceByBeacons) {
-    std::vector<HostedModule> modules{firstModule()};
-    ASSERT_NO_FATAL_FAILURE(startModules(&modules));
-    ASSERT_NO_FATAL_FAILURE(startSharer(&modules[0], true));
+    const HostedModule module = startSharedModule(firstModule(), true);
+    ASSERT_FALSE(HasFatalFailure());
 
     FindResult found = find(hosts_.hostB(), kHostBAddress);
     EXPECT_EQ(found.exitCode, 0) << found.output;
     EXPECT_EQ(found.errors, "");
     EXPECT_EQ(found.count, 1) << found.output;
     ASSERT_EQ(found.links.size(), 1u) << found.output;
-    expectSharedAs(found.links[0], modules[0], kHostAAddress);
+    expectSharedAs(found.links[0], module, kHostAAddress);
 }
 
 TEST_F(BeaconHosts, OtherHostGetsRightRepliesThroughNetworkSharer) {
-    std::vector<HostedModule> modules{firstModule()};
-    ASSERT_NO_FATAL_FAILURE(startModules(&modules));
-    ASSERT_NO_FATAL_FAILURE(startSharer(&modules[0], true));
+    const HostedModule module = startSharedModule(firstModule(), true);
+    ASSERT_FALSE(HasFatalFailure());
 
-    zvtest::RunResult run = query(hosts_.hostB(), modules[0].serial, kHostBAddress, 20);
+    zvtest::RunResult run = query(hosts_.hostB(), module.serial, kHostBAddress, 20);
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(hasLine(run.out, "connected " + std::to_string(modules[0].address))) << run.out;
-    EXPECT_TRUE(hasLine(run.out, "model " + std::to_string(modules[0].model))) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "connected " + std::to_string(module.address))) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "model " + std::to_string(module.model))) << run.out;
     EXPECT_TRUE(hasLine(run.out, "queries 20 ok 20")) << run.out;
 }
 
 TEST_F(BeaconHosts, OtherHostNeitherFindsNorReachesLocalOnlySharer) {
-    std::vector<HostedModule> modules{firstModule()};
-    ASSERT_NO_FATAL_FAILURE(startModules(&modules));
-    ASSERT_NO_FATAL_FAILURE(startSharer(&modules[0], false));
+    const HostedModule module = startSharedModule(firstModule(), false);
+    ASSERT_FALSE(HasFatalFailure());
 
     FindResult found = find(hosts_.hostB(), kHostBAddress);
     EXPECT_EQ(found.exitCode, 0) << found.output;
@@ -92,29 +89,28 @@ TEST_F(BeaconHosts, OtherHostNeitherFindsNorReachesLocalOnlySharer) {
     EXPECT_EQ(found.count, 0) << found.output;
     EXPECT_TRUE(found.links.empty()) << found.output;
 
-    zvtest::RunResult run = query(hosts_.hostB(), modules[0].serial, kHostBAddress, 5);
+    zvtest::RunResult run = query(hosts_.hostB(), module.serial, kHostBAddress, 5);
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(hasLine(run.out, "connect failed " + std::to_string(qErrNotFound))) << run.out;
 
     // Its front end listens on host A's loopback only.
-    EXPECT_TRUE(tcpConnects(hosts_.hostA(), "127.0.0.1", modules[0].sharedPort));
-    EXPECT_FALSE(tcpConnects(hosts_.hostB(), kHostAAddress, modules[0].sharedPort));
+    EXPECT_TRUE(tcpConnects(hosts_.hostA(), "127.0.0.1", module.sharedPort));
+    EXPECT_FALSE(tcpConnects(hosts_.hostB(), kHostAAddress, module.sharedPort));
 }
 
 TEST_F(BeaconHosts, OwnHostFindsLocalOnlySharerByLoopbackProbe) {
-    std::vector<HostedModule> modules{firstModule()};
-    ASSERT_NO_FATAL_FAILURE(startModules(&modules));
-    ASSERT_NO_FATAL_FAILURE(startSharer(&modules[0], false));
+    const HostedModule module = startSharedModule(firstModule(), false);
+    ASSERT_FALSE(HasFatalFailure());
 
     FindResult found = find(hosts_.hostA(), "");
     EXPECT_EQ(found.exitCode, 0) << found.output;
     EXPECT_EQ(found.errors, "");
     EXPECT_EQ(found.count, 1) << found.output;
     ASSERT_EQ(found.links.size(), 1u) << found.output;
-    expectSharedAs(found.links[0], modules[0], "127.0.0.1");
+    expectSharedAs(found.links[0], module, "127.0.0.1");
 
-    zvtest::RunResult run = query(hosts_.hostA(), modules[0].serial, "127.0.0.1", 5);
+    zvtest::RunResult run = query(hosts_.hostA(), module.serial, "127.0.0.1", 5);
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(hasLine(run.out, "queries 5 ok 5")) << run.out;

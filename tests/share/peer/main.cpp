@@ -122,9 +122,7 @@ bool parseOptions(int argc, char** argv, PeerOptions* options) {
 std::string dotted(uint32_t address) {
     in_addr in{};
     in.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
+    return inet_ntoa(in);
 }
 
 bool printSharedLink(const linkSpec* spec, bool* found, void*) {

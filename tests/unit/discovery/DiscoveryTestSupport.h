@@ -3,6 +3,8 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +39,23 @@ struct Collector {
         return static_cast<int>(self->offered.size()) < self->accept;
     }
 };
+
+// A module's answer to the TCP/IP discovery request: module 0x12345678 at bus address 4 with its
+// port 4000, model 13.
+const std::string kModuleReply("\x00\x04\xA0\x0F\x78\x56\x34\x12\x00\x00\x00\x00\x0D\x00\x00\x00",
+                               16);
+
+// Expects the linkSpec of kModuleReply heard from ip.
+inline void expectModuleReplySpec(const linkSpec& spec, uint32_t ip) {
+    EXPECT_EQ(spec.type, static_cast<uint32_t>(linkTypeTCPIP));
+    EXPECT_EQ(spec.serialNumber, 0x12345678u);
+    EXPECT_EQ(spec.routerSerialNumber, 0x12345678u);
+    EXPECT_EQ(spec.module, 4u);
+    EXPECT_EQ(spec.router, 4u);
+    EXPECT_EQ(spec.port, 4000u);
+    EXPECT_EQ(spec.model, 13u);
+    EXPECT_EQ(spec.ipAddress, ip);
+}
 
 // A linkSpec as a link server would announce it.
 inline linkSpec sharedLinkSpec(uint32_t serial, const char* ip, uint32_t port) {

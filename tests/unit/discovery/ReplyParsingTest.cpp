@@ -11,21 +11,13 @@ namespace {
 using discoverytest::Collector;
 using discoverytest::ipv4;
 
-const uint8_t kModuleReply[16] = {0x00, 0x04, 0xA0, 0x0F, 0x78, 0x56, 0x34, 0x12,
-                                  0x00, 0x00, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00};
+const uint8_t* const kModuleReply =
+    reinterpret_cast<const uint8_t*>(discoverytest::kModuleReply.data());
 
 TEST(TcpipReplyTest, ReplyBecomesSpecOfTheSender) {
-    linkSpec* spec =
-        qDiscovery_CreateTCPIPSpec(kModuleReply, sizeof(kModuleReply), ipv4("192.168.1.20"));
+    linkSpec* spec = qDiscovery_CreateTCPIPSpec(kModuleReply, 16, ipv4("192.168.1.20"));
     ASSERT_NE(spec, nullptr);
-    EXPECT_EQ(spec->type, static_cast<uint32_t>(linkTypeTCPIP));
-    EXPECT_EQ(spec->serialNumber, 0x12345678u);
-    EXPECT_EQ(spec->routerSerialNumber, 0x12345678u);
-    EXPECT_EQ(spec->module, 4u);
-    EXPECT_EQ(spec->router, 4u);
-    EXPECT_EQ(spec->port, 4000u);
-    EXPECT_EQ(spec->model, 13u);
-    EXPECT_EQ(spec->ipAddress, ipv4("192.168.1.20"));
+    discoverytest::expectModuleReplySpec(*spec, ipv4("192.168.1.20"));
     uint8_t reserved[96] = {};
     EXPECT_EQ(memcmp(spec->reserved, reserved, sizeof(reserved)), 0);
     qLinkSpec_Destroy(&spec);
@@ -33,7 +25,7 @@ TEST(TcpipReplyTest, ReplyBecomesSpecOfTheSender) {
 
 TEST(TcpipReplyTest, RepliesOfAnotherSizeAreNotSpecs) {
     uint8_t longer[17] = {};
-    memcpy(longer, kModuleReply, sizeof(kModuleReply));
+    memcpy(longer, kModuleReply, 16);
     EXPECT_EQ(qDiscovery_CreateTCPIPSpec(kModuleReply, 15, ipv4("10.0.0.1")), nullptr);
     // Deliberate: a longer datagram is no module reply, so stray traffic is never listed.
     EXPECT_EQ(qDiscovery_CreateTCPIPSpec(longer, sizeof(longer), ipv4("10.0.0.1")), nullptr);

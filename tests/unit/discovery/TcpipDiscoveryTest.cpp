@@ -14,7 +14,7 @@ using discoverytest::Collector;
 using discoverytest::ipv4;
 using discoverytest::ModulePeer;
 
-const std::string kReply("\x00\x04\xA0\x0F\x78\x56\x34\x12\x00\x00\x00\x00\x0D\x00\x00\x00", 16);
+const std::string& kReply = discoverytest::kModuleReply;
 const std::string kRequest("\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 16);
 
 // The same module on another port, as a second candidate with the same serial number.
@@ -52,14 +52,7 @@ TEST(TcpipDiscoveryTest, DefaultInterfaceAsksThroughEveryInterfaceButLoopback) {
     EXPECT_EQ(count, 1);
     ASSERT_EQ(seen.offered.size(), 1u);
     for (const linkSpec& spec : seen.offered) {
-        EXPECT_EQ(spec.type, static_cast<uint32_t>(linkTypeTCPIP));
-        EXPECT_EQ(spec.serialNumber, 0x12345678u);
-        EXPECT_EQ(spec.routerSerialNumber, 0x12345678u);
-        EXPECT_EQ(spec.module, 4u);
-        EXPECT_EQ(spec.router, 4u);
-        EXPECT_EQ(spec.port, 4000u);
-        EXPECT_EQ(spec.model, 13u);
-        EXPECT_EQ(spec.ipAddress, ipv4("10.77.0.2"));
+        discoverytest::expectModuleReplySpec(spec, ipv4("10.77.0.2"));
     }
 }
 

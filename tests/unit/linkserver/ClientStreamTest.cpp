@@ -3,6 +3,7 @@
 #include <czmq.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "ServerFixture.h"
@@ -61,54 +62,60 @@ std::string readBytes(qStream* stream, size_t count) {
     return bytes;
 }
 
+// Each test runs in its own network namespace, with a fresh fake server once it connects.
+class ClientStream : public ::testing::Test {
+  protected:
+    void SetUp() override { ZV_SERVER_NETWORK_OR_SKIP(); }
+    void TearDown() override {
+        if (stream != nullptr) {
+            qStream_Destroy(&stream);
+        }
+    }
+    void connect() {
+        server = std::make_unique<FakeServer>();
+        ASSERT_GT(server->port(), 0);
+        ASSERT_EQ(qStream_CreateClient(htonl(INADDR_LOOPBACK), server->port(), &stream), qErrNone);
+    }
+
+    std::unique_ptr<FakeServer> server;
+    qStream* stream = nullptr;
+};
+
 }  // namespace
 
-TEST(ClientStream, NullOutputIsRefused) {
-    ZV_SERVER_NETWORK_OR_SKIP();
+TEST_F(ClientStream, NullOutputIsRefused) {
     EXPECT_EQ(qStream_CreateClient(htonl(INADDR_LOOPBACK), 1, nullptr), qErrParam);
 }
 
-TEST(ClientStream, EachWriteIsOneMessageAndRepliesAreReadByteByByte) {
-    ZV_SERVER_NETWORK_OR_SKIP();
-    FakeServer server;
-    ASSERT_GT(server.port(), 0);
-    qStream* stream = nullptr;
-    ASSERT_EQ(qStream_CreateClient(htonl(INADDR_LOOPBACK), server.port(), &stream), qErrNone);
+TEST_F(ClientStream, EachWriteIsOneMessageAndRepliesAreReadByteByByte) {
+    ASSERT_NO_FATAL_FAILURE(connect());
     const uint8_t first[] = {4, 3, 23, 1, 2};
     const uint8_t second[] = {4, 1, 9};
     EXPECT_EQ(qStream_Write(stream, first, sizeof first), qErrNone);
     EXPECT_EQ(qStream_Write(stream, second, sizeof second), qErrNone);
     std::string identity;
     std::string data;
-    ASSERT_TRUE(server.receive(&identity, &data));
+    ASSERT_TRUE(server->receive(&identity, &data));
     EXPECT_EQ(data, std::string(reinterpret_cast<const char*>(first), sizeof first));
-    ASSERT_TRUE(server.receive(&identity, &data));
+    ASSERT_TRUE(server->receive(&identity, &data));
     EXPECT_EQ(data, std::string(reinterpret_cast<const char*>(second), sizeof second));
 
-    server.send(identity, "abc");
-    server.send(identity, "de");
+    server->send(identity, "abc");
+    server->send(identity, "de");
     EXPECT_EQ(readBytes(stream, 5), "abcde");
     EXPECT_EQ(stream->put(1, stream->reference), qErrUnimplemented);
     EXPECT_EQ(qStream_Destroy(&stream), qErrNone);
     EXPECT_EQ(stream, nullptr);
 }
 
-TEST(ClientStream, SilentServerReadsAsNotReady) {
-    ZV_SERVER_NETWORK_OR_SKIP();
-    FakeServer server;
-    qStream* stream = nullptr;
-    ASSERT_EQ(qStream_CreateClient(htonl(INADDR_LOOPBACK), server.port(), &stream), qErrNone);
+TEST_F(ClientStream, SilentServerReadsAsNotReady) {
+    ASSERT_NO_FATAL_FAILURE(connect());
     uint8_t byte = 0;
     EXPECT_EQ(stream->get(&byte, stream->reference), qErrNotReady);
-    qStream_Destroy(&stream);
 }
 
-TEST(ClientStream, DeleteOfAForeignReferenceIsAnIoError) {
-    ZV_SERVER_NETWORK_OR_SKIP();
-    FakeServer server;
-    qStream* stream = nullptr;
-    ASSERT_EQ(qStream_CreateClient(htonl(INADDR_LOOPBACK), server.port(), &stream), qErrNone);
+TEST_F(ClientStream, DeleteOfAForeignReferenceIsAnIoError) {
+    ASSERT_NO_FATAL_FAILURE(connect());
     int notAClient = 0;
     EXPECT_EQ(stream->del(&notAClient), qErrIO);
-    qStream_Destroy(&stream);
 }

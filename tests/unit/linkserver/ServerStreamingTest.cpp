@@ -12,6 +12,12 @@ std::string subscription() {
     return bytes({4, 7, 93, 0x81, 0x21, 0, 0, 0, 1});
 }
 
+// Subscribes the client to the samples; the server answers with the subscription itself.
+void subscribe(RawClient& client) {
+    client.send(subscription());
+    ASSERT_EQ(hex(client.receive()), hex(subscription()));
+}
+
 }  // namespace
 
 TEST_F(ServerFixture, SamplesReachEverySubscriberAtTheHeartbeat) {
@@ -19,10 +25,8 @@ TEST_F(ServerFixture, SamplesReachEverySubscriberAtTheHeartbeat) {
     ASSERT_NE(publish(), 0u);
     RawClient first(port_);
     RawClient second(port_);
-    first.send(subscription());
-    ASSERT_EQ(hex(first.receive()), hex(subscription()));
-    second.send(subscription());
-    ASSERT_EQ(hex(second.receive()), hex(subscription()));
+    ASSERT_NO_FATAL_FAILURE(subscribe(first));
+    ASSERT_NO_FATAL_FAILURE(subscribe(second));
 
     module_->send(sample(1) + sample(2) + sample(3) + bytes({4, 2, 0, 0}));
     std::string batch = sample(1) + sample(2) + sample(3);
@@ -36,8 +40,7 @@ TEST_F(ServerFixture, FullBatchIsSentWithoutAHeartbeat) {
     ZV_SERVER_NETWORK_OR_SKIP();
     ASSERT_NE(publish(), 0u);
     RawClient client(port_);
-    client.send(subscription());
-    ASSERT_EQ(hex(client.receive()), hex(subscription()));
+    ASSERT_NO_FATAL_FAILURE(subscribe(client));
     // 581 samples of 7 bytes are 4067 bytes, the first size beyond the batch limit.
     std::string samples;
     for (int i = 0; i < 581; i++) {
@@ -52,8 +55,7 @@ TEST_F(ServerFixture, UnsubscribedClientGetsRepliesButNoSamples) {
     ASSERT_NE(publish(), 0u);
     RawClient subscriber(port_);
     RawClient bystander(port_);
-    subscriber.send(subscription());
-    ASSERT_EQ(hex(subscriber.receive()), hex(subscription()));
+    ASSERT_NO_FATAL_FAILURE(subscribe(subscriber));
     module_->send(sample(9) + bytes({4, 2, 0, 0}));
     ASSERT_EQ(hex(subscriber.receive()), hex(sample(9)));
     bystander.send(bytes({4, 3, 23, 8, 8}));

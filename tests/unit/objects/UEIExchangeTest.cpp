@@ -89,7 +89,18 @@ TEST(UEIFilter, AStreamedValueIsNotAReply) {
     EXPECT_EQ(filterGetReply(kModule, streamSample(kModule, 3, 7, 1, 3, 5).data).accepted, 0);
 }
 
-using UEIExchange = ConnectedModule;
+class UEIExchange : public ConnectedModule {
+  protected:
+    // Sends value as one bytes request to entity 0xA0; the data of the packets the module got.
+    std::vector<Bytes> sendBytes(const Bytes& value, size_t packets) {
+        uei bytes = request(0xA0, ueiTypeBytes);
+        bytes.value.bytes.data = value.data();
+        bytes.value.bytes.bytesLength = value.size();
+        EXPECT_EQ(link().sendUEI(bytes), qErrNone);
+        EXPECT_TRUE(player.waitForRequests(packets));
+        return requestData();
+    }
+};
 
 TEST_F(UEIExchange, NumericValuesAreBigEndianAfterTheHeader) {
     uei byteValue = request(0x81, ueiTypeByte);
@@ -119,12 +130,7 @@ TEST_F(UEIExchange, FiftyBytesTravelAsThreePacketsWithTrailers) {
     for (size_t i = 0; i < value.size(); ++i) {
         value[i] = static_cast<uint8_t>(i);
     }
-    uei bytes = request(0xA0, ueiTypeBytes);
-    bytes.value.bytes.data = value.data();
-    bytes.value.bytes.bytesLength = value.size();
-    ASSERT_EQ(link().sendUEI(bytes), qErrNone);
-    ASSERT_TRUE(player.waitForRequests(3));
-    auto seen = requestData();
+    auto seen = sendBytes(value, 3);
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].size(), 28u);
     EXPECT_EQ(seen[1].size(), 28u);
@@ -149,12 +155,7 @@ TEST_F(UEIExchange, EmptyBytesValueIsOnePacketWithTrailerZero) {
 
 TEST_F(UEIExchange, LongRunsWrapTheSequenceNumber) {
     Bytes value(130 * 24, 0x5A);
-    uei bytes = request(0xA0, ueiTypeBytes);
-    bytes.value.bytes.data = value.data();
-    bytes.value.bytes.bytesLength = value.size();
-    ASSERT_EQ(link().sendUEI(bytes), qErrNone);
-    ASSERT_TRUE(player.waitForRequests(130));
-    auto seen = requestData();
+    auto seen = sendBytes(value, 130);
     ASSERT_EQ(seen.size(), 130u);
     EXPECT_EQ(seen[127].back(), 0xFF);
     EXPECT_EQ(seen[128].back(), 0x80);

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "Log.h"
+#include "LogCapture.h"
 #include "NXPSerialClass.h"
 #include "TestSupport.h"
 
 namespace {
+
+using zvtest::LogCapture;
 
 std::string encode(const std::vector<uint8_t>& bytes, size_t* consumed = nullptr) {
     char line[80];
@@ -26,25 +28,6 @@ std::string encode(const std::vector<uint8_t>& bytes, size_t* consumed = nullptr
 std::vector<int> codesOf(const std::string& text) {
     return std::vector<int>(text.begin(), text.end());
 }
-
-// Captures the diagnostic log for one test.
-class LogCapture {
-  public:
-    explicit LogCapture(uint32_t bits) : bits_(bits), file_(tmpfile()) {
-        Log::SetOutput(file_);
-        Log::ActivatePackage(bits_);
-    }
-    ~LogCapture() {
-        Log::DeactivatePackage(bits_);
-        Log::SetOutput(nullptr);
-        fclose(file_);
-    }
-    std::string text() { return zvtest::readStream(file_); }
-
-  private:
-    uint32_t bits_;
-    FILE* file_;
-};
 
 TEST(NXPSerialUuencode, ThreeBytesGiveFiveCharacters) {
     EXPECT_EQ(codesOf(encode({0x43, 0x61, 0x74})), (std::vector<int>{35, 48, 86, 37, 84}));

@@ -40,8 +40,16 @@ class NXPSerialSimulatorTest : public ::testing::Test {
         return rom->startupValue("pty");
     }
 
+    // Starts the simulator with extra arguments and connects nxp to it.
+    void connectToRom(const std::vector<std::string>& args = {}) {
+        std::string port = startRom(args);
+        ASSERT_FALSE(port.empty());
+        ASSERT_EQ(nxp.Connect(port, 115200), qErrNone);
+    }
+
     zvtest::TempDir dir;
     std::unique_ptr<zvtest::BackgroundProgram> rom;
+    NXPSerialClass nxp;  // ends before the simulator
 };
 
 void expectDeviceId(NXPSerialClass& nxp) {
@@ -91,10 +99,7 @@ TEST_F(NXPSerialSimulatorTest, FingerprintTwiceWithLineEndBeforeTheCode) {
 }
 
 TEST_F(NXPSerialSimulatorTest, WholeRecoverySessionWritesFlash) {
-    std::string port = startRom();
-    ASSERT_FALSE(port.empty());
-    NXPSerialClass nxp;
-    ASSERT_EQ(nxp.Connect(port, 115200), qErrNone);
+    ASSERT_NO_FATAL_FAILURE(connectToRom());
     ASSERT_EQ(nxp.Sync(), qErrNone);
     // Erasing before unlocking is refused by the chip.
     EXPECT_EQ(nxp.Erase(0, 29), qErrParam);
@@ -135,10 +140,7 @@ TEST_F(NXPSerialSimulatorTest, WholeRecoverySessionWritesFlash) {
 }
 
 TEST_F(NXPSerialSimulatorTest, WriteRepeatsABlockTheChipAsksFor) {
-    std::string port = startRom({"--bad-checksum-at", "2"});
-    ASSERT_FALSE(port.empty());
-    NXPSerialClass nxp;
-    ASSERT_EQ(nxp.Connect(port, 115200), qErrNone);
+    ASSERT_NO_FATAL_FAILURE(connectToRom({"--bad-checksum-at", "2"}));
     ASSERT_EQ(nxp.Sync(), qErrNone);
     std::vector<uint8_t> data = image(2048, 3);
     ASSERT_EQ(nxp.Write(NXPSerialClass::WRITE_ADDRESS, 2048, data.data()), qErrNone);
@@ -148,20 +150,14 @@ TEST_F(NXPSerialSimulatorTest, WriteRepeatsABlockTheChipAsksFor) {
 }
 
 TEST_F(NXPSerialSimulatorTest, WriteGivesUpWhenEveryChecksumIsRefused) {
-    std::string port = startRom({"--bad-checksum-always"});
-    ASSERT_FALSE(port.empty());
-    NXPSerialClass nxp;
-    ASSERT_EQ(nxp.Connect(port, 115200), qErrNone);
+    ASSERT_NO_FATAL_FAILURE(connectToRom({"--bad-checksum-always"}));
     ASSERT_EQ(nxp.Sync(), qErrNone);
     std::vector<uint8_t> data = image(512, 5);
     EXPECT_EQ(nxp.Write(NXPSerialClass::WRITE_ADDRESS, 512, data.data()), qErrTimeout);
 }
 
 TEST_F(NXPSerialSimulatorTest, SilentChipDoesNotSynchronise) {
-    std::string port = startRom({"--silent"});
-    ASSERT_FALSE(port.empty());
-    NXPSerialClass nxp;
-    ASSERT_EQ(nxp.Connect(port, 115200), qErrNone);
+    ASSERT_NO_FATAL_FAILURE(connectToRom({"--silent"}));
     EXPECT_NE(nxp.Sync(), qErrNone);
 }
 

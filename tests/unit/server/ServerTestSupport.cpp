@@ -13,23 +13,8 @@
 
 namespace servertest {
 
-std::string updateserverBinary() {
-    return std::string(ZV_BINARY_DIR) + "/tools/updateserver/updateserver";
-}
-
 std::string certificate(const std::string& name) {
     return std::string(ZV_SOURCE_DIR) + "/tools/updateserver/certs/" + name;
-}
-
-LogCapture::LogCapture() : file_(tmpfile()) {
-    Log::SetOutput(file_);
-    Log::ActivatePackage(DEBUG_ServerComm);
-}
-
-LogCapture::~LogCapture() {
-    Log::DeactivatePackage(DEBUG_ServerComm);
-    Log::SetOutput(nullptr);
-    fclose(file_);
 }
 
 std::string BuildsDirectory::addBuild(const std::string& folder, unsigned build,

@@ -9,26 +9,19 @@
 #include <vector>
 
 #include "BackgroundProgram.h"
+#include "LogCapture.h"
 #include "ScopedEnvironment.h"
 #include "TestSupport.h"
 
 namespace servertest {
 
-std::string updateserverBinary();
+using zvtest::updateserverBinary;
 std::string certificate(const std::string& name);
 
 // Points the diagnostic log at a temporary file, with DEBUG_ServerComm on, while it lives.
-class LogCapture {
+class LogCapture : public zvtest::LogCapture {
   public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string text() const { return zvtest::readStream(file_); }
-
-  private:
-    FILE* file_;
+    LogCapture() : zvtest::LogCapture(DEBUG_ServerComm) {}
 };
 
 using zvtest::ScopedEnvironment;

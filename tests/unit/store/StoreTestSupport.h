@@ -1,37 +1,16 @@
 // Helpers of the store tests: capturing the diagnostic log and writing BIRD fixtures.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "BirdWriter.h"
-#include "Log.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 
 namespace storetest {
 
-// Points the diagnostic log at a temporary file for the life of the object.
-class LogCapture {
-  public:
-    explicit LogCapture(uint32_t bits) : bits_(bits), file_(tmpfile()) {
-        Log::SetOutput(file_);
-        Log::ActivatePackage(bits_);
-    }
-    ~LogCapture() {
-        Log::DeactivatePackage(bits_);
-        Log::SetOutput(nullptr);
-        fclose(file_);
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string text() const { return zvtest::readStream(file_); }
-
-  private:
-    uint32_t bits_;
-    FILE* file_;
-};
+using zvtest::LogCapture;
 
 inline std::string asText(const std::vector<unsigned char>& bytes) {
     return std::string(bytes.begin(), bytes.end());

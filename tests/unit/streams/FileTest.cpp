@@ -10,8 +10,19 @@
 
 namespace {
 
-TEST(FileTest, OpenRefusesBadArguments) {
+class FileTest : public ::testing::Test {
+  protected:
+    // File "f" of the test's directory, written with content, opened in mode.
+    qFile* openWith(const std::string& content, int mode) {
+        zvtest::writeFile(path, content);
+        return qFile_Open(path.c_str(), mode);
+    }
+
     zvtest::TempDir dir;
+    const std::string path = dir.file("f");
+};
+
+TEST_F(FileTest, OpenRefusesBadArguments) {
     EXPECT_EQ(qFile_Open(nullptr, 0), nullptr);
     EXPECT_EQ(qFile_Open("", 0), nullptr);
     EXPECT_EQ(qFile_Open(dir.file("x").c_str(), 3), nullptr);
@@ -19,11 +30,8 @@ TEST(FileTest, OpenRefusesBadArguments) {
     EXPECT_EQ(qFile_Open(dir.file("missing").c_str(), 0), nullptr);
 }
 
-TEST(FileTest, ModesDecideWhatIsAllowed) {
-    zvtest::TempDir dir;
-    std::string path = dir.file("f");
-    zvtest::writeFile(path, "old");
-    qFile* reader = qFile_Open(path.c_str(), qFileModeRead);
+TEST_F(FileTest, ModesDecideWhatIsAllowed) {
+    qFile* reader = openWith("old", qFileModeRead);
     ASSERT_NE(reader, nullptr);
     size_t count = 0;
     EXPECT_EQ(qFile_Write(reader, "x", 1, &count), qErrMode);
@@ -41,11 +49,8 @@ TEST(FileTest, ModesDecideWhatIsAllowed) {
     EXPECT_EQ(zvtest::readFile(path), "n=5\n");
 }
 
-TEST(FileTest, AppendAddsAtEndAndCanReadBack) {
-    zvtest::TempDir dir;
-    std::string path = dir.file("f");
-    zvtest::writeFile(path, "abc");
-    qFile* file = qFile_Open(path.c_str(), qFileModeAppend);
+TEST_F(FileTest, AppendAddsAtEndAndCanReadBack) {
+    qFile* file = openWith("abc", qFileModeAppend);
     ASSERT_NE(file, nullptr);
     size_t position = 0;
     EXPECT_EQ(qFile_GetPosition(file, &position), qErrNone);
@@ -60,11 +65,8 @@ TEST(FileTest, AppendAddsAtEndAndCanReadBack) {
     qFile_Close(&file);
 }
 
-TEST(FileTest, SeekStaysWithinTheFile) {
-    zvtest::TempDir dir;
-    std::string path = dir.file("f");
-    zvtest::writeFile(path, "0123456789");
-    qFile* file = qFile_Open(path.c_str(), qFileModeRead);
+TEST_F(FileTest, SeekStaysWithinTheFile) {
+    qFile* file = openWith("0123456789", qFileModeRead);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(qFile_Seek(file, 1, 2), qErrRange);
     EXPECT_EQ(qFile_Seek(file, -1, 0), qErrRange);
@@ -89,11 +91,8 @@ TEST(FileTest, SeekStaysWithinTheFile) {
     qFile_Close(&file);
 }
 
-TEST(FileTest, ReadLineReportsOverrunAndEndOfFile) {
-    zvtest::TempDir dir;
-    std::string path = dir.file("f");
-    zvtest::writeFile(path, "short\na-much-longer-line\nlast");
-    qFile* file = qFile_Open(path.c_str(), qFileModeRead);
+TEST_F(FileTest, ReadLineReportsOverrunAndEndOfFile) {
+    qFile* file = openWith("short\na-much-longer-line\nlast", qFileModeRead);
     ASSERT_NE(file, nullptr);
     char line[8];
     size_t length = 0;
@@ -112,9 +111,7 @@ TEST(FileTest, ReadLineReportsOverrunAndEndOfFile) {
     qFile_Close(&file);
 }
 
-TEST(FileTest, ExistsAndDelete) {
-    zvtest::TempDir dir;
-    std::string path = dir.file("f");
+TEST_F(FileTest, ExistsAndDelete) {
     EXPECT_FALSE(qFile_Exists(path.c_str()));
     EXPECT_EQ(qFile_Delete(path.c_str()), qErrNotFound);
     zvtest::writeFile(path, "x");
@@ -147,8 +144,7 @@ int deleteInLockedDirectory(const std::string& dir) {
     return zvtest::pathExists(path) ? 0 : 4;
 }
 
-TEST(FileTest, DeleteInLockedDirectoryIsPermission) {
-    zvtest::TempDir dir;
+TEST_F(FileTest, DeleteInLockedDirectoryIsPermission) {
     if (geteuid() != 0) {
         EXPECT_EQ(deleteInLockedDirectory(dir.path()), 0);
         return;

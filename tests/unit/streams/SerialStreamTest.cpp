@@ -11,10 +11,16 @@
 
 namespace {
 
-TEST(SerialStreamTest, RawBytesBothWays) {
+// Each test gets its own pseudo-terminal to open as the serial port.
+class SerialStreamTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(pty.ready()); }
+
     PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
     qStream* stream = nullptr;
+};
+
+TEST_F(SerialStreamTest, RawBytesBothWays) {
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 6, 0, 0, 0, &stream), qErrNone);
 
     termios t = pty.slaveSettings();
@@ -41,10 +47,7 @@ TEST(SerialStreamTest, RawBytesBothWays) {
 // A timed read over a real line: it waits its whole time for bytes that do not come, keeps the
 // ones that did, collects bytes that come late within the time, and with no time takes what is
 // already waiting.
-TEST(SerialStreamTest, ReadWithinBoundsTheWaitAndCountsPartialReads) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
-    qStream* stream = nullptr;
+TEST_F(SerialStreamTest, ReadWithinBoundsTheWaitAndCountsPartialReads) {
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 6, 0, 0, 0, &stream), qErrNone);
     using Clock = std::chrono::steady_clock;
     auto msSince = [](Clock::time_point start) {
@@ -80,11 +83,8 @@ TEST(SerialStreamTest, ReadWithinBoundsTheWaitAndCountsPartialReads) {
     EXPECT_EQ(qStream_Destroy(&stream), qErrNone);
 }
 
-TEST(SerialStreamTest, FramingCodesAndRestoreOnClose) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
+TEST_F(SerialStreamTest, FramingCodesAndRestoreOnClose) {
     termios before = pty.slaveSettings();
-    qStream* stream = nullptr;
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 2, 1, 1, 1, &stream), qErrNone);
     termios t = pty.slaveSettings();
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
@@ -99,21 +99,15 @@ TEST(SerialStreamTest, FramingCodesAndRestoreOnClose) {
     EXPECT_EQ(after.c_cflag, before.c_cflag);
 }
 
-TEST(SerialStreamTest, UnknownBaudCodeOpensAtSpeedZero) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
-    qStream* stream = nullptr;
+TEST_F(SerialStreamTest, UnknownBaudCodeOpensAtSpeedZero) {
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 8, 0, 0, 0, &stream), qErrNone);
     termios t = pty.slaveSettings();
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B0));
     qStream_Destroy(&stream);
 }
 
-TEST(SerialStreamTest, OpenFailures) {
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.ready());
+TEST_F(SerialStreamTest, OpenFailures) {
     zvtest::TempDir dir;
-    qStream* stream = nullptr;
     const char* path = pty.slavePath().c_str();
     EXPECT_EQ(qStream_CreateSerial(path, 6, 0, 2, 0, &stream), qErrResource);
     EXPECT_EQ(qStream_CreateSerial(path, 6, 0, 0, 2, &stream), qErrResource);
@@ -127,9 +121,8 @@ TEST(SerialStreamTest, OpenFailures) {
     EXPECT_EQ(stream, nullptr);
 }
 
-TEST(SerialStreamTest, PacketizedOpenFailsLikeThePort) {
+TEST_F(SerialStreamTest, PacketizedOpenFailsLikeThePort) {
     zvtest::TempDir dir;
-    qStream* stream = nullptr;
     EXPECT_EQ(qStream_CreateSerial_Packetized(dir.file("ttyNone").c_str(), 6, 0, 0, 0, &stream),
               qErrNotFound);
     EXPECT_EQ(stream, nullptr);

@@ -1,13 +1,30 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "FakeStream.h"
 #include "TestSupport.h"
 #include "qStream.h"
 
 namespace {
+
+constexpr size_t kUnset = 99;
+
+struct Record {
+    qErr result;
+    std::string text;
+};
+
+bool operator==(const Record& a, const Record& b) {
+    return a.result == b.result && a.text == b.text;
+}
+
+void PrintTo(const Record& record, std::ostream* out) {
+    *out << "{" << record.result << ", \"" << record.text << "\"}";
+}
 
 class StreamTest : public ::testing::Test {
   protected:
@@ -24,6 +41,20 @@ class StreamTest : public ::testing::Test {
         std::string got(count, '\0');
         EXPECT_EQ(qStream_Read(stream, reinterpret_cast<uint8_t*>(&got[0]), count), qErrNone);
         return got;
+    }
+
+    // One qStream_ReadRecord into a buffer of capacity bytes: its result and the record. A length
+    // the read left unset or past the buffer shows in the text.
+    Record readRecord(size_t capacity, const std::string& terminator) {
+        std::vector<uint8_t> buffer(capacity);
+        size_t length = kUnset;
+        const qErr result = qStream_ReadRecord(stream, buffer.data(), &length, capacity,
+                                               reinterpret_cast<const uint8_t*>(terminator.data()),
+                                               terminator.size());
+        if (length > capacity) {
+            return {result, "(length " + std::to_string(length) + ")"};
+        }
+        return {result, std::string(buffer.begin(), buffer.begin() + length)};
     }
 
     FakeTransport transport;
@@ -123,83 +154,52 @@ TEST_F(StreamTest, DestroyRunsDeleteAndClearsPointer) {
 
 TEST_F(StreamTest, RecordEndsAtTerminatorWhichIsNotStored) {
     transport.feed("line one\r\nnext");
-    uint8_t buffer[32];
-    size_t length = 0;
-    EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer,
-                                 reinterpret_cast<const uint8_t*>("\r\n"), 2),
-              qErrNone);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "line one");
+    EXPECT_EQ(readRecord(32, "\r\n"), (Record{qErrNone, "line one"}));
     EXPECT_EQ(readAll(4), "next");
 }
 
 TEST_F(StreamTest, RecordKeepsABrokenTerminatorPrefixAsData) {
     // Deliberate: a terminator match that breaks off is kept as data, so no "\r" is lost.
     transport.feed("a\rb\r\r\nrest");
-    uint8_t buffer[32];
-    size_t length = 0;
-    EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer,
-                                 reinterpret_cast<const uint8_t*>("\r\n"), 2),
-              qErrNone);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "a\rb\r");
+    EXPECT_EQ(readRecord(32, "\r\n"), (Record{qErrNone, "a\rb\r"}));
     EXPECT_EQ(readAll(4), "rest");
 }
 
 TEST_F(StreamTest, RecordFindsSelfOverlappingTerminator) {
     transport.feed("xaaab");
     transport.endOfFile = true;
-    uint8_t buffer[32];
-    size_t length = 0;
-    EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer,
-                                 reinterpret_cast<const uint8_t*>("aab"), 3),
-              qErrNone);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "xa");
+    EXPECT_EQ(readRecord(32, "aab"), (Record{qErrNone, "xa"}));
 }
 
 TEST_F(StreamTest, RecordStopsAtCapacityAndLeavesTheRest) {
     transport.feed("abcdef|");
-    uint8_t buffer[4];
-    size_t length = 0;
-    EXPECT_EQ(
-        qStream_ReadRecord(stream, buffer, &length, 4, reinterpret_cast<const uint8_t*>("|"), 1),
-        qErrNone);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "abcd");
+    EXPECT_EQ(readRecord(4, "|"), (Record{qErrNone, "abcd"}));
     EXPECT_EQ(readAll(3), "ef|");
 }
 
 TEST_F(StreamTest, RecordFullInsideBrokenMatchReturnsOverflow) {
     // Deliberate: bytes of a broken terminator match count as data, also when they fill the record.
     transport.feed("ab\rc");
-    uint8_t buffer[3];
-    size_t length = 0;
-    EXPECT_EQ(
-        qStream_ReadRecord(stream, buffer, &length, 3, reinterpret_cast<const uint8_t*>("\r\n"), 2),
-        qErrNone);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "ab\r");
+    EXPECT_EQ(readRecord(3, "\r\n"), (Record{qErrNone, "ab\r"}));
     EXPECT_EQ(readAll(1), "c");
 }
 
 TEST_F(StreamTest, RecordNotReadyPushesEverythingBack) {
     // Deliberate: a record not yet whole puts back every byte it took, so the next read has them.
     transport.feed("par\r");
-    uint8_t buffer[32];
-    size_t length = 99;
-    const uint8_t* crlf = reinterpret_cast<const uint8_t*>("\r\n");
-    EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer, crlf, 2), qErrNotReady);
-    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(readRecord(32, "\r\n"), (Record{qErrNotReady, ""}));
     transport.feed("t\r\n");
-    EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer, crlf, 2), qErrNone);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "par\rt");
+    EXPECT_EQ(readRecord(32, "\r\n"), (Record{qErrNone, "par\rt"}));
 }
 
 TEST_F(StreamTest, RecordAtEndOfFile) {
+    transport.endOfFile = true;
+    EXPECT_EQ(readRecord(8, "\r\n").result, qErrEOF);
+    transport.feed("end\r");
+    EXPECT_EQ(readRecord(8, "\r\n"), (Record{qErrNone, "end\r"}));
     uint8_t buffer[8];
     size_t length = 0;
     const uint8_t* crlf = reinterpret_cast<const uint8_t*>("\r\n");
-    transport.endOfFile = true;
-    EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer, crlf, 2), qErrEOF);
-    transport.feed("end\r");
-    EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer, crlf, 2), qErrNone);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "end\r");
     EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer, nullptr, 2), qErrParam);
     EXPECT_EQ(qStream_ReadRecord(stream, buffer, &length, sizeof buffer, crlf, 0), qErrParam);
 }

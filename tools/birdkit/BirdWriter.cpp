@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <zlib.h>
 
+#include "BirdFile.h"
+
 namespace {
 
 void appendBigEndian32(std::vector<unsigned char>& out, uint32_t value) {
@@ -58,6 +60,22 @@ BirdWriterBlock& BirdWriter::AddRecoveryStart(uint32_t address) {
     std::vector<unsigned char> payload;
     appendBigEndian32(payload, address);
     return AddRaw(5, 0, payload);
+}
+
+BirdWriter BirdWriter::Of(const BirdFile& file) {
+    BirdWriter writer;
+    std::string signature;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        signature += static_cast<char>(file.GetSignature() >> shift);
+    }
+    writer.SetHeader(signature, static_cast<uint8_t>(file.GetFormatVersion() >> 8),
+                     static_cast<uint8_t>(file.GetFormatVersion()));
+    for (const BirdBlock& block : file.GetBlocks()) {
+        writer.AddRaw(block.type, block.flags,
+                      std::vector<unsigned char>(block.data, block.data + block.length));
+    }
+    writer.SetChecksum(file.GetChecksum());
+    return writer;
 }
 
 void BirdWriter::Scramble(const unsigned key[4]) {
@@ -118,16 +136,21 @@ std::vector<unsigned char> BirdWriter::BlockStream() const {
 }
 
 std::vector<unsigned char> BirdWriter::FileBytes() const {
-    std::vector<unsigned char> stream = BlockStream();
-    uLongf packedSize = compressBound(static_cast<uLong>(stream.size()));
+    return Wrap(BlockStream(), signature_, version_[0], version_[1]);
+}
+
+std::vector<unsigned char> BirdWriter::Wrap(const std::vector<unsigned char>& blockStream,
+                                            const std::string& signature, uint8_t version0,
+                                            uint8_t version1) {
+    uLongf packedSize = compressBound(static_cast<uLong>(blockStream.size()));
     std::vector<unsigned char> packed(packedSize);
-    if (compress(packed.data(), &packedSize, stream.data(), static_cast<uLong>(stream.size())) !=
-        Z_OK) {
+    if (compress(packed.data(), &packedSize, blockStream.data(),
+                 static_cast<uLong>(blockStream.size())) != Z_OK) {
         return {};
     }
-    std::vector<unsigned char> file(signature_.begin(), signature_.end());
-    file.push_back(version_[0]);
-    file.push_back(version_[1]);
+    std::vector<unsigned char> file(signature.begin(), signature.end());
+    file.push_back(version0);
+    file.push_back(version1);
     file.insert(file.end(), packed.begin(), packed.begin() + packedSize);
     return file;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class BirdFile;
+
 struct BirdWriterBlock {
     uint8_t typeByte = 0;  // type in bits 4..0, flags in bits 7..5
     std::vector<unsigned char> payload;
@@ -30,6 +32,10 @@ class BirdWriter {
     BirdWriterBlock& AddSerialOffsets(uint32_t wordAddress, uint32_t descriptorAddress);
     BirdWriterBlock& AddRecoveryStart(uint32_t address);
 
+    // A writer that writes a parsed file again: its header, its blocks as they stand in memory
+    // (images still scrambled if they were) and its checksum.
+    static BirdWriter Of(const BirdFile& file);
+
     // Scrambles the firmware images for the chip with this fingerprint.
     void Scramble(const unsigned key[4]);
     void SetReportedCount(uint32_t count);
@@ -42,6 +48,11 @@ class BirdWriter {
     std::vector<unsigned char> BlockStream() const;
     // The whole file; empty when compression fails.
     std::vector<unsigned char> FileBytes() const;
+    // A whole file around any block stream, well formed or not: the header, then the stream
+    // compressed as zlib's compress does it. Empty when compression fails.
+    static std::vector<unsigned char> Wrap(const std::vector<unsigned char>& blockStream,
+                                           const std::string& signature = "bird",
+                                           uint8_t version0 = 0x01, uint8_t version1 = 0x01);
     bool WriteTo(const std::string& path) const;
 
     // CRC-32 (zlib's) of the block stream up to the checksum field.
