@@ -64,7 +64,7 @@ TEST_F(SerialStreamTest, ReadWithinBoundsTheWaitAndCountsPartialReads) {
     EXPECT_EQ(last, qErrNotReady);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "ab");
 
-    std::thread late([&pty] {
+    std::thread late([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pty.send("cde");
     });
