@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t linksBefore = qLinkManager_Count();
 
     qStream* stream = qStream_Create(moduleGet, modulePut, moduleWrite, moduleDelete, &bytes);
-    qLinkEntry* entry = stream != nullptr ? qLinkManager_AddEntry(linkTypeNone, 0, 0, 0) : nullptr;
+    qLinkEntryRef entry = stream != nullptr ? qLinkManager_AddEntry(linkSpec{}) : nullptr;
     if (entry == nullptr) {
         qStream_Destroy(&stream);
         return 0;
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             qLink_PacketDebug_SetLogSize(id, kLogSizeMinimum + (setup >> 2) * kLogSizeStep);
             qLink_PacketDebug_Enable(id);
         }
-        readAll(qLink_Lookup(id));
+        readAll(qLink_Lookup(id).get());
         const size_t queued = drainInbound(id, filtered);
         // Each packet took at least its two header bytes.
         if (2 * (queued + taken + bytes.answersWritten) > bytes.size) {

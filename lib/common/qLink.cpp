@@ -3,13 +3,12 @@
 #include "qLink.h"
 
 #include <cstdio>
+#include <new>
 
 #include "qDebugging.h"
 #include "qLinkInternal.h"
 #include "qLinkManagerInternal.h"
-#include "qLinkSpec.h"
-#include "qStreamsocket.h"
-#include "unix_streamusb.h"
+#include "qLinkTransport.h"
 #include "unix_time.h"
 
 namespace {
@@ -78,26 +77,11 @@ qErr joinThread(qThread** thread) {
     return qThread_Destroy(thread) == qErrNone ? qErrNone : qErrUnknown;
 }
 
-bool canRecreateStream(uint32_t type) {
-    return type == linkTypeUSB || type == linkTypeTCPIP ||
-           (type >= linkTypeNetworkClient && type <= linkTypeNetworkClientSerial);
-}
-
-qErr recreateStream(const qLinkEntry* entry, qStream** stream) {
-    switch (entry->type) {
-        case linkTypeUSB:
-            return qStream_CreateUSB(entry->identifier[0], stream);
-        case linkTypeTCPIP:
-            return qStream_CreateSocket(entry->identifier[1], entry->identifier[2], stream);
-        default:
-            return qLink_CreateClientStream(entry->identifier[0], entry->identifier[1], stream);
-    }
-}
-
-qErr recreateStreamWithRetries(const qLinkEntry* entry, qStream** stream) {
+qErr recreateStreamWithRetries(const qLinkTransport& transport, const linkSpec& spec,
+                               qStream** stream) {
     qErr err = qErrUnknown;
     for (int attempt = 0; attempt < kResetAttempts; ++attempt) {
-        err = recreateStream(entry, stream);
+        err = transport.createStream(spec, stream);
         if (err == qErrNone) {
             return qErrNone;
         }
@@ -121,10 +105,19 @@ qErr startThreads(qLinkObject* link) {
     return qErrNone;
 }
 
-// Everything the link owns except the threads, which are stopped by now.
-qErr releaseLinkResources(qLinkObject* link) {
+// The queues and the stream, which go as soon as the threads are stopped: the module sees its
+// connection close when the link goes, not when the last holder of the object lets go.
+qErr closeTransport(qLinkObject* link) {
     destroyQueue(&link->inbound);
     qErr err = destroyQueue(&link->outbound);
+    if (link->stream != nullptr) {
+        qStream_Destroy(&link->stream);
+    }
+    return err;
+}
+
+// What the object owns beyond its transport: nobody holds the object any more.
+void releaseObject(qLinkObject* link) {
     if (link->receivePacket != nullptr) {
         qPacket_Destroy(&link->receivePacket);
     }
@@ -132,17 +125,22 @@ qErr releaseLinkResources(qLinkObject* link) {
     if (link->userFilterMutex != nullptr) {
         qMutex_Destroy(&link->userFilterMutex);
     }
-    if (link->stream != nullptr) {
-        qStream_Destroy(&link->stream);
-    }
-    link->check = 0;
-    return err;
+    delete link;
 }
 
 }  // namespace
 
-qLinkObject* qLink_Lookup(qLinkID id) {
-    qLinkEntry* entry = sLookupEntryByID(id);
+std::shared_ptr<qLinkObject> qLink_NewObject() {
+    qLinkObject* link = new (std::nothrow) qLinkObject{};
+    if (link == nullptr) {
+        return nullptr;
+    }
+    link->status = qLINK_STATUS_INVALID;
+    return std::shared_ptr<qLinkObject>(link, releaseObject);
+}
+
+std::shared_ptr<qLinkObject> qLink_Lookup(qLinkID id) {
+    qLinkEntryRef entry = sLookupEntryByID(id);
     if (entry == nullptr || !qVALIDLINK(entry->link)) {
         return nullptr;
     }
@@ -150,11 +148,11 @@ qLinkObject* qLink_Lookup(qLinkID id) {
 }
 
 qLinkID qLink_Init(qLinkID id, qStream* stream) {
-    qLinkEntry* entry = sLookupEntryByID(id);
+    qLinkEntryRef entry = sLookupEntryByID(id);
     if (entry == nullptr || entry->link == nullptr) {
         return 0;
     }
-    qLinkObject* link = entry->link;
+    qLinkObject* link = entry->link.get();
     link->id = id;
     link->check = qLINK_CHECK;
     link->running = 0;
@@ -164,7 +162,6 @@ qLinkID qLink_Init(qLinkID id, qStream* stream) {
     link->writerProc = sOutPipeProcess;
     link->readerStarted = 0;
     link->writerStarted = 0;
-    link->heartbeatState = qHEARTBEAT_IDLE;
     link->syncState = qSYNC_IDLE;
     link->pooled = 0;
     if (renewQueue(&link->inbound) != qErrNone || renewQueue(&link->outbound) != qErrNone) {
@@ -183,7 +180,7 @@ qLinkID qLink_Init(qLinkID id, qStream* stream) {
 }
 
 qErr qLink_Start(qLinkID id) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr || link->stream == nullptr) {
         return qErrParam;
     }
@@ -192,16 +189,15 @@ qErr qLink_Start(qLinkID id) {
     }
     link->running = 1;
     link->status = qLINK_STATUS_STARTING;
-    link->heartbeatState = qHEARTBEAT_IDLE;
     link->readerStarted = 0;
     link->writerStarted = 0;
-    qErr err = startThreads(link);
+    qErr err = startThreads(link.get());
     if (err != qErrNone) {
         link->running = 0;
         link->status = qLINK_STATUS_STOPPED;
         return err;
     }
-    if (!awaitThreads(link)) {
+    if (!awaitThreads(link.get())) {
         return qErrIndexRange;
     }
     return qLink_ForceRoute(id, 1);
@@ -233,7 +229,6 @@ qErr qLink_Stop(qLinkObject* link) {
     link->readerStarted = 0;
     link->writerStarted = 0;
     qPacket_Reset(link->receivePacket);
-    link->heartbeatState = qHEARTBEAT_IDLE;
     link->syncState = qSYNC_IDLE;
     link->status = qLINK_STATUS_STOPPED;
     qDebug_Print(qDEBUG_LINK, "qLink(%u) stopped\n", link->id);
@@ -245,7 +240,7 @@ qErr qLink_Destroy(qLinkID* id) {
         return qErrParam;
     }
     bool known = false;
-    qLinkEntry* entry = qLinkManager_ReleaseUser(*id, &known);
+    qLinkEntryRef entry = qLinkManager_ReleaseUser(*id, &known);
     *id = 0;
     if (!known) {
         return qErrParam;
@@ -253,11 +248,8 @@ qErr qLink_Destroy(qLinkID* id) {
     if (entry == nullptr) {
         return qErrNone;
     }
-    qLinkObject* link = entry->link;
-    if (link == nullptr) {
-        delete entry;
-        return qErrUnknown;
-    }
+    // The entry's reference keeps the object until the threads are joined, whoever else holds it.
+    qLinkObject* link = entry->link.get();
     clearUserFilter(link);
     qLink_Stop(link);
     if (entry->server != nullptr && entry->destroyServer != nullptr) {
@@ -267,31 +259,26 @@ qErr qLink_Destroy(qLinkID* id) {
         qLinkID served = entry->servedLinkId;
         qLink_Destroy(&served);
     }
-    qErr err = releaseLinkResources(link);
-    delete link;
-    delete entry;
-    return err;
+    link->check = 0;
+    return closeTransport(link);
 }
 
 qErr qLink_Reset(qLinkID id) {
-    qLinkEntry* entry = sLookupEntryByID(id);
+    qLinkEntryRef entry = sLookupEntryByID(id);
     if (entry == nullptr || !qVALIDLINK(entry->link)) {
         return qErrParam;
     }
     // A stream the caller made (or a serial port) cannot be made again here: keep the link as
     // it is rather than leave it without one.
-    if (!canRecreateStream(entry->type)) {
+    const qLinkTransport* transport = qLinkTransport_Find(entry->spec.type);
+    if (transport == nullptr || !transport->recreatable) {
         return qErrParam;
     }
-    qLinkObject* link = entry->link;
+    qLinkObject* link = entry->link.get();
     qLink_Stop(link);
-    destroyQueue(&link->inbound);
-    destroyQueue(&link->outbound);
-    if (link->stream != nullptr) {
-        qStream_Destroy(&link->stream);
-    }
+    closeTransport(link);
     qStream* stream = nullptr;
-    qErr err = recreateStreamWithRetries(entry, &stream);
+    qErr err = recreateStreamWithRetries(*transport, entry->spec, &stream);
     if (err != qErrNone) {
         qDebug_Print(qDEBUG_LINK, " ERROR - could not recreate stream: %d\n", err);
         link->status = qLINK_STATUS_STOPPED;

@@ -9,6 +9,7 @@
 
 #include "packetfifo.h"
 #include "qError.h"
+#include "qLinkSpec.h"
 #include "qPacket.h"
 #include "qStream.h"
 
@@ -37,7 +38,10 @@ constexpr int32_t qPACKETLOG_MAX_SIZE = 0x4000000;
 qLinkID qLink_CreateUSB(uint32_t serialNumber);
 // address: IPv4 in network byte order; port in host order.
 qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port);
+// path: at most the 100 bytes a linkSpec holds.
 qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud);
+// The USB, TCP/IP or serial link the spec names (its serial path need not be terminated).
+qLinkID qLink_CreateFromSpec(const linkSpec& spec);
 qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref);
 // interface: IPv4 in network byte order, in and out; port in and out.
 qLinkID qLink_CreateServer(qLinkID linkId, uint16_t* port, uint32_t* interface, bool localOnly);

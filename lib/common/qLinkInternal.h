@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 #include "packetfifo.h"
 #include "qLink.h"
@@ -18,22 +19,20 @@
 // Sync requests sent each time the packet boundaries are looked for.
 constexpr int qLINK_SYNC_REQUESTS = 6;
 
-// Heartbeat state.
-constexpr uint32_t qHEARTBEAT_IDLE = 0;
-constexpr uint32_t qHEARTBEAT_ANSWERING_UP = 2;
-constexpr uint32_t qHEARTBEAT_ANSWERING_DOWN = 3;
-
-// Sync states: 0 not synchronising, 1 requests being sent, 2 requests out, 3..5 part of the
-// answer seen.
-constexpr uint32_t qSYNC_IDLE = 0;
-constexpr uint32_t qSYNC_SENDING = 1;
-constexpr uint32_t qSYNC_REQUESTED = 2;
-constexpr uint32_t qSYNC_GOT_ADDRESS = 3;
-constexpr uint32_t qSYNC_GOT_LENGTH = 4;
-constexpr uint32_t qSYNC_GOT_SECOND_ADDRESS = 5;
+// Sync states, in the order they are passed: not synchronising, requests being sent, requests
+// out, then the answer's address, length and second address seen.
+enum qSyncState : uint32_t {
+    qSYNC_IDLE,
+    qSYNC_SENDING,
+    qSYNC_REQUESTED,
+    qSYNC_GOT_ADDRESS,
+    qSYNC_GOT_LENGTH,
+    qSYNC_GOT_SECOND_ADDRESS
+};
 
 struct qLinkObject {
-    uint16_t check;
+    // Cleared when the link is destroyed, while other holders of it may still look.
+    std::atomic<uint16_t> check;
     qLinkID id;
     // Status, running and the started flags are written by one thread and polled by another.
     std::atomic<uint8_t> running;
@@ -50,14 +49,12 @@ struct qLinkObject {
     std::atomic<uint8_t> readerStarted;
     std::atomic<uint8_t> writerStarted;
     qStream* stream;
-    uint32_t heartbeatState;
     std::atomic<uint32_t> syncState;
     uint8_t syncAddress;
     // When the last six sync requests went out, to pace repeats while the module is silent.
     std::chrono::steady_clock::time_point syncStartedAt;
     std::atomic<qPacketLog*> packetLog;
     uint32_t logSize;
-    std::atomic<bool> logEnabled;
     qMutex* logMutex;
     qPacketFilter userFilter;
     void* userFilterReference;
@@ -67,12 +64,18 @@ struct qLinkObject {
 
 #define qVALIDLINK(l) ((l) != nullptr && (l)->check == qLINK_CHECK)
 
-// The link object of an id, or null for an unknown id or an entry without one.
-qLinkObject* qLink_Lookup(qLinkID id);
+// A fresh, uninitialised link object. What it owns beyond its threads, queues and stream (the
+// receive packet, the user filter, the packet log and their mutexes) goes with its last holder.
+std::shared_ptr<qLinkObject> qLink_NewObject();
+// The link object of an id, or null for an unknown id or a link not (or no longer) initialised.
+// The reference keeps the object valid after a destroy by another thread.
+std::shared_ptr<qLinkObject> qLink_Lookup(qLinkID id);
 // Stops the threads; the route-0 command goes out before the writer ends.
 qErr qLink_Stop(qLinkObject* link);
 
-// Thread bodies (argument: the link object).
+// Thread bodies (argument: the link object). The threads get the bare object: qLink_Stop joins
+// them before the destroyer lets go of its reference, and the release of the object never joins
+// a thread, so no thread can end up waiting for itself.
 void* sInPipeProcess(void* argument);
 void* sOutPipeProcess(void* argument);
 
@@ -99,6 +102,3 @@ void qLink_DestroyPacketLog(qLinkObject* link);
 uint8_t qLink_AcceptAll(const qPacket* packet, void* reference);
 // Puts a packet of the given bytes on the outbound queue.
 qErr qLink_QueueOutbound(qLinkObject* link, uint8_t address, uint8_t length, const uint8_t* data);
-
-// The stream of a network client link; part of the link server's transport.
-qErr qLink_CreateClientStream(uint32_t address, uint32_t port, qStream** stream);

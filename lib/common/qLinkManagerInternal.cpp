@@ -1,6 +1,8 @@
 #include "qLinkManagerInternal.h"
 
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "qLinkInternal.h"
 #include "unix_mutex.h"
@@ -8,9 +10,9 @@
 namespace {
 
 struct LinkTable {
-    qLinkEntry* head = nullptr;
+    // Newest first, so that a module's latest link is the one reused.
+    std::vector<qLinkEntryRef> entries;
     qLinkID nextId = 1;
-    uint32_t clientCounter = 0;
 };
 
 LinkTable& table() {
@@ -32,73 +34,71 @@ class TableLock {
     TableLock& operator=(const TableLock&) = delete;
 };
 
-qLinkEntry* findLocked(qLinkID id) {
-    for (qLinkEntry* entry = table().head; entry != nullptr; entry = entry->next) {
-        if (entry->id == id) {
-            return entry;
-        }
-    }
-    return nullptr;
+typedef std::vector<qLinkEntryRef>::iterator EntryPlace;
+
+EntryPlace findLocked(qLinkID id) {
+    std::vector<qLinkEntryRef>& entries = table().entries;
+    return std::find_if(entries.begin(), entries.end(),
+                        [id](const qLinkEntryRef& entry) { return entry->id == id; });
 }
 
-void unlinkLocked(qLinkEntry* target) {
-    for (qLinkEntry** slot = &table().head; *slot != nullptr; slot = &(*slot)->next) {
-        if (*slot == target) {
-            *slot = target->next;
-            target->next = nullptr;
-            return;
-        }
-    }
+bool knownLocked(qLinkID id) {
+    return findLocked(id) != table().entries.end();
 }
 
 // Id 0 means "no link", so a wrapped counter skips it and any id still in use.
 qLinkID takeIdLocked() {
     qLinkID id = table().nextId++;
-    while (id == 0 || findLocked(id) != nullptr) {
+    while (id == 0 || knownLocked(id)) {
         id = table().nextId++;
     }
     return id;
 }
 
+// Runs use on the table's place of id under the table mutex; false for an unknown id.
+template <typename Use>
+bool withEntry(qLinkID id, Use use) {
+    if (tableMutex() == nullptr) {
+        return false;
+    }
+    TableLock lock;
+    auto found = findLocked(id);
+    if (found == table().entries.end()) {
+        return false;
+    }
+    use(found);
+    return true;
+}
+
 }  // namespace
 
-qLinkEntry* qLinkManager_AddEntry(uint32_t type, uint32_t identifier0, uint32_t identifier1,
-                                  uint32_t identifier2) {
-    qLinkEntry* entry = new (std::nothrow) qLinkEntry{};
-    qLinkObject* link = new (std::nothrow) qLinkObject{};
+qLinkEntryRef qLinkManager_AddEntry(const linkSpec& spec) {
+    qLinkEntryRef entry(new (std::nothrow) qLinkEntry{});
+    std::shared_ptr<qLinkObject> link = qLink_NewObject();
     if (entry == nullptr || link == nullptr || tableMutex() == nullptr) {
-        delete entry;
-        delete link;
         return nullptr;
     }
-    entry->type = type;
-    entry->identifier[0] = identifier0;
-    entry->identifier[1] = identifier1;
-    entry->identifier[2] = identifier2;
+    entry->spec = spec;
     entry->link = link;
-    link->status = qLINK_STATUS_INVALID;
     TableLock lock;
     entry->id = takeIdLocked();
-    entry->next = table().head;
-    table().head = entry;
+    table().entries.insert(table().entries.begin(), entry);
     return entry;
 }
 
-qLinkEntry* sLookupEntryByID(qLinkID id) {
-    if (id == 0 || tableMutex() == nullptr) {
-        return nullptr;
-    }
-    TableLock lock;
-    return findLocked(id);
+qLinkEntryRef sLookupEntryByID(qLinkID id) {
+    qLinkEntryRef found;
+    withEntry(id, [&found](EntryPlace place) { found = *place; });
+    return found;
 }
 
-qLinkReuse qLinkManager_ReuseEntry(uint32_t type, uint32_t identifier0, qLinkID* id) {
+qLinkReuse qLinkManager_ReuseEntry(uint32_t type, uint32_t serialNumber, qLinkID* id) {
     if (id == nullptr || tableMutex() == nullptr) {
         return qLinkReuse::None;
     }
     TableLock lock;
-    for (qLinkEntry* entry = table().head; entry != nullptr; entry = entry->next) {
-        if (entry->type == type && entry->identifier[0] == identifier0) {
+    for (const qLinkEntryRef& entry : table().entries) {
+        if (entry->spec.type == type && entry->spec.serialNumber == serialNumber) {
             if (entry->server != nullptr) {
                 return qLinkReuse::ServesServer;
             }
@@ -111,71 +111,36 @@ qLinkReuse qLinkManager_ReuseEntry(uint32_t type, uint32_t identifier0, qLinkID*
 }
 
 bool qLinkManager_AddUser(qLinkID id) {
-    if (id == 0 || tableMutex() == nullptr) {
-        return false;
-    }
-    TableLock lock;
-    qLinkEntry* entry = findLocked(id);
-    if (entry == nullptr) {
-        return false;
-    }
-    entry->useCount++;
-    return true;
+    return withEntry(id, [](EntryPlace place) { (*place)->useCount++; });
 }
 
-qLinkEntry* qLinkManager_ReleaseUser(qLinkID id, bool* known) {
-    *known = false;
-    if (id == 0 || tableMutex() == nullptr) {
-        return nullptr;
-    }
-    TableLock lock;
-    qLinkEntry* entry = findLocked(id);
-    if (entry == nullptr) {
-        return nullptr;
-    }
-    *known = true;
-    entry->useCount--;
-    if (entry->useCount > 0) {
-        return nullptr;
-    }
-    unlinkLocked(entry);
-    return entry;
+qLinkEntryRef qLinkManager_ReleaseUser(qLinkID id, bool* known) {
+    qLinkEntryRef released;
+    *known = withEntry(id, [&released](EntryPlace place) {
+        if (--(*place)->useCount <= 0) {
+            released = *place;
+            table().entries.erase(place);
+        }
+    });
+    return released;
 }
 
 bool qLinkManager_SetServedLink(qLinkID clientId, qLinkID servedLinkId) {
-    if (tableMutex() == nullptr) {
-        return false;
-    }
-    TableLock lock;
-    qLinkEntry* entry = findLocked(clientId);
-    if (entry == nullptr) {
-        return false;
-    }
-    entry->servedLinkId = servedLinkId;
-    return true;
+    return withEntry(clientId,
+                     [servedLinkId](EntryPlace place) { (*place)->servedLinkId = servedLinkId; });
 }
 
 bool qLinkManager_SetServer(qLinkID id, void* server, qLinkServerDestroyProc destroyServer) {
-    if (tableMutex() == nullptr) {
-        return false;
-    }
-    TableLock lock;
-    qLinkEntry* entry = findLocked(id);
-    if (entry == nullptr) {
-        return false;
-    }
-    entry->server = server;
-    entry->destroyServer = destroyServer;
-    return true;
+    return withEntry(id, [server, destroyServer](EntryPlace place) {
+        (*place)->server = server;
+        (*place)->destroyServer = destroyServer;
+    });
 }
 
 int qLinkManager_UseCount(qLinkID id) {
-    if (tableMutex() == nullptr) {
-        return -1;
-    }
-    TableLock lock;
-    qLinkEntry* entry = findLocked(id);
-    return entry != nullptr ? entry->useCount : -1;
+    int count = -1;
+    withEntry(id, [&count](EntryPlace place) { count = (*place)->useCount; });
+    return count;
 }
 
 size_t qLinkManager_Count() {
@@ -183,35 +148,5 @@ size_t qLinkManager_Count() {
         return 0;
     }
     TableLock lock;
-    size_t count = 0;
-    for (qLinkEntry* entry = table().head; entry != nullptr; entry = entry->next) {
-        count++;
-    }
-    return count;
-}
-
-uint32_t qLinkManager_NextClientCounter() {
-    if (tableMutex() == nullptr) {
-        return 0;
-    }
-    TableLock lock;
-    return table().clientCounter++;
-}
-
-bool qLinkManager_View(qLinkID id, qLinkView* view) {
-    if (view == nullptr || id == 0 || tableMutex() == nullptr) {
-        return false;
-    }
-    TableLock lock;
-    qLinkEntry* entry = findLocked(id);
-    if (entry == nullptr) {
-        return false;
-    }
-    qLinkObject* link = entry->link;
-    view->hasLink = qVALIDLINK(link);
-    view->inbound = view->hasLink ? link->inbound.load() : 0;
-    view->outbound = view->hasLink ? link->outbound.load() : 0;
-    view->status = view->hasLink ? link->status.load() : qLINK_STATUS_INVALID;
-    view->running = view->hasLink && link->running.load() != 0;
-    return true;
+    return table().entries.size();
 }

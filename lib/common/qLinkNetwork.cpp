@@ -5,8 +5,8 @@
 #include "qLinkInternal.h"
 #include "qLinkManagerInternal.h"
 #include "qLinkSpec.h"
+#include "qLinkTransport.h"
 #include "qServer_ZeroMQ.h"
-#include "qStream_ZeroMQClient.h"
 #include "unix_time.h"
 
 namespace {
@@ -84,10 +84,6 @@ const char* publish(qLinkID linkId, qServer** server, uint16_t* port, uint32_t* 
 
 }  // namespace
 
-qErr qLink_CreateClientStream(uint32_t address, uint32_t port, qStream** stream) {
-    return qStream_CreateClient(address, static_cast<uint16_t>(port), stream);
-}
-
 qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref) {
     if (ref != 0) {
         if (!qLinkManager_AddUser(ref)) {
@@ -97,14 +93,16 @@ qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref) {
         qDebug_Print(qDEBUG_LINK, "Using existing link - ConnectThroughLinkModule\n");
         return ref;
     }
-    qLinkEntry* entry = qLinkManager_AddEntry(linkTypeNetworkClient, address, port,
-                                              qLinkManager_NextClientCounter());
+    linkSpec spec = qLinkSpec_Of(linkTypeNetworkClient, 0);
+    spec.ipAddress = address;
+    spec.port = port;
+    qLinkEntryRef entry = qLinkManager_AddEntry(spec);
     if (entry == nullptr) {
         return 0;
     }
     qLinkID id = entry->id;
     qStream* stream = nullptr;
-    if (qLink_CreateClientStream(address, port, &stream) != qErrNone ||
+    if (qLinkTransport_Find(spec.type)->createStream(spec, &stream) != qErrNone ||
         qLink_Init(id, stream) == 0 || qLink_Start(id) != qErrNone || !qLinkManager_AddUser(id)) {
         qLink_Destroy(&id);
         return 0;

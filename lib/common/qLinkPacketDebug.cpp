@@ -43,11 +43,10 @@ void qLink_DestroyPacketLog(qLinkObject* link) {
     if (link->logMutex != nullptr) {
         qMutex_Destroy(&link->logMutex);
     }
-    link->logEnabled = false;
 }
 
 qErr qLink_PacketDebug_SetLogSize(qLinkID id, int32_t bytes) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr || bytes > qPACKETLOG_MAX_SIZE) {
         return qErrParam;
     }
@@ -59,12 +58,12 @@ qErr qLink_PacketDebug_SetLogSize(qLinkID id, int32_t bytes) {
 }
 
 qErr qLink_PacketDebug_Enable(qLinkID id) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr) {
         return qErrParam;
     }
     // The mutex exists before the log is published: the threads log as soon as they see it.
-    if (qLink_EnsureLogMutex(link) != qErrNone) {
+    if (qLink_EnsureLogMutex(link.get()) != qErrNone) {
         return qErrResource;
     }
     if (link->packetLog.load() == nullptr) {
@@ -75,16 +74,14 @@ qErr qLink_PacketDebug_Enable(qLinkID id) {
         }
         link->packetLog = log;
     }
-    link->logEnabled = true;
     return qErrNone;
 }
 
 qErr qLink_PacketDebug_Disable(qLinkID id) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr) {
         return qErrParam;
     }
-    link->logEnabled = false;
     return link->packetLog.load() != nullptr ? qErrNone : qErrNotReady;
 }
 
@@ -94,7 +91,7 @@ namespace {
 // qErrNotReady when it has no log.
 template <typename Access>
 qErr withPacketLog(qLinkID id, Access access) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr) {
         return qErrParam;
     }

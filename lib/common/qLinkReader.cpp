@@ -17,29 +17,23 @@ constexpr uint8_t kHeartbeatAnswerOffset = 2;
 
 // Any state byte is answered, not only up (0) and down (1): the module waits for the answer to
 // every heartbeat it sends, and a queued heartbeat would only sit unread on the inbound queue.
-bool isHeartbeat(const qLinkObject* link, const qPacket* packet) {
-    return packet->dataSize == 2 && packet->data[0] == qCMD_HEARTBEAT &&
-           link->heartbeatState < qHEARTBEAT_ANSWERING_UP;
+bool isHeartbeat(const qPacket* packet) {
+    return packet->dataSize == 2 && packet->data[0] == qCMD_HEARTBEAT;
 }
 
 // True when the packet was a heartbeat; its answer is on the outbound queue then.
 bool answerHeartbeat(qLinkObject* link, const qPacket* packet) {
-    if (!isHeartbeat(link, packet)) {
+    if (!isHeartbeat(packet)) {
         return false;
     }
     const uint8_t state = packet->data[1];
     if (state == kHeartbeatUp) {
-        link->heartbeatState = qHEARTBEAT_ANSWERING_UP;
         qDebug_Print(qDEBUG_TRAFFIC, "sending HB UP\n");
-    } else {
-        link->heartbeatState = qHEARTBEAT_ANSWERING_DOWN;
-        if (state == kHeartbeatDown) {
-            qDebug_Print(qDEBUG_TRAFFIC, "sending HB DOWN\n");
-        }
+    } else if (state == kHeartbeatDown) {
+        qDebug_Print(qDEBUG_TRAFFIC, "sending HB DOWN\n");
     }
     const uint8_t answer[] = {qCMD_HEARTBEAT, static_cast<uint8_t>(state + kHeartbeatAnswerOffset)};
     qLink_QueueOutbound(link, packet->address, sizeof answer, answer);
-    link->heartbeatState = qHEARTBEAT_IDLE;
     return true;
 }
 
@@ -103,7 +97,6 @@ qErr qLink_HandleReceivedPacket(qLinkObject* link, const qPacket* packet) {
 }
 
 void qLink_ReaderBegin(qLinkObject* link) {
-    link->heartbeatState = qHEARTBEAT_IDLE;
     link->syncAddress = 1;
     link->readerStarted = 1;
     link->status = qLINK_STATUS_RUNNING;

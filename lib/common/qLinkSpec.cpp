@@ -4,6 +4,13 @@
 
 #include "discover.h"
 
+linkSpec qLinkSpec_Of(uint32_t type, uint32_t serialNumber) {
+    linkSpec spec{};
+    spec.type = type;
+    spec.serialNumber = serialNumber;
+    return spec;
+}
+
 linkSpec* qLinkSpec_Create(uint32_t type) {
     linkSpec* spec = static_cast<linkSpec*>(calloc(1, sizeof(linkSpec)));
     if (spec != nullptr) {

@@ -87,7 +87,7 @@ void qLink_SyncByte(qLinkObject* link, uint8_t byte) {
 }
 
 qErr qLink_Sync(qLinkID id) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr) {
         return qErrParam;
     }
@@ -96,7 +96,7 @@ qErr qLink_Sync(qLinkID id) {
         return qErrNotReady;
     }
     link->status = qLINK_STATUS_SYNCING;
-    qErr err = waitUntilRunning(link) ? qErrNone : qErrNotReady;
+    qErr err = waitUntilRunning(link.get()) ? qErrNone : qErrNotReady;
     qPacketFifo_DrainPackets(link->outbound.load(), qLink_AcceptAll, nullptr);
     qTime_MSSleep(kSurplusAnswerMs);
     qPacketFifo_DrainPackets(link->inbound.load(), qLink_AcceptAll, nullptr);

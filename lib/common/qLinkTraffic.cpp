@@ -1,6 +1,7 @@
 // Traffic of a link: packets to the module through the outbound queue, packets from it out of
-// the inbound queue, the route command and the module queries. Queue handles are read under the
-// table mutex, so a link destroyed meanwhile only makes them unknown to the queue.
+// the inbound queue, the route command and the module queries. Each call holds the link object
+// for its duration; a link destroyed meanwhile has released its queues, whose handles the queue
+// then no longer knows.
 #include "qLink.h"
 
 #include "qLinkInternal.h"
@@ -16,13 +17,34 @@ constexpr uint8_t kModelQuery[] = {qCMD_SYSTEM, qUEI_OPTION_GET | kModelOption,
                                    qUEI_INDEX_REQUEST | 0};
 
 qPacketFifoHandle inboundOf(qLinkID id) {
-    qLinkView view{};
-    return qLinkManager_View(id, &view) ? view.inbound : 0;
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    return link != nullptr ? link->inbound.load() : 0;
 }
 
 bool deliversPackets(qLinkID id) {
-    qLinkView view{};
-    return qLinkManager_View(id, &view) && view.running && view.status == qLINK_STATUS_RUNNING;
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    return link != nullptr && link->running.load() != 0 &&
+           link->status.load() == qLINK_STATUS_RUNNING;
+}
+
+// Sends one query packet and takes the next packet that comes back; accept reads the answer.
+template <typename Accept>
+qErr queryModule(qLinkID id, uint8_t address, uint8_t length, const uint8_t* data, Accept accept) {
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    if (link == nullptr) {
+        return qErrParam;
+    }
+    qErr err = qLink_QueueOutbound(link.get(), address, length, data);
+    if (err != qErrNone) {
+        return err;
+    }
+    qPacket* reply = qLink_AwaitPacket(id, kQueryTimeoutMs);
+    if (reply == nullptr) {
+        return qErrTimeout;
+    }
+    err = accept(*reply) ? qErrNone : qErrIO;
+    qPacket_Destroy(&reply);
+    return err;
 }
 
 }  // namespace
@@ -45,19 +67,13 @@ qErr qLink_QueueOutbound(qLinkObject* link, uint8_t address, uint8_t length, con
 }
 
 qErr qLink_PutPacket(qLinkID id, const qPacket* packet) {
-    qLinkView view{};
-    if (!qLinkManager_View(id, &view) || !view.hasLink) {
-        return qErrParam;
-    }
-    return qPacketFifo_Put(view.outbound, packet);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    return link != nullptr ? qPacketFifo_Put(link->outbound.load(), packet) : qErrParam;
 }
 
 qErr qLink_PutPackets(qLinkID id, const qPacket* const* packets, size_t count) {
-    qLinkView view{};
-    if (!qLinkManager_View(id, &view) || !view.hasLink) {
-        return qErrParam;
-    }
-    return qPacketFifo_PutAll(view.outbound, packets, count);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    return link != nullptr ? qPacketFifo_PutAll(link->outbound.load(), packets, count) : qErrParam;
 }
 
 qPacket* qLink_GetPacket(qLinkID id) {
@@ -90,7 +106,7 @@ qPacket* qLink_AwaitFirst(qLinkID id, qPacketFilter filter, void* reference, uin
 }
 
 qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter, void* reference) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr || link->userFilterMutex == nullptr) {
         return qErrParam;
     }
@@ -104,7 +120,7 @@ qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter, void* refer
 }
 
 qErr qLink_EnablePooledPackets(qLinkID id, bool pooled) {
-    qLinkObject* link = qLink_Lookup(id);
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     if (link == nullptr) {
         return qErrParam;
     }
@@ -113,65 +129,44 @@ qErr qLink_EnablePooledPackets(qLinkID id, bool pooled) {
 }
 
 qErr qLink_ForceRoute(qLinkID id, uint8_t route) {
-    qLinkEntry* entry = sLookupEntryByID(id);
+    qLinkEntryRef entry = sLookupEntryByID(id);
     if (entry == nullptr) {
         return qErrNotFound;
     }
     if (!qVALIDLINK(entry->link)) {
         return qErrParam;
     }
-    return qLink_QueueOutbound(entry->link, qADDRESS_ROUTE, 1, &route);
+    return qLink_QueueOutbound(entry->link.get(), qADDRESS_ROUTE, 1, &route);
 }
 
 uint32_t qLink_GetStatus(qLinkID id) {
-    qLinkView view{};
-    if (!qLinkManager_View(id, &view)) {
-        return qLINK_STATUS_INVALID;
-    }
-    return view.status;
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    return link != nullptr ? link->status.load() : qLINK_STATUS_INVALID;
 }
 
 qErr _qLink_GetModuleAddress(qLinkID id, uint8_t* address) {
-    qLinkObject* link = qLink_Lookup(id);
-    if (link == nullptr || address == nullptr) {
+    if (address == nullptr) {
         return qErrParam;
     }
-    qErr err = qLink_QueueOutbound(link, qADDRESS_MAGIC, 0, nullptr);
-    if (err != qErrNone) {
-        return err;
-    }
-    qPacket* reply = qLink_AwaitPacket(id, kQueryTimeoutMs);
-    if (reply == nullptr) {
-        return qErrTimeout;
-    }
     // The module answers the magic request with an empty packet from its own address.
-    err = qErrIO;
-    if (reply->dataSize == 0 && reply->address != 0) {
-        *address = reply->address;
-        err = qErrNone;
-    }
-    qPacket_Destroy(&reply);
-    return err;
+    return queryModule(id, qADDRESS_MAGIC, 0, nullptr, [address](const qPacket& reply) {
+        if (reply.dataSize != 0 || reply.address == 0) {
+            return false;
+        }
+        *address = reply.address;
+        return true;
+    });
 }
 
 qErr _qLink_GetModel(qLinkID id, uint8_t address, uint8_t* model) {
-    qLinkObject* link = qLink_Lookup(id);
-    if (link == nullptr || model == nullptr) {
+    if (model == nullptr) {
         return qErrParam;
     }
-    qErr err = qLink_QueueOutbound(link, address, sizeof kModelQuery, kModelQuery);
-    if (err != qErrNone) {
-        return err;
-    }
-    qPacket* reply = qLink_AwaitPacket(id, kQueryTimeoutMs);
-    if (reply == nullptr) {
-        return qErrTimeout;
-    }
-    err = qErrIO;
-    if (reply->address == address && reply->dataSize == 4 && reply->data[0] == qCMD_SYSTEM) {
-        *model = reply->data[3];
-        err = qErrNone;
-    }
-    qPacket_Destroy(&reply);
-    return err;
+    return queryModule(id, address, sizeof kModelQuery, kModelQuery, [&](const qPacket& reply) {
+        if (reply.address != address || reply.dataSize != 4 || reply.data[0] != qCMD_SYSTEM) {
+            return false;
+        }
+        *model = reply.data[3];
+        return true;
+    });
 }

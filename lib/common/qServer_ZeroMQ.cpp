@@ -2,54 +2,25 @@
 
 #include <new>
 
+#include "qCzmqLoopback.h"
 #include "qCzmqSetup.h"
 #include "qDebugging.h"
 #include "qLinkInternal.h"
 #include "qLinkManagerInternal.h"
 #include "qLinkSpec.h"
+#include "qLinkTransport.h"
 #include "unix_discovery.h"
 #include "qServer_ZeroMQInternal.h"
 
 namespace {
 
-constexpr const char* kLoopbackAny = "tcp://127.0.0.1:*";
 // How long start-up waits for a loopback pair to finish connecting.
 constexpr int kHandshakeMs = 2000;
-
-uint32_t publishedTypeOf(uint32_t type) {
-    switch (type) {
-        case linkTypeUSB:
-            return linkTypeNetworkClientUSB;
-        case linkTypeTCPIP:
-            return linkTypeNetworkClientTCPIP;
-        case linkTypeSerial:
-            return linkTypeNetworkClientSerial;
-        default:
-            return linkTypeNone;
-    }
-}
-
-zsock_t* newSocket(int type) {
-    zsock_t* socket = zsock_new(type);
-    if (socket != nullptr) {
-        zsock_set_linger(socket, 0);
-    }
-    return socket;
-}
-
-std::string dotted(uint32_t address) {
-    in_addr in{};
-    in.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
-}
 
 // Binds one end on loopback and connects the other. The bound end sends without waiting, which
 // a DEALER refuses until the connection is up, so the connected end says hello first.
 bool connectPair(zsock_t* bound, zsock_t* connected) {
-    int port = zsock_bind(bound, "%s", kLoopbackAny);
-    if (port <= 0 || zsock_connect(connected, "tcp://127.0.0.1:%d", port) != 0) {
+    if (!qCzmq_ConnectLoopback(bound, connected)) {
         return false;
     }
     if (zmq_send(zsock_resolve(connected), "", 0, 0) != 0) {
@@ -63,14 +34,10 @@ bool connectPair(zsock_t* bound, zsock_t* connected) {
 }
 
 bool createSockets(qServer* server) {
-    server->frontend = newSocket(ZMQ_ROUTER);
-    server->syncBroker = newSocket(ZMQ_DEALER);
-    server->syncWorker = newSocket(ZMQ_DEALER);
-    server->streamingBroker = newSocket(ZMQ_DEALER);
-    server->streamingFilter = newSocket(ZMQ_DEALER);
-    return server->frontend != nullptr && server->syncBroker != nullptr &&
-           server->syncWorker != nullptr && server->streamingBroker != nullptr &&
-           server->streamingFilter != nullptr;
+    server->frontend = qCzmq_NewSocket(ZMQ_ROUTER);
+    bool pairs = qCzmq_NewSockets(ZMQ_DEALER, {&server->syncBroker, &server->syncWorker,
+                                               &server->streamingBroker, &server->streamingFilter});
+    return server->frontend != nullptr && pairs;
 }
 
 constexpr int kMaxInterfaces = 50;
@@ -96,9 +63,10 @@ bool _configureInterface(qServer* server) {
 }
 
 bool _findPortAndBindSocket(qServer* server) {
-    int port = server->localOnly
-                   ? zsock_bind(server->frontend, "%s", kLoopbackAny)
-                   : zsock_bind(server->frontend, "tcp://%s:*", dotted(server->interface).c_str());
+    char interface[INET_ADDRSTRLEN] = {};
+    qDiscovery_ConvertIPv4Interface(server->interface, interface, sizeof interface);
+    int port = server->localOnly ? zsock_bind(server->frontend, "%s", qCZMQ_LOOPBACK_ANY)
+                                 : zsock_bind(server->frontend, "tcp://%s:*", interface);
     if (port <= 0) {
         return false;
     }
@@ -140,11 +108,8 @@ void _deinitServer(qServer* server) {
     zactor_destroy(&server->sync);
     zactor_destroy(&server->broker);
     zactor_destroy(&server->discovery);
-    zsock_destroy(&server->frontend);
-    zsock_destroy(&server->syncBroker);
-    zsock_destroy(&server->syncWorker);
-    zsock_destroy(&server->streamingBroker);
-    zsock_destroy(&server->streamingFilter);
+    qCzmq_DestroySockets({&server->frontend, &server->syncBroker, &server->syncWorker,
+                          &server->streamingBroker, &server->streamingFilter});
     delete server->pools;
     server->pools = nullptr;
 }
@@ -156,14 +121,15 @@ bool isServer(const qServer* server) {
 }  // namespace
 
 qServer* qServer_Create(qLinkID linkId, uint32_t interface, bool localOnly) {
-    qLinkEntry* entry = sLookupEntryByID(linkId);
+    qLinkEntryRef entry = sLookupEntryByID(linkId);
     if (entry == nullptr) {
         qDebug_Print(qDEBUG_SERVER, "Could not find device Item\n");
         return nullptr;
     }
-    uint32_t published = publishedTypeOf(entry->type);
+    const qLinkTransport* transport = qLinkTransport_Find(entry->spec.type);
+    uint32_t published = transport != nullptr ? transport->publishedType : linkTypeNone;
     if (published == linkTypeNone) {
-        qDebug_Print(qDEBUG_SERVER, "Unhandled linkType: %d\n", static_cast<int>(entry->type));
+        qDebug_Print(qDEBUG_SERVER, "Unhandled linkType: %d\n", static_cast<int>(entry->spec.type));
         return nullptr;
     }
     qServer* server = new (std::nothrow) qServer{};

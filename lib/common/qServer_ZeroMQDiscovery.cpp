@@ -86,9 +86,9 @@ bool stopRequested(zsock_t* pipe) {
 void _createNetworkSpec(qServer* server, uint8_t answer[128]) {
     linkSpec described;
     std::memset(&described, 0, sizeof described);
-    qLinkEntry* entry = sLookupEntryByID(server->linkId);
+    qLinkEntryRef entry = sLookupEntryByID(server->linkId);
     described.type = server->publishedType;
-    described.serialNumber = entry != nullptr ? entry->identifier[0] : 0;
+    described.serialNumber = entry != nullptr ? entry->spec.serialNumber : 0;
     described.module = server->moduleAddress;
     described.model = server->model;
     described.ipAddress = server->localOnly ? htonl(INADDR_LOOPBACK) : server->hostAddress;

@@ -17,11 +17,8 @@
 #include "qServer_ZeroMQ.h"
 
 constexpr uint32_t qSERVER_CHECK = 0x5E7E;
-// A batch of stream packets goes out once it holds more than this many bytes.
-constexpr size_t qSERVER_BATCH_LIMIT = 4065;
 constexpr int qSERVER_POOL_TTL = 2000;
 constexpr int qSERVER_POLL_MS = 1000;
-constexpr uint32_t qSERVER_REPLY_WAIT_MS = 2000;
 // Control-pipe status that empties the reply queue.
 constexpr int qSERVER_SIGNAL_FLUSH = 5;
 
@@ -33,6 +30,9 @@ struct qServerPool {
     uint8_t lastSequence;
     std::vector<std::string> packets;
 };
+
+// A batch of stream packets goes out once it holds more than this many bytes.
+constexpr size_t qSERVER_BATCH_LIMIT = 4065;
 
 struct qServer {
     uint32_t check;

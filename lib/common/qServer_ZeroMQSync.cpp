@@ -9,6 +9,9 @@
 
 namespace {
 
+// How long the module may take to answer one request.
+constexpr uint32_t kReplyWaitMs = 2000;
+
 void sendCommand(qServer* server, uint8_t command, uint16_t count) {
     uint8_t frame[qSERVER_CMD_SIZE] = {command, static_cast<uint8_t>(count >> 8),
                                        static_cast<uint8_t>(count & 0xFF)};
@@ -31,7 +34,7 @@ void _printZVPacket(const qPacket* packet) {
 std::vector<qPacket*> awaitReply(qServer* server) {
     std::vector<qPacket*> replies;
     while (replies.empty() || qServer_ContinuesUEIBytes(replies.back())) {
-        qPacket* reply = qLink_AwaitPacket(server->linkId, qSERVER_REPLY_WAIT_MS);
+        qPacket* reply = qLink_AwaitPacket(server->linkId, kReplyWaitMs);
         if (reply == nullptr) {
             break;
         }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <new>
 
+#include "qCzmqLoopback.h"
 #include "qCzmqSetup.h"
 #include "qDebugging.h"
 #include "unix_time.h"
@@ -18,7 +19,6 @@ constexpr int kPollMs = 1000;
 static_assert(kPollMs <= qSTREAM_GET_WAIT_LIMIT_MS, "a client get would wait too long");
 // Sends to the client's own loopback sockets only fail while ZeroMQ is still connecting them.
 constexpr int kSendAttempts = 100;
-constexpr const char* kLoopbackAny = "tcp://127.0.0.1:*";
 
 struct ClientStream {
     uint32_t check = kClientCheck;
@@ -94,28 +94,11 @@ void brokerTask(zsock_t* pipe, void* argument) {
     zpoller_destroy(&poller);
 }
 
-zsock_t* newDealer() {
-    zsock_t* socket = zsock_new(ZMQ_DEALER);
-    if (socket != nullptr) {
-        zsock_set_linger(socket, 0);
-    }
-    return socket;
-}
-
-// Binds one end on a system-chosen loopback port and connects the other to it.
-bool connectPair(zsock_t* bound, zsock_t* connected) {
-    int port = zsock_bind(bound, "%s", kLoopbackAny);
-    return port > 0 && zsock_connect(connected, "tcp://127.0.0.1:%d", port) == 0;
-}
-
 void releaseClient(ClientStream* client) {
     zactor_destroy(&client->actor);
     zpoller_destroy(&client->poller);
-    zsock_destroy(&client->server);
-    zsock_destroy(&client->outgoingWriter);
-    zsock_destroy(&client->outgoingWorker);
-    zsock_destroy(&client->incomingWorker);
-    zsock_destroy(&client->incomingReader);
+    qCzmq_DestroySockets({&client->server, &client->outgoingWriter, &client->outgoingWorker,
+                          &client->incomingWorker, &client->incomingReader});
     zframe_destroy(&client->frame);
     client->check = 0;
     delete client;
@@ -206,22 +189,17 @@ qErr clientDelete(void* reference) {
 }
 
 bool createSockets(ClientStream* client) {
-    client->server = newDealer();
-    client->outgoingWriter = newDealer();
-    client->outgoingWorker = newDealer();
-    client->incomingWorker = newDealer();
-    client->incomingReader = newDealer();
-    return client->server != nullptr && client->outgoingWriter != nullptr &&
-           client->outgoingWorker != nullptr && client->incomingWorker != nullptr &&
-           client->incomingReader != nullptr;
+    return qCzmq_NewSockets(ZMQ_DEALER,
+                            {&client->server, &client->outgoingWriter, &client->outgoingWorker,
+                             &client->incomingWorker, &client->incomingReader});
 }
 
 qErr connectEverything(ClientStream* client, uint32_t ipAddress, uint16_t port) {
-    if (!connectPair(client->outgoingWriter, client->outgoingWorker)) {
+    if (!qCzmq_ConnectLoopback(client->outgoingWriter, client->outgoingWorker)) {
         qDebug_Print(qDEBUG_CLIENT, "client: outgoing connecting fail\n");
         return qErrConnection;
     }
-    if (!connectPair(client->incomingWorker, client->incomingReader)) {
+    if (!qCzmq_ConnectLoopback(client->incomingWorker, client->incomingReader)) {
         qDebug_Print(qDEBUG_CLIENT, "client: incoming connecting fail\n");
         return qErrConnection;
     }

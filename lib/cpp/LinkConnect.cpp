@@ -1,42 +1,22 @@
 // Making, finding and dropping the engine link of a Link, and learning the module's address.
-#include <cstring>
-
 #include "LinkImpl.h"
 #include "discover.h"
 #include "qDebugging.h"
+#include "qLinkTransport.h"
 #include "qUEI.h"
 #include "unix_time.h"
 
 namespace Pelmorax {
 namespace Zendrival {
 
-namespace {
-
-constexpr uint32_t START_POLL_MS = 10;
-constexpr int START_POLLS = 200;
-
-}  // namespace
-
 qErr Link::impl::createDirectLink(const linkSpec& spec) {
-    switch (spec.type) {
-        case linkTypeUSB:
-            m_stem = qLink_CreateUSB(spec.serialNumber);
-            return qErrNone;
-        case linkTypeTCPIP:
-            m_stem = qLink_CreateTCPIP(spec.serialNumber, spec.ipAddress, spec.port);
-            return qErrNone;
-        case linkTypeSerial: {
-            // The path comes from a discovery record; never trust it to be terminated.
-            char path[sizeof(spec.devicePath) + 1];
-            memcpy(path, spec.devicePath, sizeof(spec.devicePath));
-            path[sizeof(spec.devicePath)] = '\0';
-            m_stem = qLink_CreateSerial(spec.serialNumber, path, spec.baudRate);
-            return qErrNone;
-        }
-        default:
-            m_stem = 0;
-            return qErrMode;
+    const qLinkTransport* transport = qLinkTransport_Find(spec.type);
+    if (transport == nullptr || transport->createStream == nullptr) {
+        m_stem = 0;
+        return qErrMode;
     }
+    m_stem = qLink_CreateFromSpec(spec);
+    return qErrNone;
 }
 
 void Link::impl::publishThroughServer() {
@@ -75,6 +55,8 @@ qErr Link::impl::createEngineLink() {
 }
 
 qErr Link::impl::awaitRunning() const {
+    constexpr uint32_t START_POLL_MS = 10;
+    constexpr int START_POLLS = 200;
     uint32_t status = qLink_GetStatus(m_stem);
     if (status == qLINK_STATUS_STOPPED || status == qLINK_STATUS_STARTING ||
         status == qLINK_STATUS_SYNCING) {

@@ -66,10 +66,10 @@ AlignedSpec specifierOf(const Module& module) {
     return stored;
 }
 
-// The port the engine's client link connects to (its second identifier).
+// The port the engine's client link connects to.
 uint32_t clientPortOf(Module& module) {
-    const qLinkEntry* entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
-    return entry != nullptr ? entry->identifier[1] : 0;
+    const qLinkEntryRef entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
+    return entry != nullptr ? entry->spec.port : 0;
 }
 
 class VexnetModule : public ::testing::Test {

@@ -95,12 +95,12 @@ Pelmorax::Zendrival::VexnetConfig directConfig() {
 }
 
 uint32_t linkTypeOf(qLinkID id) {
-    const qLinkEntry* entry = sLookupEntryByID(id);
-    return entry != nullptr ? entry->type : 0;
+    const qLinkEntryRef entry = sLookupEntryByID(id);
+    return entry != nullptr ? entry->spec.type : 0;
 }
 
 bool isPublished(qLinkID id) {
-    const qLinkEntry* entry = sLookupEntryByID(id);
+    const qLinkEntryRef entry = sLookupEntryByID(id);
     return entry != nullptr && entry->server != nullptr;
 }
 
@@ -109,7 +109,7 @@ uint32_t engineLinkType(Pelmorax::Zendrival::Module& module) {
 }
 
 qLinkID servedLinkOf(Pelmorax::Zendrival::Module& module) {
-    const qLinkEntry* entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
+    const qLinkEntryRef entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
     return entry != nullptr ? entry->servedLinkId : 0;
 }
 

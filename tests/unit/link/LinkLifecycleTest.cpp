@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "LinkFixture.h"
 #include "LoopbackListener.h"
@@ -47,6 +48,23 @@ TEST(LinkLifecycleTest, StartSendsRouteOnAndDestroySendsRouteOff) {
     EXPECT_EQ(qLink_Destroy(&copy), qErrParam);
     EXPECT_EQ(copy, 0u);
     EXPECT_EQ(qLink_Destroy(nullptr), qErrParam);
+}
+
+TEST(LinkLifecycleTest, LookedUpLinkOutlivesItsDestroyOnAnotherThread) {
+    ModulePeer module;
+    qLinkID id = qLink_Create(module.stream());
+    ASSERT_NE(id, 0u);
+    const std::shared_ptr<qLinkObject> held = qLink_Lookup(id);
+    ASSERT_NE(held, nullptr);
+    std::thread destroyer([id]() mutable { EXPECT_EQ(qLink_Destroy(&id), qErrNone); });
+    destroyer.join();
+    EXPECT_EQ(qLink_Lookup(id), nullptr);
+    // Stopped and closed at the destroy, yet still there for its holder, which it now refuses.
+    EXPECT_EQ(held->readerThread, nullptr);
+    EXPECT_EQ(held->writerThread, nullptr);
+    EXPECT_EQ(held->stream, nullptr);
+    const uint8_t route = 1;
+    EXPECT_EQ(qLink_QueueOutbound(held.get(), qADDRESS_ROUTE, 1, &route), qErrParam);
 }
 
 TEST(LinkLifecycleTest, PacketsQueuedBeforeStopStillGoOut) {
@@ -196,7 +214,7 @@ void* readerThatNeverStarts(void*) {
 
 TEST(LinkLifecycleTest, StartWhoseReaderNeverStartsIsIndexRange) {
     ModulePeer module;
-    qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
+    qLinkEntryRef entry = qLinkManager_AddEntry(linkSpec{});
     ASSERT_NE(entry, nullptr);
     qLinkID id = entry->id;
     ASSERT_EQ(qLink_Init(id, module.stream()), id);
@@ -210,7 +228,7 @@ TEST(LinkLifecycleTest, StartWhoseReaderNeverStartsIsIndexRange) {
 }
 
 TEST(LinkLifecycleTest, LinkWithoutStreamIsInvalidAndDoesNotStart) {
-    qLinkEntry* entry = qLinkManager_AddEntry(0, 0, 0, 0);
+    qLinkEntryRef entry = qLinkManager_AddEntry(linkSpec{});
     ASSERT_NE(entry, nullptr);
     qLinkID id = entry->id;
     ASSERT_EQ(qLink_Init(id, nullptr), id);

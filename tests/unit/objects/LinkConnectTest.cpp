@@ -9,17 +9,6 @@
 using namespace Pelmorax::Zendrival;
 using namespace zvtest;
 
-namespace {
-
-linkSpec specOf(uint32_t type, uint32_t serial) {
-    linkSpec spec{};
-    spec.type = type;
-    spec.serialNumber = serial;
-    return spec;
-}
-
-}  // namespace
-
 TEST(ModuleConnect, SerialNumberZeroIsRefusedBeforeDiscovery) {
     Module module(2, 0);
     EXPECT_EQ(module.connect(linkTypeUSB, 0), qErrParam);
@@ -35,7 +24,7 @@ TEST(LinkConnect, NeedsAStoredSpecifier) {
 }
 
 TEST(LinkConnect, NetworkClientNeedsSharingEnabled) {
-    Link link(specOf(linkTypeNetworkClient, 7), "client");
+    Link link(qLinkSpec_Of(linkTypeNetworkClient, 7), "client");
     VexnetConfig config;
     config.enabled = false;
     ASSERT_EQ(link.setConfig(config), qErrNone);
@@ -44,7 +33,7 @@ TEST(LinkConnect, NetworkClientNeedsSharingEnabled) {
 }
 
 TEST(LinkConnect, UnknownLinkTypeIsAModeError) {
-    Link link(specOf(9, 7), "odd");
+    Link link(qLinkSpec_Of(9, 7), "odd");
     EXPECT_EQ(link.connect(), qErrMode);
     // A failed connect keeps the specifier for a retry.
     linkSpec kept;
@@ -83,11 +72,11 @@ TEST(LinkFallback, OnlyRetryableFailuresOfFallbackTypes) {
 }
 
 TEST(LinkDiscovery, ModelCallbackSkipsOtherModelsAndCopiesTheFirstMatch) {
-    linkSpec wanted = specOf(linkTypeUSB, 0);
+    linkSpec wanted = qLinkSpec_Of(linkTypeUSB, 0);
     wanted.model = 5;
-    linkSpec other = specOf(linkTypeUSB, 0x1111);
+    linkSpec other = qLinkSpec_Of(linkTypeUSB, 0x1111);
     other.model = 6;
-    linkSpec match = specOf(linkTypeUSB, 0x2222);
+    linkSpec match = qLinkSpec_Of(linkTypeUSB, 0x2222);
     match.model = 5;
     bool found = false;
     EXPECT_TRUE(cbModelCallback(&other, &found, &wanted));
@@ -97,7 +86,7 @@ TEST(LinkDiscovery, ModelCallbackSkipsOtherModelsAndCopiesTheFirstMatch) {
     EXPECT_TRUE(found);
     EXPECT_EQ(memcmp(&wanted, &match, sizeof(linkSpec)), 0);
 
-    linkSpec anyModel = specOf(linkTypeUSB, 0);
+    linkSpec anyModel = qLinkSpec_Of(linkTypeUSB, 0);
     found = false;
     EXPECT_FALSE(cbModelCallback(&other, &found, &anyModel));
     EXPECT_EQ(anyModel.serialNumber, 0x1111u);
@@ -117,7 +106,7 @@ TEST_F(LinkConnected, ConfigurationAndSpecifierAreFixedWhileConnected) {
     VexnetConfig current;
     ASSERT_EQ(module.getConfig(&current), qErrNone);
     EXPECT_TRUE(current.fallback);
-    EXPECT_EQ(link().setLinkSpecifier(specOf(linkTypeUSB, 1)), qErrBusy);
+    EXPECT_EQ(link().setLinkSpecifier(qLinkSpec_Of(linkTypeUSB, 1)), qErrBusy);
     EXPECT_EQ(module.getConfig(nullptr), qErrParam);
 }
 
@@ -144,7 +133,7 @@ TEST_F(LinkConnected, DisconnectDropsTheEngineLink) {
 TEST(ModuleRouter, ModuleBehindARouterSharesTheRoutersLink) {
     ModulePeer player;
     auto router = std::make_unique<Module>(kModule, false, 0);
-    ASSERT_EQ(router->getLink()->setLinkSpecifier(specOf(linkTypeUSB, 0xABCD)), qErrNone);
+    ASSERT_EQ(router->getLink()->setLinkSpecifier(qLinkSpec_Of(linkTypeUSB, 0xABCD)), qErrNone);
     ASSERT_EQ(router->getLink()->adoptEngineLink(player.makeEngineLink()), qErrNone);
     ASSERT_TRUE(eventually([&] { return router->isConnected(); }));
 
@@ -176,7 +165,7 @@ TEST(ModuleRouter, ModuleBehindARouterSharesTheRoutersLink) {
 
 TEST(ModuleRouter, RouterWithoutEngineLinkIsAnInitialisationError) {
     Module router(kModule, false, 0);
-    ASSERT_EQ(router.getLink()->setLinkSpecifier(specOf(linkTypeUSB, 1)), qErrNone);
+    ASSERT_EQ(router.getLink()->setLinkSpecifier(qLinkSpec_Of(linkTypeUSB, 1)), qErrNone);
     Module behind(0x20, 0);
     EXPECT_EQ(behind.connectThroughLinkModule(&router), qErrInitialization);
     EXPECT_EQ(behind.getLink()->getEngineLinkId(), 0u);

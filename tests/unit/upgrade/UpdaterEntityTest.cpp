@@ -96,7 +96,7 @@ class LoaderExchange : public UpgradeTest {
     }
     // Whether the link's writer batches the queued packets into one write.
     bool linkPools() {
-        const qLinkEntry* entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
+        const qLinkEntryRef entry = sLookupEntryByID(module.getLink()->getEngineLinkId());
         return entry != nullptr && entry->link != nullptr && entry->link->pooled.load() != 0;
     }
     // INIT, one loader block and LOAD, so that firmware may be written.
