@@ -2,11 +2,9 @@
 
 #include "Log.h"
 
-LogFile::~LogFile() {
-    if (file != nullptr) {
-        Log::SetFileOutput(nullptr);
-        fclose(file);
-    }
+void LogFile::DetachAndClose::operator()(FILE* file) const {
+    Log::SetFileOutput(nullptr);
+    fclose(file);
 }
 
 bool LogFile::Open(const std::string& path, const std::string& mode) {
@@ -14,11 +12,7 @@ bool LogFile::Open(const std::string& path, const std::string& mode) {
     if (opened == nullptr) {
         return false;
     }
-    if (file != nullptr) {
-        Log::SetFileOutput(nullptr);
-        fclose(file);
-    }
-    file = opened;
-    Log::SetFileOutput(file);
+    file.reset(opened);
+    Log::SetFileOutput(file.get());
     return true;
 }

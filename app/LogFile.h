@@ -3,19 +3,20 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 class LogFile {
   public:
-    LogFile() = default;
-    ~LogFile();
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-
     // Opens path with mode and hands it to the diagnostic log; false (errno set) when the file
     // cannot be opened, and then the log is left as it was.
     bool Open(const std::string& path, const std::string& mode);
 
   private:
-    FILE* file = nullptr;
+    // The log stops writing to the file before it is closed.
+    struct DetachAndClose {
+        void operator()(FILE* file) const;
+    };
+
+    std::unique_ptr<FILE, DetachAndClose> file;
 };

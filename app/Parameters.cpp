@@ -116,40 +116,31 @@ void readTransport(ParseState& state, const char* arg) {
     }
 }
 
+// The command that each command option's letter requests.
+struct CommandLetter {
+    char letter;
+    COMMANDS command;
+};
+
+constexpr CommandLetter kCommandLetters[] = {
+    {'B', CMD_LIST_BUILDS}, {'C', CMD_CHECK_BIRD},  {'D', CMD_DISCOVER},
+    {'G', CMD_GET_BUILD},   {'I', CMD_STORED_INFO}, {'L', CMD_LIST_LOCAL_BUILDS},
+    {'N', CMD_FINGERPRINT}, {'U', CMD_UPDATE},
+};
+
 void applyCommand(ParseState& state, const char* option) {
     Parameters* p = state.params;
-    switch (option[1]) {
-        case 'B':
-            p->commands.Set(CMD_LIST_BUILDS);
-            break;
-        case 'C':
-            p->commands.Set(CMD_CHECK_BIRD);
-            break;
-        case 'D':
-            p->commands.Set(CMD_DISCOVER);
-            break;
-        case 'G':
-            p->commands.Set(CMD_GET_BUILD);
-            break;
-        case 'I':
-            p->commands.Set(CMD_STORED_INFO);
-            break;
-        case 'L':
-            p->commands.Set(CMD_LIST_LOCAL_BUILDS);
-            break;
-        case 'N':
-            p->commands.Set(CMD_FINGERPRINT);
-            break;
-        case 'U':
-            p->commands.Set(CMD_UPDATE);
-            break;
-        case 'O':
-            p->overrideModelChecks = true;
-            break;
-        default:
-            state.error("Unhandled command: [%s]", option);
-            break;
+    if (option[1] == 'O') {
+        p->overrideModelChecks = true;
+        return;
     }
+    for (const CommandLetter& entry : kCommandLetters) {
+        if (entry.letter == option[1]) {
+            p->commands.Set(entry.command);
+            return;
+        }
+    }
+    state.error("Unhandled command: [%s]", option);
 }
 
 void applyValue(ParseState& state, const char* option, const char* arg) {

@@ -39,12 +39,9 @@ foreach(tool modulesim updateserver lpcsim birdtool linkshare)
 endforeach()
 
 # --- development -----------------------------------------------------------------------------
-# Every header of the core and the object layer, except those that only the library's own
-# sources share among themselves.
-file(GLOB ZV_PUBLIC_HEADERS CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/lib/common/*.h ${PROJECT_SOURCE_DIR}/lib/cpp/*.h)
-list(FILTER ZV_PUBLIC_HEADERS EXCLUDE REGEX "(Internal|/LinkImpl|/LocklessQueue_SPSC)\\.h$")
-install(FILES ${ZV_PUBLIC_HEADERS}
+# The library's public include directory as it is: what its own build's users see is what an
+# installed program sees.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/lib/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zendrival COMPONENT development)
 
 install(TARGETS zendrival EXPORT ZendrivalTargets

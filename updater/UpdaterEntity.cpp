@@ -58,6 +58,15 @@ qErr UpdaterEntity::awaitReply(uint8_t leading, uint8_t* data, uint8_t& length) 
     return receivePacket(pattern, &length, data);
 }
 
+qErr UpdaterEntity::exchange(uint8_t subCommand, const uint8_t* arguments, uint8_t argumentLength,
+                             const char* name, uint8_t leading, uint8_t* reply, uint8_t& length) {
+    const qErr result = sendLogged(subCommand, arguments, argumentLength, name);
+    if (result != qErrNone) {
+        return result;
+    }
+    return awaitReply(leading, reply, length);
+}
+
 qErr UpdaterEntity::prepareExchange(const uint8_t* blockData, uint32_t blockLength, uint8_t flags,
                                     uint8_t* reply, uint8_t& length) {
     if (blockData == nullptr || blockLength < 4) {
@@ -69,11 +78,8 @@ qErr UpdaterEntity::prepareExchange(const uint8_t* blockData, uint32_t blockLeng
              "%02X]} \n",
              flags, blockData[0], blockData[1], blockData[2], blockData[3]);
     Log::log(DEBUG_Network_FIRM, "NETWORK: Address: %d\n", bigEndian32(blockData));
-    qErr result = sendLogged(val_UPGRADE_PREPARE, arguments, sizeof(arguments), "PREPARE");
-    if (result != qErrNone) {
-        return result;
-    }
-    result = awaitReply(val_UPGRADE_STATUS, reply, length);
+    const qErr result = exchange(val_UPGRADE_PREPARE, arguments, sizeof(arguments), "PREPARE",
+                                 val_UPGRADE_STATUS, reply, length);
     if (result != qErrNone) {
         return result;
     }

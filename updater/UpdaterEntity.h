@@ -76,6 +76,9 @@ class UpdaterEntity : public Pelmorax::Zendrival::EntityClass {
     qErr sendLogged(uint8_t subCommand, const uint8_t* arguments, uint8_t length, const char* name);
     // Awaits the reply that begins 95, leading; data receives up to 28 bytes.
     qErr awaitReply(uint8_t leading, uint8_t* data, uint8_t& length);
+    // sendLogged, then awaitReply when the sub-command went out.
+    qErr exchange(uint8_t subCommand, const uint8_t* arguments, uint8_t argumentLength,
+                  const char* name, uint8_t leading, uint8_t* reply, uint8_t& length);
     qErr reconnect(unsigned delayMs);
 
     Pelmorax::Zendrival::Module* module = nullptr;

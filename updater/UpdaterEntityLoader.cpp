@@ -26,13 +26,10 @@ constexpr uint32_t POOLED_PACKETS_FEATURE = 0x80000000u;
 
 qErr UpdaterEntity::LoaderInit() {
     Log::log(DEBUG_Network_FIRM, "NETWORK: Loader Initialization {cmdUPGRADE, val_UPGRADE_INIT}\n");
-    qErr result = sendLogged(val_UPGRADE_INIT, nullptr, 0, "INIT");
-    if (result != qErrNone) {
-        return result;
-    }
     uint8_t reply[qPACKET_MAX_DATA];
     uint8_t length = 0;
-    result = awaitReply(val_UPGRADE_INIT, reply, length);
+    const qErr result =
+        exchange(val_UPGRADE_INIT, nullptr, 0, "INIT", val_UPGRADE_INIT, reply, length);
     if (result != qErrNone) {
         return result;
     }

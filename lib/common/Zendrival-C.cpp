@@ -1,4 +1,4 @@
-#include "Zendrival-C.h"
+#include "UsbContext.h"
 
 #include <mutex>
 

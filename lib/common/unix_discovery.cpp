@@ -12,7 +12,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "Zendrival-C.h"
+#include "UsbContext.h"
 #include "qDebugging.h"
 #include "zvusb_driver.h"
 

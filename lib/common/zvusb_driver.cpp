@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Zendrival-C.h"
+#include "UsbContext.h"
 #include "qStreamDescriptor.h"
 
 namespace {

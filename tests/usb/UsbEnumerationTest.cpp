@@ -4,8 +4,8 @@
 
 #include <map>
 
+#include "UsbContext.h"
 #include "UsbTestBench.h"
-#include "Zendrival-C.h"
 #include "discover.h"
 
 namespace {

@@ -3,21 +3,34 @@
 #include <arpa/inet.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <vector>
+
+#include "CommandLine.h"
 
 namespace linkshare {
 
 namespace {
 
-// Serial numbers are written as eight hex digits, as the module prints them.
-bool parseSerial(const char* text, uint32_t* serial) {
-    char* end = nullptr;
-    unsigned long value = strtoul(text, &end, 16);
-    if (*text == '\0' || *end != '\0' || value == 0 || value > 0xFFFFFFFFul) {
-        return false;
+const char kDescription[] =
+    "Opens the module's link (one of --tcp, --usb and --serial) and shares it with other\n"
+    "processes through a link server (this machine only unless --network). SERIAL is\n"
+    "hexadecimal. Runs until SIGINT or SIGTERM, or for SECONDS.";
+
+const char* const kLinkOptions[] = {"--tcp", "--usb", "--serial"};
+
+// Serial numbers are written as hex digits, as the module prints them; 0 names no module.
+uint32_t serialNumber(const std::string& text) {
+    size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        value = std::stoull(text, &used, 16);
+    } catch (const std::logic_error&) {
+        used = 0;
     }
-    *serial = static_cast<uint32_t>(value);
-    return true;
+    if (used == 0 || used != text.size() || value == 0 || value > 0xFFFFFFFFull) {
+        throw CLI::ValidationError("bad serial number: " + text);
+    }
+    return static_cast<uint32_t>(value);
 }
 
 bool parseNumber(const char* text, unsigned long limit, unsigned long* number) {
@@ -38,94 +51,61 @@ bool parseEndpoint(const std::string& text, uint32_t* address, uint32_t* port) {
     return true;
 }
 
-// The transport option and its values; i is left on the last value used.
-bool parseTransport(int argc, char** argv, int* i, ShareOptions* options, std::string* error) {
-    const std::string option = argv[*i];
-    const int values = option == "--usb" ? 1 : 2;
-    if (*i + values >= argc) {
-        *error = option + " needs " + (values == 1 ? "SERIAL" : "a link and SERIAL");
-        return false;
-    }
-    const char* serialText = argv[*i + values];
-    if (option == "--tcp") {
-        options->transport = Transport::Tcp;
-        if (!parseEndpoint(argv[*i + 1], &options->address, &options->port)) {
-            *error = std::string("bad address: ") + argv[*i + 1];
-            return false;
-        }
-    } else if (option == "--serial") {
-        options->transport = Transport::Serial;
-        options->path = argv[*i + 1];
-    } else {
-        options->transport = Transport::Usb;
-    }
-    if (!parseSerial(serialText, &options->serial)) {
-        *error = std::string("bad serial number: ") + serialText;
-        return false;
-    }
-    *i += values;
-    return true;
+// One way to reach the module: its link's values (if any), then its serial number.
+void addLink(CLI::App& app, const char* name, const char* words, Transport transport,
+             ShareOptions& options, const char* help) {
+    const int values = transport == Transport::Usb ? 1 : 2;
+    app.add_option_function<std::vector<std::string>>(
+           name,
+           [transport, &options](const std::vector<std::string>& given) {
+               options.transport = transport;
+               if (transport == Transport::Tcp &&
+                   !parseEndpoint(given[0], &options.address, &options.port)) {
+                   throw CLI::ValidationError("bad address: " + given[0]);
+               }
+               if (transport == Transport::Serial) {
+                   options.path = given[0];
+               }
+               options.serial = serialNumber(given.back());
+           },
+           help)
+        ->type_name(words)
+        ->expected(values);
 }
 
-bool parseValue(int argc, char** argv, int* i, unsigned long limit, unsigned long* number,
-                std::string* error) {
-    if (*i + 1 >= argc || !parseNumber(argv[*i + 1], limit, number)) {
-        *error = std::string("bad value for ") + argv[*i];
-        return false;
-    }
-    ++*i;
-    return true;
+void declareOptions(CLI::App& app, ShareOptions& options) {
+    simtools::useToolHelp(app);
+    app.description(kDescription);
+    addLink(app, "--tcp", "ADDR:PORT SERIAL", Transport::Tcp, options,
+            "a module with its own TCP/IP port");
+    addLink(app, "--usb", "SERIAL", Transport::Usb, options, "a module on USB");
+    addLink(app, "--serial", "PATH SERIAL", Transport::Serial, options,
+            "a module on a serial port");
+    simtools::addChecked(app, "--baud", options.baud, "RATE",
+                         "the serial port's rate (default 115200)", simtools::within(0u, 4000000u));
+    app.add_flag("--network", options.network, "publish the link beyond this machine");
+    simtools::addChecked(app, "--duration", options.durationSeconds, "SECONDS",
+                         "stop by itself after SECONDS", simtools::within(0, 86400));
+    app.callback([&app] {
+        size_t links = 0;
+        for (const char* name : kLinkOptions) {
+            links += app.get_option(name)->empty() ? 0 : 1;
+        }
+        if (links == 0) {
+            throw CLI::ValidationError("no link given (--tcp, --usb or --serial)");
+        }
+        if (links > 1) {
+            throw CLI::ValidationError("only one link can be shared");
+        }
+    });
 }
 
 }  // namespace
 
-bool parseShareOptions(int argc, char** argv, ShareOptions* options, std::string* error) {
-    bool haveLink = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        unsigned long number = 0;
-        if (option == "--help" || option == "-h") {
-            options->help = true;
-            return true;
-        } else if (option == "--tcp" || option == "--usb" || option == "--serial") {
-            if (haveLink) {
-                *error = "only one link can be shared";
-                return false;
-            }
-            if (!parseTransport(argc, argv, &i, options, error)) {
-                return false;
-            }
-            haveLink = true;
-        } else if (option == "--network") {
-            options->network = true;
-        } else if (option == "--duration") {
-            if (!parseValue(argc, argv, &i, 86400, &number, error)) {
-                return false;
-            }
-            options->durationSeconds = static_cast<int>(number);
-        } else if (option == "--baud") {
-            if (!parseValue(argc, argv, &i, 4000000, &number, error)) {
-                return false;
-            }
-            options->baud = static_cast<uint32_t>(number);
-        } else {
-            *error = "unknown option: " + option;
-            return false;
-        }
-    }
-    if (!haveLink) {
-        *error = "no link given (--tcp, --usb or --serial)";
-        return false;
-    }
-    return true;
-}
-
-const char* shareUsage() {
-    return "usage: linkshare --tcp ADDR:PORT SERIAL | --usb SERIAL | --serial PATH SERIAL\n"
-           "                 [--baud RATE] [--network] [--duration SECONDS]\n"
-           "Opens the module's link and shares it with other processes through a link server\n"
-           "(this machine only unless --network). SERIAL is hexadecimal. Runs until SIGINT or\n"
-           "SIGTERM, or for SECONDS.\n";
+int readShareOptions(int argc, char** argv, ShareOptions& options) {
+    CLI::App app{"", "linkshare"};
+    declareOptions(app, options);
+    return simtools::readCommandLine(app, argc, argv);
 }
 
 }  // namespace linkshare

@@ -17,12 +17,10 @@ struct ShareOptions {
     uint32_t baud = 115200;
     bool network = false;     // publish beyond this machine
     int durationSeconds = 0;  // 0: until a signal
-    bool help = false;
 };
 
-// Parses argv; false with a one-line reason in *error for a bad command line.
-bool parseShareOptions(int argc, char** argv, ShareOptions* options, std::string* error);
-
-const char* shareUsage();
+// Reads the command line into options. Returns -1 when linkshare is to run; otherwise it has
+// printed the help or a one-line reason and returns the exit code (0 or 2).
+int readShareOptions(int argc, char** argv, ShareOptions& options);
 
 }  // namespace linkshare

@@ -39,15 +39,11 @@ void serveUntilStopped(int durationSeconds) {
 
 int main(int argc, char** argv) {
     linkshare::ShareOptions options;
+    const int exitCode = linkshare::readShareOptions(argc, argv, options);
+    if (exitCode >= 0) {
+        return exitCode;
+    }
     std::string error;
-    if (!linkshare::parseShareOptions(argc, argv, &options, &error)) {
-        fprintf(stderr, "linkshare: %s (see --help)\n", error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        fputs(linkshare::shareUsage(), stdout);
-        return 0;
-    }
     // Our handlers, not CZMQ's, must see SIGINT and SIGTERM.
     qCzmq_Prepare();
     installStopHandlers();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Decimal.h"
 #include "Sectors.h"
 
 namespace lpcsim {
@@ -33,17 +34,8 @@ CommandOutcome success(const std::vector<std::string>& results = {}) {
 
 // The ROM takes its parameters as plain decimal numbers.
 bool decimal(const std::string& text, uint32_t* value) {
-    if (text.empty() || text.size() > 10) {
-        return false;
-    }
     uint64_t parsed = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        parsed = parsed * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (parsed > 0xFFFFFFFFull) {
+    if (!parseDecimal(text, 10, &parsed) || parsed > 0xFFFFFFFFull) {
         return false;
     }
     *value = static_cast<uint32_t>(parsed);

@@ -14,7 +14,7 @@ constexpr size_t kInboxLimit = 1 << 16;
 constexpr int kLongestWaitMs = 1000;
 }  // namespace
 
-SimLoop::SimLoop(const SimOptions& options, PtyPort& port, IspSession& session)
+SimLoop::SimLoop(const SimOptions& options, simtools::Pty& port, IspSession& session)
     : options_(options),
       port_(port),
       session_(session),
@@ -34,7 +34,7 @@ void SimLoop::run(int stopFd) {
         wire_ += session_.takeDue(now);
         giveOutput(now);
 
-        pollfd fds[2] = {{port_.masterFd(), 0, 0}, {stopFd, POLLIN, 0}};
+        pollfd fds[2] = {{port_.master(), 0, 0}, {stopFd, POLLIN, 0}};
         if (inbox_.size() < kInboxLimit) {
             fds[0].events |= POLLIN;
         }
@@ -67,7 +67,7 @@ void SimLoop::giveOutput(Clock::time_point now) {
     if (count == 0) {
         return;
     }
-    ssize_t written = write(port_.masterFd(), wire_.data(), count);
+    ssize_t written = write(port_.master(), wire_.data(), count);
     if (written > 0) {
         wire_.erase(0, static_cast<size_t>(written));
         outPacer_.spend(static_cast<size_t>(written));
@@ -92,7 +92,7 @@ int SimLoop::waitMs(Clock::time_point now, Clock::time_point deadline) const {
 
 void SimLoop::readPort() {
     char buffer[4096];
-    ssize_t got = read(port_.masterFd(), buffer, sizeof(buffer));
+    ssize_t got = read(port_.master(), buffer, sizeof(buffer));
     if (got > 0) {
         inbox_.append(buffer, static_cast<size_t>(got));
     }

@@ -6,14 +6,14 @@
 
 #include "IspSession.h"
 #include "LinePacer.h"
-#include "PtyPort.h"
+#include "Pty.h"
 #include "SimOptions.h"
 
 namespace lpcsim {
 
 class SimLoop {
   public:
-    SimLoop(const SimOptions& options, PtyPort& port, IspSession& session);
+    SimLoop(const SimOptions& options, simtools::Pty& port, IspSession& session);
 
     // Runs until stopFd becomes readable (a stop signal arrived) or the duration is over.
     void run(int stopFd);
@@ -25,7 +25,7 @@ class SimLoop {
     void readPort();
 
     const SimOptions& options_;
-    PtyPort& port_;
+    simtools::Pty& port_;
     IspSession& session_;
     LinePacer inPacer_;
     LinePacer outPacer_;

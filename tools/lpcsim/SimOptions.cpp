@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
-#include <map>
 
+#include "CommandLine.h"
 #include "Sectors.h"
 
 namespace lpcsim {
@@ -74,22 +74,6 @@ bool parseCommandLetter(const std::string& text, char* letter) {
     return true;
 }
 
-using Flag = std::function<void(SimOptions&)>;
-using Valued = std::function<bool(SimOptions&, const std::string&)>;
-
-const std::map<std::string, Flag>& flags() {
-    static const std::map<std::string, Flag> table = {
-        {"--log", [](SimOptions& o) { o.log = true; }},
-        {"--echo-off", [](SimOptions& o) { o.echoOff = true; }},
-        {"--baud-limit", [](SimOptions& o) { o.baudLimit = true; }},
-        {"--lf-before-code", [](SimOptions& o) { o.lfBeforeCode = true; }},
-        {"--silent", [](SimOptions& o) { o.silent = true; }},
-        {"--no-sync", [](SimOptions& o) { o.noSync = true; }},
-        {"--bad-checksum-always", [](SimOptions& o) { o.badChecksumAlways = true; }},
-    };
-    return table;
-}
-
 bool setCount(unsigned* target, const std::string& text) {
     uint32_t value = 0;
     if (!parseUnsigned(text, &value)) {
@@ -99,97 +83,75 @@ bool setCount(unsigned* target, const std::string& text) {
     return true;
 }
 
-const std::map<std::string, Valued>& valuedOptions() {
-    static const std::map<std::string, Valued> table = {
-        {"--duration",
-         [](SimOptions& o, const std::string& v) { return parseSeconds(v, &o.durationSeconds); }},
-        {"--flash",
-         [](SimOptions& o, const std::string& v) { return o.flashPath = v, !v.empty(); }},
-        {"--flash-initial",
-         [](SimOptions& o, const std::string& v) { return o.flashInitial = v, !v.empty(); }},
-        {"--device-id",
-         [](SimOptions& o, const std::string& v) { return parseWords(v, &o.deviceId); }},
-        {"--part-id",
-         [](SimOptions& o, const std::string& v) { return parseUnsigned(v, &o.partId); }},
-        {"--boot-version", [](SimOptions& o, const std::string& v) { return parseVersion(v, &o); }},
-        {"--erase-ms-per-sector",
-         [](SimOptions& o, const std::string& v) { return setCount(&o.eraseMsPerSector, v); }},
-        {"--write-ms-per-256",
-         [](SimOptions& o, const std::string& v) { return setCount(&o.writeMsPer256, v); }},
-        {"--bad-checksum-at",
-         [](SimOptions& o, const std::string& v) { return setCount(&o.badChecksumAt, v); }},
-        {"--stop-after",
-         [](SimOptions& o, const std::string& v) { return setCount(&o.stopAfter, v); }},
-        {"--busy-code",
-         [](SimOptions& o, const std::string& v) { return parseCommandLetter(v, &o.busyCommand); }},
-        {"--unprogrammed-byte",
-         [](SimOptions& o, const std::string& v) {
-             o.hasUnprogrammedByte = parseUnsigned(v, &o.unprogrammedByte);
-             return o.hasUnprogrammedByte && o.unprogrammedByte < kFlashSize;
-         }},
-        {"--silent-after-copies",
-         [](SimOptions& o, const std::string& v) { return setCount(&o.silentAfterCopies, v); }},
-    };
-    return table;
+using Parse = std::function<bool(const std::string&)>;
+
+// An option with a value that parse takes in; a value it refuses is an error naming both.
+void addValued(CLI::App& app, const std::string& name, const char* word, const char* help,
+               Parse parse) {
+    app.add_option_function<std::string>(
+           name,
+           [name, parse](const std::string& value) {
+               if (!parse(value)) {
+                   throw CLI::ValidationError("bad value for " + name + ": '" + value + "'");
+               }
+           },
+           help)
+        ->type_name(word);
+}
+
+void declareOptions(CLI::App& app, SimOptions& o) {
+    simtools::useToolHelp(app);
+    app.description(
+        "An NXP LPC17xx ISP ROM bootloader on a pseudo-terminal. Prints 'pty PATH' and "
+        "'ready'.");
+    addValued(app, "--duration", "S", "run for S seconds (default 600), or until SIGTERM/SIGINT",
+              [&o](const std::string& v) { return parseSeconds(v, &o.durationSeconds); });
+    app.add_flag("--log", o.log, "trace every received line and every reply on stderr");
+    addValued(app, "--flash", "PATH",
+              "write the 512 KB flash image to PATH after every change\nand at exit",
+              [&o](const std::string& v) { return o.flashPath = v, !v.empty(); });
+    addValued(app, "--flash-initial", "PATH", "start with this flash image (default: erased)",
+              [&o](const std::string& v) { return o.flashInitial = v, !v.empty(); });
+    addValued(app, "--device-id", "W0,W1,W2,W3", "the serial-number words the N command reports",
+              [&o](const std::string& v) { return parseWords(v, &o.deviceId); });
+    addValued(app, "--part-id", "N", "the part identification J reports (default 0x26013F37)",
+              [&o](const std::string& v) { return parseUnsigned(v, &o.partId); });
+    addValued(app, "--boot-version", "MAJ.MIN", "the boot code version K reports (default 4.1)",
+              [&o](const std::string& v) { return parseVersion(v, &o); });
+    app.add_flag("--echo-off", o.echoOff, "start with echo off");
+    app.add_flag("--baud-limit", o.baudLimit, "pace both directions to the rate set on the pty");
+    app.add_flag("--lf-before-code", o.lfBeforeCode, "echo a line's LF before its return code");
+    addValued(app, "--erase-ms-per-sector", "N", "erase time per sector (default 100)",
+              [&o](const std::string& v) { return setCount(&o.eraseMsPerSector, v); });
+    addValued(app, "--write-ms-per-256", "N", "flash write time per 256 bytes copied (default 1)",
+              [&o](const std::string& v) { return setCount(&o.writeMsPer256, v); });
+    app.option_defaults()->group("fault knobs");
+    app.add_flag("--silent", o.silent, "never answer anything");
+    app.add_flag("--no-sync", o.noSync, "answer '?' with garbage and never synchronise");
+    app.add_flag("--bad-checksum-always", o.badChecksumAlways,
+                 "answer every W checksum with RESEND");
+    addValued(app, "--bad-checksum-at", "N", "answer the Nth W checksum with RESEND (once)",
+              [&o](const std::string& v) { return setCount(&o.badChecksumAt, v); });
+    addValued(app, "--stop-after", "N", "stop answering after N command lines",
+              [&o](const std::string& v) { return setCount(&o.stopAfter, v); });
+    addValued(app, "--busy-code", "C", "command letter C answers BUSY (11) once",
+              [&o](const std::string& v) { return parseCommandLetter(v, &o.busyCommand); });
+    addValued(app, "--unprogrammed-byte", "A",
+              "the flash byte at address A never programs (stays 0xFF)",
+              [&o](const std::string& v) {
+                  o.hasUnprogrammedByte = parseUnsigned(v, &o.unprogrammedByte);
+                  return o.hasUnprogrammedByte && o.unprogrammedByte < kFlashSize;
+              });
+    addValued(app, "--silent-after-copies", "N", "stop answering after N copies to flash",
+              [&o](const std::string& v) { return setCount(&o.silentAfterCopies, v); });
 }
 
 }  // namespace
 
-ParseResult parseOptions(int argc, char** argv, SimOptions& options, std::string* error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
-            return ParseResult::Help;
-        }
-        auto flag = flags().find(name);
-        if (flag != flags().end()) {
-            flag->second(options);
-            continue;
-        }
-        auto valued = valuedOptions().find(name);
-        if (valued == valuedOptions().end()) {
-            *error = "unknown option " + name + " (try --help)";
-            return ParseResult::Error;
-        }
-        if (i + 1 >= argc) {
-            *error = name + " needs a value";
-            return ParseResult::Error;
-        }
-        std::string value = argv[++i];
-        if (!valued->second(options, value)) {
-            *error = "bad value for " + name + ": '" + value + "'";
-            return ParseResult::Error;
-        }
-    }
-    return ParseResult::Run;
-}
-
-const char* usageText() {
-    return "usage: lpcsim [options]\n"
-           "An NXP LPC17xx ISP ROM bootloader on a pseudo-terminal. Prints 'pty PATH' and "
-           "'ready'.\n"
-           "  --duration S            run for S seconds (default 600), or until SIGTERM/SIGINT\n"
-           "  --log                   trace every received line and every reply on stderr\n"
-           "  --flash PATH            write the 512 KB flash image to PATH after every change\n"
-           "                          and at exit\n"
-           "  --flash-initial PATH    start with this flash image (default: erased)\n"
-           "  --device-id W0,W1,W2,W3 the serial-number words the N command reports\n"
-           "  --part-id N             the part identification J reports (default 0x26013F37)\n"
-           "  --boot-version MAJ.MIN  the boot code version K reports (default 4.1)\n"
-           "  --echo-off              start with echo off\n"
-           "  --baud-limit            pace both directions to the rate set on the pty\n"
-           "  --lf-before-code        echo a line's LF before its return code\n"
-           "  --erase-ms-per-sector N erase time per sector (default 100)\n"
-           "  --write-ms-per-256 N    flash write time per 256 bytes copied (default 1)\n"
-           "fault knobs:\n"
-           "  --silent                never answer anything\n"
-           "  --no-sync               answer '?' with garbage and never synchronise\n"
-           "  --bad-checksum-always   answer every W checksum with RESEND\n"
-           "  --bad-checksum-at N     answer the Nth W checksum with RESEND (once)\n"
-           "  --stop-after N          stop answering after N command lines\n"
-           "  --busy-code C           command letter C answers BUSY (11) once\n"
-           "  --unprogrammed-byte A   the flash byte at address A never programs (stays 0xFF)\n"
-           "  --silent-after-copies N stop answering after N copies to flash\n";
+int readCommandLine(int argc, char** argv, SimOptions& options) {
+    CLI::App app{"", "lpcsim"};
+    declareOptions(app, options);
+    return simtools::readCommandLine(app, argc, argv);
 }
 
 }  // namespace lpcsim

@@ -36,10 +36,8 @@ struct SimOptions {
     unsigned silentAfterCopies = 0;  // 0 = never
 };
 
-enum class ParseResult { Run, Help, Error };
-
-// On Error, *error holds a one-line reason.
-ParseResult parseOptions(int argc, char** argv, SimOptions& options, std::string* error);
-const char* usageText();
+// Reads the command line into options. Returns -1 when the simulator is to run; otherwise it
+// has printed the help or a one-line reason and returns the exit code (0 or 2).
+int readCommandLine(int argc, char** argv, SimOptions& options);
 
 }  // namespace lpcsim

@@ -10,7 +10,7 @@
 #include "DeviceMemory.h"
 #include "FlashModel.h"
 #include "IspSession.h"
-#include "PtyPort.h"
+#include "Pty.h"
 #include "SimLoop.h"
 #include "SimOptions.h"
 #include "StopSignals.h"
@@ -31,28 +31,25 @@ void saveFlash(const FlashModel& flash, const std::string& path) {
 
 int main(int argc, char** argv) {
     SimOptions options;
+    const int exitCode = readCommandLine(argc, argv, options);
+    if (exitCode >= 0) {
+        return exitCode;
+    }
     std::string why;
-    ParseResult parsed = parseOptions(argc, argv, options, &why);
-    if (parsed == ParseResult::Help) {
-        std::fputs(usageText(), stdout);
-        return 0;
-    }
-    if (parsed == ParseResult::Error) {
-        std::fprintf(stderr, "lpcsim: %s\n", why.c_str());
-        return 2;
-    }
     FlashModel flash;
     if (!options.flashInitial.empty() && !flash.load(options.flashInitial, &why)) {
         std::fprintf(stderr, "lpcsim: %s\n", why.c_str());
         return 2;
     }
-    PtyPort port;
+    simtools::Pty port;
     const int stopFd = simtools::installStopSignals();
     if (stopFd < 0) {
         std::fprintf(stderr, "lpcsim: cannot watch for stop signals\n");
         return 1;
     }
-    if (!port.open(&why)) {
+    // A serial line carries bytes as they are, at the ROM's usual rate, until the host says
+    // otherwise.
+    if (!port.open(simtools::PtyLine{B115200, false}, why)) {
         std::fprintf(stderr, "lpcsim: %s\n", why.c_str());
         return 1;
     }

@@ -43,7 +43,6 @@ namespace {
 constexpr uint16_t kNxpVendorId = 0x1FC9;
 constexpr uint16_t kRomProductId = 0x0130;
 constexpr int kHidrawMajor = 241;
-constexpr int kUsbDeviceMajor = 189;
 constexpr uint8_t kCommandReport = 1;
 constexpr uint8_t kDataReport = 2;
 constexpr uint8_t kModeReport = 3;
@@ -370,37 +369,15 @@ class HidRomPort : public RomPort {
 
 bool HidRomPort::plugIn(std::string& error) {
     int number = bus_.takeDeviceNumber();
-    std::string devnum = text("%03d", number);
     std::string hidraw = "hidraw" + std::to_string(nextHidraw_);
-    std::string usb =
-        bus_.addDevice("usb", text("usb1/1-%d", port_), "",
-                       {"busnum",
-                        "1\n",
-                        "devnum",
-                        std::to_string(number) + "\n",
-                        "speed",
-                        "12\n",
-                        "idVendor",
-                        "1fc9\n",
-                        "idProduct",
-                        "0130\n",
-                        "bcdDevice",
-                        "0001\n",
-                        "bConfigurationValue",
-                        "1\n",
-                        "bNumConfigurations",
-                        "1\n",
-                        "bNumInterfaces",
-                        " 1\n",
-                        "manufacturer",
-                        "NXP\n",
-                        "product",
-                        "i.MX serial download\n",
-                        "dev",
-                        text("%d:", kUsbDeviceMajor) + std::to_string(number - 1) + "\n"},
-                       {"DEVTYPE", "usb_device", "DEVNAME", "bus/usb/001/" + devnum, "BUSNUM",
-                        "001", "DEVNUM", devnum, "PRODUCT", "1fc9/130/1", "MAJOR",
-                        std::to_string(kUsbDeviceMajor), "MINOR", std::to_string(number - 1)});
+    UsbBus::DeviceEntry entry;
+    entry.vendorId = 0x1FC9;
+    entry.productId = 0x0130;
+    entry.bcdDevice = "0001";
+    entry.manufacturer = "NXP";
+    entry.product = "i.MX serial download";
+    entry.productProperty = "1fc9/130/1";
+    std::string usb = bus_.addUsbDevice(port_, number, entry);
     if (usb.empty()) {
         error = "cannot add the i.MX ROM to the emulated USB bus";
         return false;

@@ -28,11 +28,12 @@ bool sentAtTheClocksPace(const Packet& packet) {
 }  // namespace
 
 HostLink::HostLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
-                   std::unique_ptr<Framing> framing)
+                   ChannelTraits traits, std::unique_ptr<Framing> framing)
     : loop_(loop),
       front_(front),
       log_(log),
       defaultLatencyMs_(defaultLatencyMs),
+      traits_(traits),
       framing_(framing ? std::move(framing) : std::make_unique<RawFraming>()) {}
 
 HostLink::~HostLink() {
@@ -115,7 +116,8 @@ void HostLink::readable() {
         return;
     }
     if (count <= 0) {
-        channelClosed();
+        log_.note(front_.serial(), traits_.endNote);
+        dropHost();
         return;
     }
     if (!inSession_) {
@@ -162,7 +164,7 @@ bool HostLink::countReceived(SimModule& module, const Packet& packet) {
     if (++module.receivedThisSession >= limit) {
         module.disconnectedOnPurpose = true;
         log_.note(module.serial(), "disconnects on purpose");
-        disconnectOnPurpose();
+        dropHost();
         return false;
     }
     return true;
@@ -315,7 +317,8 @@ void HostLink::heartbeatDue() {
     if (!inSession_) {
         return;
     }
-    if (hostTrackedByHeartbeat() && front_.unansweredHeartbeats() >= kMaxUnansweredHeartbeats) {
+    if (traits_.hostTrackedByHeartbeat &&
+        front_.unansweredHeartbeats() >= kMaxUnansweredHeartbeats) {
         log_.note(front_.serial(), "host stopped answering heartbeats");
         endSession();
         return;

@@ -18,11 +18,18 @@
 
 namespace modulesim {
 
+// How a transport's channel behaves.
+struct ChannelTraits {
+    const char* endNote;  // what the log notes when the channel reports end of file or an error
+    // Whether a host that stops answering heartbeats counts as gone (no connection state).
+    bool hostTrackedByHeartbeat;
+};
+
 class HostLink {
   public:
     // Without a framing the packets travel back to back in their wire form.
     HostLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
-             std::unique_ptr<Framing> framing = nullptr);
+             ChannelTraits traits, std::unique_ptr<Framing> framing = nullptr);
     virtual ~HostLink();
     HostLink(const HostLink&) = delete;
     HostLink& operator=(const HostLink&) = delete;
@@ -46,17 +53,14 @@ class HostLink {
     void startSession();
     void endSession();
 
-    // The channel reported end of file or an error.
-    virtual void channelClosed() = 0;
-    // The disconnect-after knob fired.
-    virtual void disconnectOnPurpose() = 0;
+    // Drops the host (the connection closes, the terminal hangs up, the device leaves the bus):
+    // the channel ended, or the disconnect-after knob fired.
+    virtual void dropHost() = 0;
     // The front module asked to restart; its acknowledgement is already on its way.
     virtual void rebootFront() = 0;
     // Called when a host session starts and when it ends (the pty drops what a host left
     // unread, so the next one does not read it).
     virtual void sessionChanging() {}
-    // Whether a host that stops answering heartbeats counts as gone (no connection state).
-    virtual bool hostTrackedByHeartbeat() const { return false; }
     // Called after every read of count bytes from the host.
     virtual void readDone(size_t /*count*/) {}
 
@@ -83,6 +87,7 @@ class HostLink {
     void streamDue(SimModule* module);
 
     int defaultLatencyMs_;
+    ChannelTraits traits_;
     std::vector<SimModule*> busModules_;
     int fd_ = -1;
     std::unique_ptr<Framing> framing_;

@@ -12,14 +12,16 @@ namespace modulesim {
 
 PtyLink::PtyLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
                  std::unique_ptr<Framing> framing)
-    : HostLink(loop, front, defaultLatencyMs, log, std::move(framing)) {}
+    // With its own slave descriptor open the master only fails when the terminal is broken.
+    : HostLink(loop, front, defaultLatencyMs, log, {"pseudo-terminal failed", true},
+               std::move(framing)) {}
 
 PtyLink::~PtyLink() {
-    hangUp();
+    PtyLink::dropHost();
 }
 
 bool PtyLink::open(std::string& error) {
-    if (!pty_.open(error)) {
+    if (!pty_.open(simtools::kTimedReadLine, error)) {
         return false;
     }
     if (!front_.config().nodeDir.empty() && !makeNode(error)) {
@@ -65,7 +67,8 @@ void PtyLink::sessionChanging() {
     pty_.dropUnread();
 }
 
-void PtyLink::hangUp() {
+// Like a module pulled from its USB port: the terminal hangs up and its node disappears.
+void PtyLink::dropHost() {
     endSession();
     clearChannel();
     if (!nodePath_.empty()) {
@@ -73,17 +76,6 @@ void PtyLink::hangUp() {
         nodePath_.clear();
     }
     pty_.close();
-}
-
-void PtyLink::channelClosed() {
-    // With our own slave descriptor open the master only fails when the terminal is broken.
-    log_.note(front_.serial(), "pseudo-terminal failed");
-    hangUp();
-}
-
-void PtyLink::disconnectOnPurpose() {
-    // Like a module pulled from its USB port: the terminal hangs up and its node disappears.
-    hangUp();
 }
 
 void PtyLink::rebootFront() {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "HostLink.h"
-#include "RawPty.h"
+#include "Pty.h"
 
 namespace modulesim {
 
@@ -18,17 +18,14 @@ class PtyLink : public HostLink {
     void describe(std::vector<std::string>& lines) const override;
 
   protected:
-    void channelClosed() override;
-    void disconnectOnPurpose() override;
+    void dropHost() override;
     void rebootFront() override;
     void sessionChanging() override;
-    bool hostTrackedByHeartbeat() const override { return true; }
 
   private:
     bool makeNode(std::string& error);
-    void hangUp();
 
-    RawPty pty_;
+    simtools::Pty pty_;
     std::string nodePath_;
 };
 

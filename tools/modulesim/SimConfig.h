@@ -23,20 +23,20 @@ struct FaultKnobs {
 
 // How the module's upgrade loader (command 95) behaves, and how it misbehaves on purpose.
 struct LoaderKnobs {
-    std::string flashPath;      // where each committed image is written ("" = nowhere)
-    uint16_t blockSize = 1024;  // what PREPARE offers
-    uint8_t prepareStatus = 0;  // what PREPARE answers
-    uint32_t badSum = 0;        // the Nth SUM reply is off by one (0 = never)
-    uint32_t dropReply = 0;     // the Nth reply to command 95 is not sent (0 = never)
-    uint32_t shortCount = 0;    // the Nth DATA is not accepted (0 = never)
-    bool alwaysShort = false;   // no DATA is accepted
-    bool silent = false;        // command 95 is never answered
-    bool dropAtLoad = false;    // LOAD drops the link and restarts into the loader
-    bool noUeiData = false;     // a block cannot come as one byte sequence
-    bool shortInit = false;     // INIT answers without the last byte of its base address
+    std::string flashPath;            // where each committed image is written ("" = nowhere)
+    uint16_t blockSize = 1024;        // what PREPARE offers
+    uint8_t prepareStatus = 0;        // what PREPARE answers
+    uint32_t badSum = 0;              // the Nth SUM reply is off by one (0 = never)
+    uint32_t dropReply = 0;           // the Nth reply to command 95 is not sent (0 = never)
+    uint32_t shortCount = 0;          // the Nth DATA is not accepted (0 = never)
+    bool alwaysShort = false;         // no DATA is accepted
+    bool silent = false;              // command 95 is never answered
+    bool dropAtLoad = false;          // LOAD drops the link and restarts into the loader
+    bool noUeiData = false;           // a block cannot come as one byte sequence
+    bool shortInit = false;           // INIT answers without the last byte of its base address
     bool shortLoaderPrepare = false;  // PREPARE before LOAD answers without a block size
-    bool lostReboot = false;    // REBOOT never arrives: the loader keeps running
-    bool bootsOldBuild = false;  // REBOOT restarts the module into the firmware it had
+    bool lostReboot = false;          // REBOOT never arrives: the loader keeps running
+    bool bootsOldBuild = false;       // REBOOT restarts the module into the firmware it had
     // The module is a recovery loader started in RAM: its loader runs from the start and after
     // every restart, without an INIT or LOAD.
     bool loaderFromStart = false;
@@ -110,13 +110,11 @@ struct SimConfig {
     int latencyMs = 0;
     bool log = false;
     bool logSegments = false;  // with log: bytes and TCP segments of every read from a host
-    bool help = false;
     std::vector<ModuleConfig> modules;
 };
 
-// Fills config from the command line; false with a one-line reason in error.
-bool parseCommandLine(int argc, const char* const* argv, SimConfig& config, std::string& error);
-
-const char* usageText();
+// Reads the command line into config. Returns -1 when the simulator is to run; otherwise it
+// has printed the help or a one-line reason and returns the exit code (0 or 2).
+int readCommandLine(int argc, char** argv, SimConfig& config);
 
 }  // namespace modulesim

@@ -30,7 +30,7 @@ void makeNonBlocking(int fd) {
 }  // namespace
 
 TcpLink::TcpLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log)
-    : HostLink(loop, front, defaultLatencyMs, log) {
+    : HostLink(loop, front, defaultLatencyMs, log, {"host disconnected", false}) {
     inet_pton(AF_INET, front.config().tcpHost.c_str(), &bindAddress_);
     port_ = front.config().tcpPort;
 }
@@ -133,12 +133,7 @@ void TcpLink::readDone(size_t count) {
     segmentsNoted_ = segments;
 }
 
-void TcpLink::channelClosed() {
-    log_.note(front_.serial(), "host disconnected");
-    closeConnection(false);
-}
-
-void TcpLink::disconnectOnPurpose() {
+void TcpLink::dropHost() {
     closeConnection(false);
 }
 

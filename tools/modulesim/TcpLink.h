@@ -22,8 +22,7 @@ class TcpLink : public HostLink {
     in_addr bindAddress() const { return bindAddress_; }
 
   protected:
-    void channelClosed() override;
-    void disconnectOnPurpose() override;
+    void dropHost() override;
     void rebootFront() override;
     void readDone(size_t count) override;
 

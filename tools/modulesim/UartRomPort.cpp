@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "RawPty.h"
+#include "Pty.h"
 #include "RomPort.h"
 
 namespace modulesim {
@@ -22,7 +22,7 @@ class UartRomPort : public RomPort {
 
     bool open(BytesHandler handler, std::string& error) override {
         handler_ = std::move(handler);
-        if (!pty_.open(error)) {
+        if (!pty_.open(simtools::kTimedReadLine, error)) {
             return false;
         }
         loop_.watch(pty_.master(), POLLIN, [this](short) { readable(); });
@@ -67,7 +67,7 @@ class UartRomPort : public RomPort {
     }
 
     EventLoop& loop_;
-    RawPty pty_;
+    simtools::Pty pty_;
     BytesHandler handler_;
 };
 

@@ -50,64 +50,22 @@ bool UsbBus::plug(UsbGadget& gadget, const UsbIdentity& identity, int port, Plug
         error = "the emulated USB bus is shut down";
         return false;
     }
-    int number = nextDeviceNumber_;
-    nextDeviceNumber_ = number == kLastDeviceNumber ? 2 : number + 1;
-    std::string name = formatted("usb1/1-%d", port);
-    std::string devnum = std::to_string(number);
+    int number = takeDeviceNumber();
     std::string busNode = formatted("bus/usb/%03d/", kBusNumber) + formatted("%03d", number);
-    std::string idVendor = formatted("%04x", kZendrivalVendorId);
-    std::string idProduct = formatted("%04x", identity.productId);
-    std::string dev = formatted("%d:", kUsbDeviceMajor) + std::to_string(number - 1);
-    std::string speed = identity.maxPacket > 64 ? "480" : "12";
-    // sysfs attributes end in a newline, as the kernel writes them.
-    std::vector<std::string> attributes = {"busnum",
-                                           std::to_string(kBusNumber) + "\n",
-                                           "devnum",
-                                           devnum + "\n",
-                                           "speed",
-                                           speed + "\n",
-                                           "bConfigurationValue",
-                                           "1\n",
-                                           "bNumConfigurations",
-                                           "1\n",
-                                           "bNumInterfaces",
-                                           " 1\n",
-                                           "idVendor",
-                                           idVendor + "\n",
-                                           "idProduct",
-                                           idProduct + "\n",
-                                           "serial",
-                                           identity.serialText + "\n",
-                                           "manufacturer",
-                                           "Zendrival\n",
-                                           "product",
-                                           identity.productName + "\n",
-                                           "dev",
-                                           dev + "\n"};
-    std::vector<std::string> properties = {"DEVTYPE", "usb_device",
-                                           "DEVNAME", busNode,
-                                           "BUSNUM",  formatted("%03d", kBusNumber),
-                                           "DEVNUM",  formatted("%03d", number),
-                                           "PRODUCT", idVendor + "/" + idProduct + "/100",
-                                           "MAJOR",   std::to_string(kUsbDeviceMajor),
-                                           "MINOR",   std::to_string(number - 1)};
-    std::vector<gchar*> attributeTexts;
-    for (std::string& text : attributes)
-        attributeTexts.push_back(&text[0]);
-    attributeTexts.push_back(nullptr);
-    std::vector<gchar*> propertyTexts;
-    for (std::string& text : properties)
-        propertyTexts.push_back(&text[0]);
-    propertyTexts.push_back(nullptr);
-
-    gchar* sysPath = umockdev_testbed_add_devicev(testbed_, "usb", name.c_str(), nullptr,
-                                                  attributeTexts.data(), propertyTexts.data());
-    if (sysPath == nullptr) {
-        error = "cannot add " + name + " to the emulated USB bus";
+    DeviceEntry entry;
+    entry.vendorId = kZendrivalVendorId;
+    entry.productId = identity.productId;
+    entry.serialText = identity.serialText;
+    entry.manufacturer = "Zendrival";
+    entry.product = identity.productName;
+    entry.productProperty =
+        formatted("%04x/", kZendrivalVendorId) + formatted("%04x/100", identity.productId);
+    entry.highSpeed = identity.maxPacket > 64;
+    plugged.sysPath = addUsbDevice(port, number, entry);
+    if (plugged.sysPath.empty()) {
+        error = "cannot add " + formatted("usb1/1-%d", port) + " to the emulated USB bus";
         return false;
     }
-    plugged.sysPath = sysPath;
-    g_free(sysPath);
     std::vector<uint8_t> descriptors = gadget.descriptors();
     umockdev_testbed_set_attribute_binary(testbed_, plugged.sysPath.c_str(), "descriptors",
                                           descriptors.data(),
@@ -146,6 +104,49 @@ void UsbBus::unplug(const Plugged& plugged) {
     umockdev_testbed_uevent(testbed_, plugged.sysPath.c_str(), "remove");
     unlink((root_ + plugged.node).c_str());
     umockdev_testbed_remove_device(testbed_, plugged.sysPath.c_str());
+}
+
+std::string UsbBus::addUsbDevice(int port, int number, const DeviceEntry& entry) {
+    const std::string minor = std::to_string(number - 1);
+    const std::string busNode = formatted("bus/usb/%03d/", kBusNumber) + formatted("%03d", number);
+    // sysfs attributes end in a newline, as the kernel writes them.
+    std::vector<std::string> attributes = {"busnum",
+                                           std::to_string(kBusNumber) + "\n",
+                                           "devnum",
+                                           std::to_string(number) + "\n",
+                                           "speed",
+                                           entry.highSpeed ? "480\n" : "12\n",
+                                           "idVendor",
+                                           formatted("%04x", entry.vendorId) + "\n",
+                                           "idProduct",
+                                           formatted("%04x", entry.productId) + "\n",
+                                           "bConfigurationValue",
+                                           "1\n",
+                                           "bNumConfigurations",
+                                           "1\n",
+                                           "bNumInterfaces",
+                                           " 1\n",
+                                           "manufacturer",
+                                           entry.manufacturer + "\n",
+                                           "product",
+                                           entry.product + "\n",
+                                           "dev",
+                                           formatted("%d:", kUsbDeviceMajor) + minor + "\n"};
+    for (const auto& [name, value] : {std::make_pair("bcdDevice", entry.bcdDevice),
+                                      std::make_pair("serial", entry.serialText)}) {
+        if (value) {
+            attributes.push_back(name);
+            attributes.push_back(*value + "\n");
+        }
+    }
+    std::vector<std::string> properties = {"DEVTYPE", "usb_device",
+                                           "DEVNAME", busNode,
+                                           "BUSNUM",  formatted("%03d", kBusNumber),
+                                           "DEVNUM",  formatted("%03d", number),
+                                           "PRODUCT", entry.productProperty,
+                                           "MAJOR",   std::to_string(kUsbDeviceMajor),
+                                           "MINOR",   minor};
+    return addDevice("usb", formatted("usb1/1-%d", port), "", attributes, properties);
 }
 
 int UsbBus::takeDeviceNumber() {

@@ -5,6 +5,7 @@
 
 #include <umockdev.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ class UsbBus {
     bool plug(UsbGadget& gadget, const UsbIdentity& identity, int port, Plugged& plugged,
               std::string& error);
     void unplug(const Plugged& plugged);
+
+    // What sysfs and udev tell of a device on the bus.
+    struct DeviceEntry {
+        uint16_t vendorId = 0;
+        uint16_t productId = 0;
+        std::optional<std::string> bcdDevice;
+        std::optional<std::string> serialText;
+        std::string manufacturer;
+        std::string product;
+        std::string productProperty;  // udev's PRODUCT, vendor/product/release
+        bool highSpeed = false;
+    };
+    // Adds the device at a hub port under its device number; its sysfs path, or "" when
+    // umockdev refused it.
+    std::string addUsbDevice(int port, int number, const DeviceEntry& entry);
 
     // Devices of other kinds (a HID device and its hidraw node), built up piece by piece.
     // The sysfs path of the new device, or "" when umockdev refused it. attributes and

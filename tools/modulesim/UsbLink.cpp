@@ -25,7 +25,8 @@ UsbIdentity identityOf(const ModuleConfig& config) {
 
 UsbLink::UsbLink(EventLoop& loop, SimModule& front, int defaultLatencyMs, const PacketLog& log,
                  UsbBus& bus, int port)
-    : HostLink(loop, front, defaultLatencyMs, log),
+    // The simulator holds both ends of the pair, so the channel only ends when something broke.
+    : HostLink(loop, front, defaultLatencyMs, log, {"usb channel failed", true}),
       bus_(bus),
       port_(port),
       identity_(identityOf(front.config())) {}
@@ -73,13 +74,7 @@ void UsbLink::describe(std::vector<std::string>& lines) const {
     lines.push_back(std::string("usb ") + serial + " " + plugged_.node);
 }
 
-void UsbLink::channelClosed() {
-    // The simulator holds both ends of the pair, so this only happens when something broke.
-    log_.note(front_.serial(), "usb channel failed");
-    unplug();
-}
-
-void UsbLink::disconnectOnPurpose() {
+void UsbLink::dropHost() {
     unplug();  // like a module pulled from its port: it does not come back
 }
 

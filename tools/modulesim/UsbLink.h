@@ -34,11 +34,9 @@ class UsbLink : public HostLink {
     void setRestartHandler(std::function<void()> handler) { restartHandler_ = std::move(handler); }
 
   protected:
-    void channelClosed() override;
-    void disconnectOnPurpose() override;
+    void dropHost() override;
     void rebootFront() override;
     void sessionChanging() override;
-    bool hostTrackedByHeartbeat() const override { return true; }
 
   private:
     UsbBus& bus_;

@@ -138,15 +138,11 @@ bool build(const SimConfig& config, const PacketLog& log, Simulation& sim, std::
 
 int main(int argc, char** argv) {
     SimConfig config;
+    const int exitCode = readCommandLine(argc, argv, config);
+    if (exitCode >= 0) {
+        return exitCode;
+    }
     std::string error;
-    if (!parseCommandLine(argc, argv, config, error)) {
-        fprintf(stderr, "modulesim: %s\n", error.c_str());
-        return 2;
-    }
-    if (config.help) {
-        fputs(usageText(), stdout);
-        return 0;
-    }
     runUnderUmockdevPreload(config, argv);
     const int stopFd = simtools::installStopSignals();
     if (stopFd < 0) {

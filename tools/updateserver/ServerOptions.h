@@ -27,8 +27,6 @@ struct ServerOptions {
     bool tls() const { return !certFile.empty(); }
 };
 
-enum class OptionsResult { Run, Help, Invalid };
-
-// Fills options from argv; on Invalid, *error says why.
-OptionsResult ParseServerOptions(int argc, char** argv, ServerOptions& options, std::string* error);
-const char* ServerUsage();
+// Reads the command line into options. Returns -1 when the server is to run; otherwise it has
+// printed the help or the reason with the help and returns the exit code (0 or 2).
+int ReadServerOptions(int argc, char** argv, ServerOptions& options);

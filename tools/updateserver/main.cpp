@@ -146,16 +146,6 @@ int serve(const ServerOptions& options) {
 
 int main(int argc, char** argv) {
     ServerOptions options;
-    std::string error;
-    switch (ParseServerOptions(argc, argv, options, &error)) {
-        case OptionsResult::Help:
-            fputs(ServerUsage(), stdout);
-            return 0;
-        case OptionsResult::Invalid:
-            fprintf(stderr, "updateserver: %s\n\n%s", error.c_str(), ServerUsage());
-            return 2;
-        case OptionsResult::Run:
-            break;
-    }
-    return serve(options);
+    const int exitCode = ReadServerOptions(argc, argv, options);
+    return exitCode >= 0 ? exitCode : serve(options);
 }

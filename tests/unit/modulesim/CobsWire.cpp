@@ -102,14 +102,7 @@ bool FrameTerminal::open(const std::string& path) {
 }
 
 void FrameTerminal::sendBytes(const Bytes& bytes) {
-    size_t done = 0;
-    while (fd_ >= 0 && done < bytes.size()) {
-        ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
+    simtest::writeAll(fd_, bytes);
 }
 
 bool FrameTerminal::receiveRaw(Bytes& stuffed, int timeoutMs) {

@@ -107,15 +107,19 @@ bool PacketChannel::openDevice(const std::string& path) {
     return fd_ >= 0;
 }
 
-void PacketChannel::send(const std::vector<uint8_t>& bytes) {
+void writeAll(int fd, const std::vector<uint8_t>& bytes) {
     size_t done = 0;
-    while (fd_ >= 0 && done < bytes.size()) {
-        ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    while (fd >= 0 && done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n <= 0) {
             break;
         }
         done += static_cast<size_t>(n);
     }
+}
+
+void PacketChannel::send(const std::vector<uint8_t>& bytes) {
+    writeAll(fd_, bytes);
 }
 
 bool PacketChannel::readExactly(uint8_t* out, size_t count, int timeoutMs) {

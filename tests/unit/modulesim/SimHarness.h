@@ -72,6 +72,9 @@ class PacketChannel {
     int fd_ = -1;
 };
 
+// Writes all of bytes to fd, or as much as it takes before an error.
+void writeAll(int fd, const std::vector<uint8_t>& bytes);
+
 // Nothing arrives on fd for ms milliseconds; a closed or hung-up descriptor counts as quiet.
 bool descriptorQuietFor(int fd, int ms);
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "BirdFile.h"
+#include "ImxHarness.h"
 #include "SimFixture.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -18,6 +19,7 @@
 
 namespace {
 
+using imxtest::pattern;
 using simtest::PacketChannel;
 using simtest::WirePacket;
 
@@ -39,16 +41,6 @@ void append(Bytes& to, const Bytes& more) {
 Bytes concat(Bytes head, const Bytes& tail) {
     append(head, tail);
     return head;
-}
-
-Bytes pattern(size_t count, uint32_t seed) {
-    Bytes bytes(count);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 16);
-    }
-    return bytes;
 }
 
 uint32_t byteSum(const Bytes& bytes) {

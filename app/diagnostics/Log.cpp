@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+#include "FormattedText.h"
+
 uint32_t Log::package_bitmask = 0;
 FILE* Log::fh = nullptr;
 FILE* Log::file_fh = nullptr;
@@ -10,11 +12,13 @@ void Log::log(uint32_t mask, const char* format, ...) {
     if (mask != 0 && (mask & package_bitmask) == 0) {
         return;
     }
-    char text[2048];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    write(FormattedText(format, args).c_str());
     va_end(args);
+}
+
+void Log::write(const char* text) {
     if (fh != nullptr) {
         fputs(text, fh);
     }

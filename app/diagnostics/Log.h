@@ -38,6 +38,9 @@ class Log {
     static uint32_t EnabledPackages() { return package_bitmask; }
 
   private:
+    // Hands one formatted text to every stream set.
+    static void write(const char* text);
+
     static uint32_t package_bitmask;
     static FILE* fh;
     static FILE* file_fh;

@@ -1,13 +1,9 @@
-// The device library's one libusb context, shared by USB discovery and every USB stream of the
-// process.
+// The device library's one USB context, shared by USB discovery and every USB stream of the
+// process. Programs end it to make the next USB use read the bus afresh.
 #pragma once
-
-#include <libusb-1.0/libusb.h>
 
 #include "qError.h"
 
-// The process's libusb context, created on first use; null when libusb cannot start.
-libusb_context* Zendrival_libusb_context();
 // Creates the context if there is none yet; qErrInitialization when libusb cannot start.
 qErr Zendrival_libusb_init();
 // Ends the context and forgets it; the next use creates a fresh one, which re-reads the bus.

@@ -1,17 +1,20 @@
 #include "UpdaterDisplayInterface.h"
 
 #include <cstdarg>
-#include <cstdio>
+
+#include "FormattedText.h"
 
 void UpdaterDisplayInterface::message(Level level, const char* format, ...) {
     if (muted) {
         return;
     }
-    char text[2048];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    show(level, FormattedText(format, args).c_str());
     va_end(args);
+}
+
+void UpdaterDisplayInterface::show(Level level, const char* text) {
     if (level == LEVEL_ERROR) {
         ++errorsShown;
         error_message(text);

@@ -25,6 +25,8 @@ class UpdaterDisplayInterface {
     ~UpdaterDisplayInterface() = default;
 
   private:
+    void show(Level level, const char* text);
+
     bool muted = false;
     unsigned errorsShown = 0;
 };
