@@ -88,8 +88,6 @@ bool HID_SDPLoader::getDataFromBuffer(const std::vector<uint8_t>& answer, unsign
         return false;
     }
     const size_t first = offset + VALUE_OFFSET;
-    value |= static_cast<uint32_t>(answer[first]) | static_cast<uint32_t>(answer[first + 1]) << 8 |
-             static_cast<uint32_t>(answer[first + 2]) << 16 |
-             static_cast<uint32_t>(answer[first + 3]) << 24;
+    value |= littleEndianAt(answer, first);
     return true;
 }

@@ -124,7 +124,15 @@ class NXPSerialClass {
     qErr Response(char* buffer, size_t size, size_t* length, const char* expected,
                   size_t expectedLength);
 
-    qErr ReadByte(uint8_t* byte);
+    // One byte, retried for waitMs after the first attempt finds none (0: one attempt).
+    qErr ReadByte(uint8_t* byte, uint32_t waitMs);
+    // Logs the bytes under the label and writes them; a write error is logged and returned.
+    qErr WriteText(const char* label, const char* text, size_t length);
+    // Sends "R" or "W" with the address and count and checks the return code: qErrParam, logged
+    // after logPrefix with its text, when the chip refuses. A count that is 0 or not a multiple
+    // of 4, or no bytes, is qErrParam before anything is sent.
+    qErr StartTransfer(char command, uint32_t address, uint32_t count, const void* bytes,
+                       const char* logPrefix);
     // Sends a command and reads its return code, waiting up to waitMs for it (one line read
     // when 0). A send error is logged and returned; *code is then NO_RETURN_CODE.
     qErr Command(const char* command, int* code, uint32_t waitMs, const char* errorPrefix = "");

@@ -46,19 +46,9 @@ qErr NXPSerialClass::AcknowledgeRead(bool complete) {
 }
 
 qErr NXPSerialClass::Read(uint32_t address, uint32_t count, uint8_t* buffer) {
-    if (count == 0 || count % 4 != 0 || buffer == nullptr) {
-        return qErrParam;
-    }
-    char command[48];
-    snprintf(command, sizeof command, "R %u %u\r\n", address, count);
-    int code = NO_RETURN_CODE;
-    qErr err = Command(command, &code, 0);
+    qErr err = StartTransfer('R', address, count, buffer, "");
     if (err != qErrNone) {
         return err;
-    }
-    if (code != 0) {
-        Log::log(DEBUG_NXPSerial, "Error response ==>[%s]\n", ReturnCodeText(code));
-        return qErrParam;
     }
     int retries = MAX_READ_RETRY;
     uint32_t acknowledged = 0;

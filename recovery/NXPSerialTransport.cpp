@@ -1,6 +1,8 @@
 // Byte-level exchange with the ISP bootloader: commands, their echo, reply lines and return
-// codes. The bootloader answers slowly and never on its own, so every read polls one byte at a
-// time with short sleeps and gives up after a bounded number of empty reads.
+// codes. The bootloader answers slowly and never on its own, so echoes and lines are read one
+// byte at a time and given up after a bounded number of empty reads, each of which waits a
+// little on the line.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -13,6 +15,8 @@ namespace {
 
 // Empty reads an echo may take before it is given up.
 constexpr int kEchoEmptyReads = 100;
+// An empty read of an echo or a line: the stream's own wait for the byte, then this pause.
+constexpr uint32_t kEmptyReadMs = 1;
 // Bytes that match nothing expected, beyond the echo's own length, before an echo is given up:
 // a line that chatters on cannot hold the reader.
 constexpr size_t kEchoStrayBytes = 512;
@@ -39,22 +43,30 @@ bool isBlank(const char* line, size_t length) {
 
 }  // namespace
 
-qErr NXPSerialClass::ReadByte(uint8_t* byte) {
+qErr NXPSerialClass::ReadByte(uint8_t* byte, uint32_t waitMs) {
     if (stream_ == nullptr) {
         return qErrConnection;
     }
-    return qStream_Read(stream_, byte, 1);
+    qErr err = qErrNone;
+    return qStream_ReadWithin(stream_, byte, 1, waitMs, &err) == 1 ? qErrNone : err;
 }
 
-qErr NXPSerialClass::Send(const char* text, bool readEcho) {
-    size_t length = strlen(text);
-    Log::log(DEBUG_NXPSerial_SR, "Send:[%s] [%s]\n", nxpHexText(text, length).c_str(),
+qErr NXPSerialClass::WriteText(const char* label, const char* text, size_t length) {
+    Log::log(DEBUG_NXPSerial_SR, "%s:[%s] [%s]\n", label, nxpHexText(text, length).c_str(),
              nxpPrintableText(text, length).c_str());
     qErr err = stream_ == nullptr
                    ? qErrConnection
                    : qStream_Write(stream_, reinterpret_cast<const uint8_t*>(text), length);
     if (err != qErrNone) {
         Log::log(DEBUG_NXPSerial, "Error Test_Serial_Send() [%s]\n", qError_GetErrorText(err));
+    }
+    return err;
+}
+
+qErr NXPSerialClass::Send(const char* text, bool readEcho) {
+    size_t length = strlen(text);
+    qErr err = WriteText("Send", text, length);
+    if (err != qErrNone) {
         return err;
     }
     if (readEcho && length > 1) {
@@ -66,13 +78,8 @@ qErr NXPSerialClass::Send(const char* text, bool readEcho) {
 
 qErr NXPSerialClass::SendCommand(const char* command, uint32_t waitMs) {
     size_t length = strlen(command);
-    Log::log(DEBUG_NXPSerial_SR, "Sending:[%s] [%s]\n", nxpHexText(command, length).c_str(),
-             nxpPrintableText(command, length).c_str());
-    qErr err = stream_ == nullptr
-                   ? qErrConnection
-                   : qStream_Write(stream_, reinterpret_cast<const uint8_t*>(command), length);
+    qErr err = WriteText("Sending", command, length);
     if (err != qErrNone) {
-        Log::log(DEBUG_NXPSerial, "Error Test_Serial_Send() [%s]\n", qError_GetErrorText(err));
         Log::log(DEBUG_NXPSerial, "Error Write Serial [%s]\n", qError_GetErrorText(err));
         return err;
     }
@@ -101,10 +108,9 @@ qErr NXPSerialClass::GetEcho(const char* expected, size_t count, size_t* receive
     qErr err = qErrNone;
     while (matched < count && emptyReads < kEchoEmptyReads && strays < count + kEchoStrayBytes) {
         uint8_t byte = 0;
-        err = ReadByte(&byte);
+        err = ReadByte(&byte, kEmptyReadMs);
         if (err != qErrNone) {
             ++emptyReads;
-            qTime_MSSleep(1);
             continue;
         }
         seen += static_cast<char>(byte);
@@ -132,11 +138,10 @@ qErr NXPSerialClass::GetLine(char* buffer, size_t size, size_t* length, int retr
     qErr err = qErrNone;
     while (stored + 1 < size && left > 0) {
         uint8_t byte = 0;
-        err = ReadByte(&byte);
+        err = ReadByte(&byte, kEmptyReadMs);
         if (err != qErrNone) {
             --left;
             Log::log(DEBUG_NXPSerial_E, ".");
-            qTime_MSSleep(1);
             continue;
         }
         if (stored == 0 && byte == '\n') {
@@ -177,7 +182,8 @@ qErr NXPSerialClass::Response(char* buffer, size_t size, size_t* length, const c
     qErr err = qErrNone;
     while (stored < want) {
         uint8_t byte = 0;
-        err = ReadByte(&byte);
+        // The reply had its time on the line already: the first read that finds nothing ends it.
+        err = ReadByte(&byte, 0);
         if (err != qErrNone) {
             break;
         }
@@ -242,6 +248,22 @@ int NXPSerialClass::ReadReturnCode(uint32_t waitMs) {
     }
     Log::log(DEBUG_NXPSerial, "Error no return code received\n");
     return NO_RETURN_CODE;
+}
+
+qErr NXPSerialClass::StartTransfer(char command, uint32_t address, uint32_t count,
+                                   const void* bytes, const char* logPrefix) {
+    if (count == 0 || count % 4 != 0 || bytes == nullptr) {
+        return qErrParam;
+    }
+    char text[48];
+    snprintf(text, sizeof text, "%c %u %u\r\n", command, address, count);
+    int code = NO_RETURN_CODE;
+    qErr err = Command(text, &code, 0, logPrefix);
+    if (err == qErrNone && code != 0) {
+        Log::log(DEBUG_NXPSerial, "%sError response ==>[%s]\n", logPrefix, ReturnCodeText(code));
+        return qErrParam;
+    }
+    return err;
 }
 
 qErr NXPSerialClass::Command(const char* command, int* code, uint32_t waitMs,

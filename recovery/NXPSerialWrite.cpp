@@ -76,19 +76,9 @@ qErr NXPSerialClass::WriteChecksum(const uint8_t* data, uint32_t from, uint32_t 
 }
 
 qErr NXPSerialClass::Write(uint32_t ramAddress, uint32_t count, const uint8_t* data) {
-    if (count == 0 || count % 4 != 0 || data == nullptr) {
-        return qErrParam;
-    }
-    char command[48];
-    snprintf(command, sizeof command, "W %u %u\r\n", ramAddress, count);
-    int code = NO_RETURN_CODE;
-    qErr err = Command(command, &code, 0, "Write() ");
+    qErr err = StartTransfer('W', ramAddress, count, data, "Write() ");
     if (err != qErrNone) {
         return err;
-    }
-    if (code != 0) {
-        Log::log(DEBUG_NXPSerial, "Write() Error response ==>[%s]\n", ReturnCodeText(code));
-        return qErrParam;
     }
     int retries = MAX_READ_RETRY;
     uint32_t acknowledged = 0;

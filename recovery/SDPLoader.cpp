@@ -28,17 +28,11 @@ void putBigEndian(std::vector<uint8_t>& out, uint32_t value, int bytes) {
     }
 }
 
-// One 16-byte command behind its report id; the data field is always 0.
+// One 16-byte command behind its report id.
 std::vector<uint8_t> makeCommand(uint16_t type, uint32_t address, uint8_t format, uint32_t count) {
-    std::vector<uint8_t> command;
-    command.reserve(17);
-    command.push_back(REPORT_COMMAND);
-    putBigEndian(command, type, 2);
-    putBigEndian(command, address, 4);
-    command.push_back(format);
-    putBigEndian(command, count, 4);
-    putBigEndian(command, 0, 4);
-    command.push_back(0);
+    std::vector<uint8_t> command{REPORT_COMMAND};
+    std::vector<uint8_t> bytes = SDPLoader::commandBytes(type, address, format, count);
+    command.insert(command.end(), bytes.begin(), bytes.end());
     return command;
 }
 
@@ -50,6 +44,25 @@ void dump(const std::vector<uint8_t>& bytes) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> SDPLoader::commandBytes(uint16_t type, uint32_t address, uint8_t format,
+                                             uint32_t count) {
+    std::vector<uint8_t> command;
+    command.reserve(16);
+    putBigEndian(command, type, 2);
+    putBigEndian(command, address, 4);
+    command.push_back(format);
+    putBigEndian(command, count, 4);
+    putBigEndian(command, 0, 4);
+    command.push_back(0);
+    return command;
+}
+
+uint32_t SDPLoader_Interface::littleEndianAt(const std::vector<uint8_t>& answer, size_t first) {
+    return static_cast<uint32_t>(answer[first]) | static_cast<uint32_t>(answer[first + 1]) << 8 |
+           static_cast<uint32_t>(answer[first + 2]) << 16 |
+           static_cast<uint32_t>(answer[first + 3]) << 24;
+}
 
 SDPLoader::~SDPLoader() = default;
 

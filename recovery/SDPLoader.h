@@ -22,6 +22,10 @@ class SDPLoader_Interface {
     // transport delivers or offset is past 15.
     virtual bool getDataFromBuffer(const std::vector<uint8_t>& answer, unsigned offset,
                                    uint32_t& value) = 0;
+
+  protected:
+    // The answer word that starts at first, sent least significant byte first.
+    static uint32_t littleEndianAt(const std::vector<uint8_t>& answer, size_t first);
 };
 
 class SDPLoader {
@@ -48,6 +52,10 @@ class SDPLoader {
     int writeLoader(std::vector<uint8_t> bytes, unsigned address);
     // Hands control to the code at address; the ROM's answer carries nothing of use.
     void startLoader(unsigned address);
+    // One command's 16 bytes as the UART carries them (HID puts report id 1 in front); the data
+    // field is always 0.
+    static std::vector<uint8_t> commandBytes(uint16_t type, uint32_t address, uint8_t format,
+                                             uint32_t count);
 
   private:
     bool _isConnectionAlive();

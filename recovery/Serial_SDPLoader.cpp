@@ -5,13 +5,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "Log.h"
+#include "qStreamDescriptor.h"
 
 struct PrivateSerial_SDPLoader {
     std::string devicePath;
@@ -28,7 +28,7 @@ constexpr auto RETRY_PAUSE = std::chrono::milliseconds(1);
 // The ROM needs a moment after the line is set up before it takes commands reliably.
 constexpr auto SETTLE_TIME = std::chrono::seconds(1);
 // Answers are 8 bytes; a line that keeps babbling is not let hold the caller.
-constexpr long READ_LIMIT = 65536;
+constexpr size_t READ_LIMIT = 65536;
 constexpr unsigned LAST_OFFSET = 15;
 constexpr size_t VALUE_OFFSET = 4;
 
@@ -134,24 +134,16 @@ long Serial_SDPLoader::readData(std::vector<uint8_t>& answer, unsigned timeoutMs
     if (d_->fd < 0) {
         return -1;
     }
-    if (timeoutMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    qStream* line = qStream_CreateDescriptorInput(d_->fd);
+    if (line == nullptr) {
+        return -1;
     }
-    long count = 0;
-    uint8_t buffer[256];
-    while (count < READ_LIMIT) {
-        size_t want = std::min(sizeof buffer, static_cast<size_t>(READ_LIMIT - count));
-        ssize_t n = read(d_->fd, buffer, want);
-        if (n > 0) {
-            answer.insert(answer.end(), buffer, buffer + n);
-            count += n;
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;
-        }
-    }
-    return count;
+    // The answer is complete once the time is up: take all that came and what is still waiting.
+    std::vector<uint8_t> arrived(READ_LIMIT);
+    size_t count = qStream_ReadWithin(line, arrived.data(), arrived.size(), timeoutMs);
+    qStream_Destroy(&line);
+    answer.insert(answer.end(), arrived.begin(), arrived.begin() + static_cast<long>(count));
+    return static_cast<long>(count);
 }
 
 bool Serial_SDPLoader::getDataFromBuffer(const std::vector<uint8_t>& answer, unsigned offset,
@@ -160,8 +152,6 @@ bool Serial_SDPLoader::getDataFromBuffer(const std::vector<uint8_t>& answer, uns
         return false;
     }
     const size_t first = offset + VALUE_OFFSET;
-    value |= static_cast<uint32_t>(answer[first]) | static_cast<uint32_t>(answer[first + 1]) << 8 |
-             static_cast<uint32_t>(answer[first + 2]) << 16 |
-             static_cast<uint32_t>(answer[first + 3]) << 24;
+    value |= littleEndianAt(answer, first);
     return true;
 }

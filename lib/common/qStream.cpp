@@ -1,10 +1,12 @@
 #include "qStream.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "unix_file.h"
+#include "unix_time.h"
 
 namespace {
 
@@ -80,6 +82,15 @@ qErr readOne(qStream* stream, uint8_t* byte) {
     return stream->get(byte, stream->reference);
 }
 
+// Pause between two gets that found nothing while a timed read waits.
+constexpr uint32_t kEmptyGetPauseMs = 1;
+
+uint32_t millisecondsSince(std::chrono::steady_clock::time_point start) {
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
 // Small reads (the link reader takes one byte at a time) need no heap scratch.
 constexpr size_t kStackScratch = 64;
 
@@ -87,17 +98,22 @@ constexpr size_t kStackScratch = 64;
 
 qStream* qStream_Create(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,
                         qStreamDeleteProc del, void* reference) {
-    qStream* stream = new (std::nothrow) qStream{};
-    if (stream == nullptr) {
-        return nullptr;
+    // No push-back buffer until a byte is returned.
+    return new (std::nothrow)
+        qStream{get, put, write, del, reference, nullptr, 0, 0, 0, 0, qSTREAM_CHECK};
+}
+
+bool qStream_CreateOwning(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,
+                          qStreamDeleteProc del, void* reference, qStream** stream) {
+    qStream* created = qStream_Create(get, put, write, del, reference);
+    if (created == nullptr) {
+        if (del != nullptr) {
+            del(reference);
+        }
+        return false;
     }
-    stream->get = get;
-    stream->put = put;
-    stream->write = write;
-    stream->del = del;
-    stream->reference = reference;
-    stream->check = qSTREAM_CHECK;
-    return stream;
+    *stream = created;
+    return true;
 }
 
 qErr qStream_Read(qStream* stream, uint8_t* buffer, size_t size) {
@@ -132,6 +148,36 @@ qErr qStream_Read(qStream* stream, uint8_t* buffer, size_t size) {
         free(scratch);
     }
     return err;
+}
+
+size_t qStream_ReadWithin(qStream* stream, uint8_t* buffer, size_t count, uint32_t ms, qErr* last) {
+    qErr err = qErrNone;
+    size_t got = 0;
+    if (!qVALIDSTREAM(stream) || buffer == nullptr) {
+        err = qErrParam;
+    } else if (stream->get == nullptr) {
+        err = qErrMode;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    while (err == qErrNone && got < count) {
+        err = readOne(stream, &buffer[got]);
+        if (err == qErrNone) {
+            got++;
+            continue;
+        }
+        if (err != qErrNotReady || ms == 0) {
+            break;
+        }
+        qTime_MSSleep(kEmptyGetPauseMs);
+        if (millisecondsSince(start) >= ms) {
+            break;
+        }
+        err = qErrNone;
+    }
+    if (last != nullptr) {
+        *last = err;
+    }
+    return got;
 }
 
 qErr qStream_Write(qStream* stream, const uint8_t* bytes, size_t length) {
@@ -445,15 +491,10 @@ qErr createFileStream(const char* path, int mode, qStream** stream) {
     if (file == nullptr) {
         return qErrResource;
     }
-    bool input = mode == qFileModeRead;
-    qStream* created = input ? qStream_Create(fileGet, nullptr, nullptr, fileDelete, file)
-                             : qStream_Create(nullptr, filePut, fileWrite, fileDelete, file);
-    if (created == nullptr) {
-        qFile_Close(&file);
-        return qErrResource;
-    }
-    *stream = created;
-    return qErrNone;
+    bool made = mode == qFileModeRead
+                    ? qStream_CreateOwning(fileGet, nullptr, nullptr, fileDelete, file, stream)
+                    : qStream_CreateOwning(nullptr, filePut, fileWrite, fileDelete, file, stream);
+    return made ? qErrNone : qErrResource;
 }
 
 }  // namespace

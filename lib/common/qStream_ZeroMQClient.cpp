@@ -14,7 +14,9 @@
 namespace {
 
 constexpr uint32_t kClientCheck = 0xC11E;
+// How long the client's get waits for the worker's next frame.
 constexpr int kPollMs = 1000;
+static_assert(kPollMs <= qSTREAM_GET_WAIT_LIMIT_MS, "a client get would wait too long");
 // Sends to the client's own loopback sockets only fail while ZeroMQ is still connecting them.
 constexpr int kSendAttempts = 100;
 

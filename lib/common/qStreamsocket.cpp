@@ -15,23 +15,20 @@
 
 namespace {
 
-constexpr uint32_t kConnectedFlag = 0x1;
 constexpr int kMaxWriteRetries = 10;
 constexpr unsigned kWriteRetryPauseMs = 60;
 // Lets the peer see the old connection go before the new one arrives.
 constexpr unsigned kCloseSettleMs = 10;
-// How long a get waits for data before it reports that none is there.
-constexpr int kIdleWaitMs = 20;
 constexpr size_t kReceiveBufferSize = 4096;
 
 struct SocketRecord {
-    uint16_t check;
-    uint32_t port;
-    sockaddr_in address;
-    int descriptor;
-    uint32_t flags;
+    uint16_t check = qSOCKETSTREAM_CHECK;
+    uint32_t port = 0;
+    sockaddr_in address{};
+    int descriptor = -1;
+    bool connected = false;
     // The reader thread (get) and the writer thread (write) may both reconnect; the descriptor
-    // and flags change only under this lock.
+    // and the connected flag change only under this lock.
     std::mutex lock;
     // Bytes received but not yet handed out; touched by the reading side only.
     uint8_t received[kReceiveBufferSize];
@@ -45,11 +42,11 @@ bool validRecord(const void* reference) {
 }
 
 bool isConnected(const SocketRecord* record) {
-    return (record->flags & kConnectedFlag) != 0;
+    return record->connected;
 }
 
 void closeSocket(SocketRecord* record) {
-    record->flags &= ~kConnectedFlag;
+    record->connected = false;
     if (record->descriptor >= 0) {
         close(record->descriptor);
         record->descriptor = -1;
@@ -107,7 +104,7 @@ qErr resetSocket(SocketRecord* record) {
         return qErrIO;
     }
     record->descriptor = fd;
-    record->flags |= kConnectedFlag;
+    record->connected = true;
     return qErrNone;
 }
 
@@ -133,7 +130,7 @@ bool awaitReadable(SocketRecord* record) {
         fd = record->descriptor;
     }
     pollfd readable{fd, POLLIN, 0};
-    return poll(&readable, 1, kIdleWaitMs) > 0;
+    return poll(&readable, 1, qSTREAM_IDLE_WAIT_MS) > 0;
 }
 
 enum class ReceiveOutcome { Received, Nothing, PeerClosed, Failed };
@@ -198,7 +195,7 @@ qErr socketGet(uint8_t* byte, void* reference) {
         case ReceiveOutcome::PeerClosed:
             // Nothing more will come until someone reconnects; a closed connection always reads
             // as ready, so pause here instead of letting the reader spin.
-            qTime_MSSleep(kIdleWaitMs);
+            qTime_MSSleep(qSTREAM_IDLE_WAIT_MS);
             return qErrNotReady;
         case ReceiveOutcome::Failed:
             break;
@@ -226,7 +223,7 @@ SendOutcome sendOnce(SocketRecord* record, const uint8_t* bytes, size_t length, 
         return SendOutcome::Retry;
     }
     if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) {
-        record->flags &= ~kConnectedFlag;
+        record->connected = false;
         *failure = resetSocket(record);
         return *failure == qErrNone ? SendOutcome::Reconnected : SendOutcome::Failed;
     }
@@ -292,26 +289,20 @@ qErr qStream_CreateSocket(uint32_t address, uint32_t port, qStream** stream) {
     if (record == nullptr) {
         return qErrResource;
     }
-    record->check = qSOCKETSTREAM_CHECK;
     record->port = port;
     record->address.sin_family = AF_INET;
     record->address.sin_port = htons(static_cast<uint16_t>(port));
     record->address.sin_addr.s_addr = address;
-    record->descriptor = -1;
-    record->flags = 0;
     qErr err;
     {
         std::lock_guard<std::mutex> guard(record->lock);
         err = resetSocket(record);
     }
-    qStream* created = nullptr;
-    if (err == qErrNone) {
-        created = qStream_Create(socketGet, socketPut, socketWrite, socketDelete, record);
-    }
-    if (created == nullptr) {
+    if (err != qErrNone) {
         socketDelete(record);
         return qErrResource;
     }
-    *stream = created;
-    return qErrNone;
+    return qStream_CreateOwning(socketGet, socketPut, socketWrite, socketDelete, record, stream)
+               ? qErrNone
+               : qErrResource;
 }

@@ -30,17 +30,23 @@ void switchDirection(qFile* file, bool writing) {
     file->lastWasWrite = writing;
 }
 
-const char* fopenMode(int mode) {
-    switch (mode) {
-        case qFileModeRead:
-            return "rb";
-        case qFileModeWrite:
-            return "wb";
-        case qFileModeAppend:
-            return "ab+";
-        default:
-            return nullptr;
+// What every read and write checks first: a valid file and usable arguments (qErrParam), a mode
+// that allows the direction (qErrMode); then the file is turned to that direction.
+qErr beginTransfer(qFile* file, bool argumentsUsable, bool writing) {
+    if (!qVALIDFILE(file) || !argumentsUsable) {
+        return qErrParam;
     }
+    if (!(writing ? canWrite(file) : canRead(file))) {
+        return qErrMode;
+    }
+    switchDirection(file, writing);
+    return qErrNone;
+}
+
+// The stdio mode of each qFileMode, in the order of its values.
+const char* fopenMode(int mode) {
+    static const char* const modes[] = {"rb", "wb", "ab+"};
+    return mode >= qFileModeRead && mode <= qFileModeAppend ? modes[mode] : nullptr;
 }
 
 }  // namespace
@@ -77,13 +83,9 @@ qErr qFile_Close(qFile** file) {
 }
 
 qErr qFile_Read(qFile* file, void* buffer, size_t length, size_t* count) {
-    if (!qVALIDFILE(file) || (buffer == nullptr && length > 0)) {
-        return qErrParam;
+    if (qErr err = beginTransfer(file, buffer != nullptr || length == 0, false); err != qErrNone) {
+        return err;
     }
-    if (!canRead(file)) {
-        return qErrMode;
-    }
-    switchDirection(file, false);
     size_t got = length == 0 ? 0 : fread(buffer, 1, length, file->fp);
     if (count != nullptr) {
         *count = got;
@@ -95,13 +97,9 @@ qErr qFile_Read(qFile* file, void* buffer, size_t length, size_t* count) {
 }
 
 qErr qFile_Write(qFile* file, const void* bytes, size_t length, size_t* count) {
-    if (!qVALIDFILE(file) || (bytes == nullptr && length > 0)) {
-        return qErrParam;
+    if (qErr err = beginTransfer(file, bytes != nullptr || length == 0, true); err != qErrNone) {
+        return err;
     }
-    if (!canWrite(file)) {
-        return qErrMode;
-    }
-    switchDirection(file, true);
     size_t put = length == 0 ? 0 : fwrite(bytes, 1, length, file->fp);
     if (count != nullptr) {
         *count = put;
@@ -173,13 +171,9 @@ qErr qFile_GetPosition(qFile* file, size_t* position) {
 }
 
 qErr qFile_ReadLine(qFile* file, char* buffer, size_t size, size_t* length) {
-    if (!qVALIDFILE(file) || buffer == nullptr || size < 2) {
-        return qErrParam;
+    if (qErr err = beginTransfer(file, buffer != nullptr && size >= 2, false); err != qErrNone) {
+        return err;
     }
-    if (!canRead(file)) {
-        return qErrMode;
-    }
-    switchDirection(file, false);
     int limit = size > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
     if (fgets(buffer, limit, file->fp) == nullptr) {
         buffer[0] = '\0';
@@ -199,13 +193,9 @@ qErr qFile_ReadLine(qFile* file, char* buffer, size_t size, size_t* length) {
 }
 
 qErr qFile_Printf(qFile* file, const char* format, ...) {
-    if (!qVALIDFILE(file) || format == nullptr) {
-        return qErrParam;
+    if (qErr err = beginTransfer(file, format != nullptr, true); err != qErrNone) {
+        return err;
     }
-    if (!canWrite(file)) {
-        return qErrMode;
-    }
-    switchDirection(file, true);
     va_list args;
     va_start(args, format);
     int rc = vfprintf(file->fp, format, args);
@@ -235,10 +225,11 @@ qErr qFile_Delete(const char* path) {
     if (!pathUsable(path)) {
         return qErrParam;
     }
-    if (unlink(path) == 0) {
-        return qErrNone;
-    }
-    switch (errno) {
+    return unlink(path) == 0 ? qErrNone : qFile_PathError(errno);
+}
+
+qErr qFile_PathError(int error) {
+    switch (error) {
         case ENOENT:
             return qErrNotFound;
         case EACCES:

@@ -10,58 +10,30 @@ bool validMutex(const qMutex* mutex) {
     return mutex != nullptr && mutex->check == qMUTEX_CHECK;
 }
 
-qErr destroyErrorCode(int rc) {
-    switch (rc) {
-        case 0:
-            return qErrNone;
-        case EAGAIN:
-            return qErrResource;
-        case EBUSY:
-            return qErrBusy;
-        case EINVAL:
-            return qErrParam;
-        default:
-            return qErrUnknown;
-    }
-}
+// What each pthread result means to a caller of one operation; 0 is success and anything not
+// listed is qErrUnknown.
+struct ResultMeaning {
+    int result;
+    qErr code;
+};
 
-qErr lockErrorCode(int rc) {
-    switch (rc) {
-        case 0:
-            return qErrNone;
-        case EINVAL:
-            return qErrParam;
-        case EDEADLK:
-            return qErrDuplicate;
-        default:
-            return qErrUnknown;
-    }
-}
+constexpr ResultMeaning kDestroyMeanings[] = {
+    {EAGAIN, qErrResource}, {EBUSY, qErrBusy}, {EINVAL, qErrParam}};
+constexpr ResultMeaning kLockMeanings[] = {{EINVAL, qErrParam}, {EDEADLK, qErrDuplicate}};
+constexpr ResultMeaning kTryLockMeanings[] = {{EBUSY, qErrBusy}, {EINVAL, qErrParam}};
+constexpr ResultMeaning kUnlockMeanings[] = {{EPERM, qErrPermission}, {EINVAL, qErrParam}};
 
-qErr tryLockErrorCode(int rc) {
-    switch (rc) {
-        case 0:
-            return qErrNone;
-        case EBUSY:
-            return qErrBusy;
-        case EINVAL:
-            return qErrParam;
-        default:
-            return qErrUnknown;
+template <size_t N>
+qErr meaningOf(int rc, const ResultMeaning (&meanings)[N]) {
+    if (rc == 0) {
+        return qErrNone;
     }
-}
-
-qErr unlockErrorCode(int rc) {
-    switch (rc) {
-        case 0:
-            return qErrNone;
-        case EPERM:
-            return qErrPermission;
-        case EINVAL:
-            return qErrParam;
-        default:
-            return qErrUnknown;
+    for (const ResultMeaning& meaning : meanings) {
+        if (meaning.result == rc) {
+            return meaning.code;
+        }
     }
+    return qErrUnknown;
 }
 
 }  // namespace
@@ -100,28 +72,28 @@ qErr qMutex_Lock(qMutex* mutex) {
     if (!validMutex(mutex)) {
         return qErrParam;
     }
-    return lockErrorCode(pthread_mutex_lock(&mutex->mutex));
+    return meaningOf(pthread_mutex_lock(&mutex->mutex), kLockMeanings);
 }
 
 qErr qMutex_TryLock(qMutex* mutex) {
     if (!validMutex(mutex)) {
         return qErrParam;
     }
-    return tryLockErrorCode(pthread_mutex_trylock(&mutex->mutex));
+    return meaningOf(pthread_mutex_trylock(&mutex->mutex), kTryLockMeanings);
 }
 
 qErr qMutex_Unlock(qMutex* mutex) {
     if (!validMutex(mutex)) {
         return qErrParam;
     }
-    return unlockErrorCode(pthread_mutex_unlock(&mutex->mutex));
+    return meaningOf(pthread_mutex_unlock(&mutex->mutex), kUnlockMeanings);
 }
 
 qErr qMutex_Destroy(qMutex** mutex) {
     if (mutex == nullptr || !validMutex(*mutex)) {
         return qErrParam;
     }
-    qErr err = destroyErrorCode(pthread_mutex_destroy(&(*mutex)->mutex));
+    qErr err = meaningOf(pthread_mutex_destroy(&(*mutex)->mutex), kDestroyMeanings);
     (*mutex)->check = 0;
     delete *mutex;
     *mutex = nullptr;

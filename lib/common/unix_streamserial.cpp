@@ -4,25 +4,22 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "qStreamDescriptor.h"
 #include "qStream_CobsEncoding.h"
-#include "unix_time.h"
+#include "unix_file.h"
 
 namespace {
 
-// How long a get waits for a byte before it reports that none is there.
-constexpr int kIdleWaitMs = 20;
-
 struct SerialRecord {
-    uint16_t check;
-    int baudCode;
-    char path[qSERIAL_PATH_SIZE];
-    int descriptor;
-    termios savedSettings;
-    termios settings;
+    uint16_t check = qSERIALSTREAM_CHECK;
+    int baudCode = 0;
+    char path[qSERIAL_PATH_SIZE] = {};
+    int descriptor = -1;
+    termios savedSettings{};
+    termios settings{};
 };
 
 SerialRecord* recordOf(void* reference) {
@@ -36,17 +33,6 @@ speed_t speedOf(int baudCode) {
         return B0;
     }
     return speeds[baudCode];
-}
-
-qErr openErrorCode(int error) {
-    switch (error) {
-        case ENOENT:
-            return qErrNotFound;
-        case EACCES:
-            return qErrPermission;
-        default:
-            return qErrIO;
-    }
 }
 
 // Raw line: no echo, no line editing, no translation; a read returns at once with what is there.
@@ -69,7 +55,7 @@ qErr openPort(SerialRecord* record, bool parity, bool sevenBits, bool twoStopBit
     // non-waiting by the terminal settings instead.
     int fd = open(record->path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return openErrorCode(errno);
+        return qFile_PathError(errno);
     }
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
@@ -87,34 +73,12 @@ qErr openPort(SerialRecord* record, bool parity, bool sevenBits, bool twoStopBit
     return qErrNone;
 }
 
-// Waits a moment for a byte (or a hang-up) so that an idle link's reader does not spin; the
-// line itself is set to return at once.
-bool awaitByte(int descriptor) {
-    pollfd readable{descriptor, POLLIN, 0};
-    return poll(&readable, 1, kIdleWaitMs) > 0;
-}
-
 qErr serialGet(uint8_t* byte, void* reference) {
     SerialRecord* record = recordOf(reference);
     if (record == nullptr || byte == nullptr) {
         return qErrParam;
     }
-    if (!awaitByte(record->descriptor)) {
-        return qErrNotReady;
-    }
-    ssize_t rc = read(record->descriptor, byte, 1);
-    if (rc == 1) {
-        return qErrNone;
-    }
-    if (rc == 0) {
-        // Ready but empty: the line hung up. Keep the caller from spinning on it.
-        qTime_MSSleep(kIdleWaitMs);
-        return qErrNotReady;
-    }
-    if (errno == EINTR || errno == EAGAIN) {
-        return qErrNotReady;
-    }
-    return qErrIO;
+    return qStreamDescriptor_GetByte(record->descriptor, qSTREAM_IDLE_WAIT_MS, byte);
 }
 
 qErr serialWrite(const uint8_t* bytes, size_t length, void* reference) {
@@ -167,22 +131,16 @@ qErr qStream_CreateSerial(const char* path, int baudCode, int parity, int dataBi
     if (record == nullptr) {
         return qErrResource;
     }
-    record->check = qSERIALSTREAM_CHECK;
     record->baudCode = baudCode;
     strcpy(record->path, path);
-    record->descriptor = -1;
     qErr err = openPort(record, parity != 0, dataBits == 1, stopBits == 1);
     if (err != qErrNone) {
         serialDelete(record);
         return err;
     }
-    qStream* created = qStream_Create(serialGet, serialPut, serialWrite, serialDelete, record);
-    if (created == nullptr) {
-        serialDelete(record);
-        return qErrResource;
-    }
-    *stream = created;
-    return qErrNone;
+    return qStream_CreateOwning(serialGet, serialPut, serialWrite, serialDelete, record, stream)
+               ? qErrNone
+               : qErrResource;
 }
 
 qErr qStream_CreateSerial_Packetized(const char* path, int baudCode, int parity, int dataBits,

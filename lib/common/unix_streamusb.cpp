@@ -64,17 +64,11 @@ qErr qStream_CreateUSB(uint32_t serialNumber, qStream** stream) {
         return err;
     }
     UsbRecord* record = new (std::nothrow) UsbRecord{qUSBSTREAM_CHECK, serialNumber, device};
-    qStream* created =
-        record != nullptr ? qStream_Create(usbGet, usbPut, usbWrite, usbDelete, record) : nullptr;
-    if (created == nullptr) {
-        if (record != nullptr) {
-            usbDelete(record);
-        } else {
-            zvusb_close_zendrival_device(device);
-            zvusb_destroy(&device);
-        }
+    if (record == nullptr) {
+        zvusb_close_zendrival_device(device);
+        zvusb_destroy(&device);
         return qErrMemory;
     }
-    *stream = created;
-    return qErrNone;
+    return qStream_CreateOwning(usbGet, usbPut, usbWrite, usbDelete, record, stream) ? qErrNone
+                                                                                     : qErrMemory;
 }

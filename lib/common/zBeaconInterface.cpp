@@ -70,15 +70,20 @@ const char* current() {
     return text != nullptr ? text : "";
 }
 
-}  // namespace
-
-bool zBeaconInterface_setAndLock(const char* text) {
+// Takes the lock for a name that can be set; a name that cannot is refused without it.
+bool lockForName(const char* text) {
     if (!acceptable(text)) {
         qDebug_Print(qDEBUG_BEACON, "Beacon interface refused: %s\n",
                      text != nullptr ? text : "(null)");
         return false;
     }
-    if (!lock()) {
+    return lock();
+}
+
+}  // namespace
+
+bool zBeaconInterface_setAndLock(const char* text) {
+    if (!lockForName(text)) {
         return false;
     }
     qCzmq_Prepare();
@@ -98,12 +103,7 @@ void zBeaconInterface_unlock() {
 }
 
 bool zBeaconInterface_backupSetAndLock(const char* text) {
-    if (!acceptable(text)) {
-        qDebug_Print(qDEBUG_BEACON, "Beacon interface refused: %s\n",
-                     text != nullptr ? text : "(null)");
-        return false;
-    }
-    if (!lock()) {
+    if (!lockForName(text)) {
         return false;
     }
     backup().text = current();

@@ -6,22 +6,21 @@
 #include <fcntl.h>
 #include <mutex>
 #include <new>
-#include <poll.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "UsbContext.h"
+#include "qStreamDescriptor.h"
 
 namespace {
 
 constexpr unsigned kOutTimeoutMs = 50;
+// A read waits this long for the module; it bounds how long a get may wait.
 constexpr unsigned kInTimeoutMs = 1000;
+static_assert(kInTimeoutMs <= qSTREAM_GET_WAIT_LIMIT_MS, "a USB get would wait too long");
 constexpr int kMaxOutFailures = 10;
 constexpr int kMaxKernelWriteCalls = 1000;
-// Longest a read of the kernel node waits for a byte before it reports none, so that the link's
-// reader sees a stop in time.
-constexpr int kKernelIdleWaitMs = 20;
 // A hostile descriptor may announce a zero packet size; fall back to the full-speed bulk size.
 constexpr uint16_t kFallbackPacketSize = 64;
 constexpr size_t kHighSpeedPacket = 512;
@@ -45,6 +44,15 @@ std::string kernelNodePath(const char* serialText) {
 
 bool validDevice(const zvusb* device) {
     return device != nullptr && device->check == ZVUSB_CHECK;
+}
+
+// What every entry point of one mode checks first: qErrParam for an invalid device or unusable
+// arguments, qErrMode for a device of the other mode.
+qErr entryCheck(const zvusb* device, uint32_t mode, bool argumentsUsable) {
+    if (!validDevice(device) || !argumentsUsable) {
+        return qErrParam;
+    }
+    return device->mode == mode ? qErrNone : qErrMode;
 }
 
 bool serialTextUsable(const char* serialText) {
@@ -313,11 +321,9 @@ qErr zvusb_close_zendrival_device(zvusb* device) {
 // --- libusb mode ---------------------------------------------------------------------------------
 
 qErr zvusb_open_zendrival_USBlib_device(zvusb* device, const char* serialText) {
-    if (!validDevice(device) || !serialTextUsable(serialText)) {
-        return qErrParam;
-    }
-    if (device->mode != ZVUSB_MODE_LIBUSB) {
-        return qErrMode;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_LIBUSB, serialTextUsable(serialText));
+        err != qErrNone) {
+        return err;
     }
     if (device->state.load() == ZVUSB_STATE_NONE) {
         return qErrResource;
@@ -339,11 +345,9 @@ qErr zvusb_open_zendrival_USBlib_device(zvusb* device, const char* serialText) {
 }
 
 qErr zvusb_write_to_USBlib_device(zvusb* device, const uint8_t* bytes, size_t length) {
-    if (!validDevice(device) || (bytes == nullptr && length > 0)) {
-        return qErrParam;
-    }
-    if (device->mode != ZVUSB_MODE_LIBUSB) {
-        return qErrMode;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_LIBUSB, bytes != nullptr || length == 0);
+        err != qErrNone) {
+        return err;
     }
     qErr err = stateError(device);
     if (err == qErrIO) {
@@ -377,11 +381,8 @@ qErr zvusb_write_to_USBlib_device(zvusb* device, const uint8_t* bytes, size_t le
 }
 
 qErr zvusb_get_from_USBlib_device(zvusb* device, uint8_t* byte) {
-    if (!validDevice(device) || byte == nullptr) {
-        return qErrParam;
-    }
-    if (device->mode != ZVUSB_MODE_LIBUSB) {
-        return qErrMode;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_LIBUSB, byte != nullptr); err != qErrNone) {
+        return err;
     }
     if (device->available <= 0) {
         qErr err = stateError(device);
@@ -401,11 +402,8 @@ qErr zvusb_get_from_USBlib_device(zvusb* device, uint8_t* byte) {
 }
 
 qErr zvusb_close_zendrival_USBlib_device(zvusb* device) {
-    if (!validDevice(device)) {
-        return qErrParam;
-    }
-    if (device->mode != ZVUSB_MODE_LIBUSB) {
-        return qErrMode;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_LIBUSB, true); err != qErrNone) {
+        return err;
     }
     releaseHandle(device);
     device->state = ZVUSB_STATE_CLOSED;
@@ -415,11 +413,9 @@ qErr zvusb_close_zendrival_USBlib_device(zvusb* device) {
 // --- Kernel driver mode --------------------------------------------------------------------------
 
 qErr zvusb_open_zendrival_kernel_device(zvusb* device, const char* serialText) {
-    if (!validDevice(device) || !serialTextUsable(serialText)) {
-        return qErrParam;
-    }
-    if (device->mode != ZVUSB_MODE_KERNEL) {
-        return qErrMode;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_KERNEL, serialTextUsable(serialText));
+        err != qErrNone) {
+        return err;
     }
     if (device->descriptor >= 0) {
         close(device->descriptor);
@@ -438,11 +434,9 @@ qErr zvusb_open_zendrival_kernel_device(zvusb* device, const char* serialText) {
 }
 
 qErr zvusb_write_to_kernel_device(zvusb* device, const uint8_t* bytes, size_t length) {
-    if (!validDevice(device) || (bytes == nullptr && length > 0)) {
-        return qErrParam;
-    }
-    if (device->mode != ZVUSB_MODE_KERNEL) {
-        return qErrMode;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_KERNEL, bytes != nullptr || length == 0);
+        err != qErrNone) {
+        return err;
     }
     size_t sent = 0;
     for (int calls = 0; sent < length && calls < kMaxKernelWriteCalls; ++calls) {
@@ -459,43 +453,15 @@ qErr zvusb_write_to_kernel_device(zvusb* device, const uint8_t* bytes, size_t le
 }
 
 qErr zvusb_get_from_kernel_device(zvusb* device, uint8_t* byte) {
-    if (!validDevice(device) || byte == nullptr) {
-        return qErrParam;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_KERNEL, byte != nullptr); err != qErrNone) {
+        return err;
     }
-    if (device->mode != ZVUSB_MODE_KERNEL) {
-        return qErrMode;
-    }
-    // The driver may block a read until a byte comes, however long the module stays silent;
-    // the read is made only once the node has something (or has hung up).
-    pollfd readable{device->descriptor, POLLIN, 0};
-    int ready = poll(&readable, 1, kKernelIdleWaitMs);
-    if (ready == 0 || (ready < 0 && errno == EINTR)) {
-        return qErrNotReady;
-    }
-    if (ready < 0) {
-        return qErrIO;
-    }
-    ssize_t rc = read(device->descriptor, byte, 1);
-    if (rc == 1) {
-        return qErrNone;
-    }
-    if (rc == 0) {
-        // Ready but empty: the node hung up. Keep the reader from spinning on it.
-        poll(nullptr, 0, kKernelIdleWaitMs);
-        return qErrNotReady;
-    }
-    if (errno == EFAULT || errno == EINTR || errno == EAGAIN) {
-        return qErrNotReady;
-    }
-    return qErrIO;
+    return qStreamDescriptor_GetByte(device->descriptor, qSTREAM_IDLE_WAIT_MS, byte);
 }
 
 qErr zvusb_close_zendrival_kernel_device(zvusb* device) {
-    if (!validDevice(device)) {
-        return qErrParam;
-    }
-    if (device->mode != ZVUSB_MODE_KERNEL) {
-        return qErrMode;
+    if (qErr err = entryCheck(device, ZVUSB_MODE_KERNEL, true); err != qErrNone) {
+        return err;
     }
     int fd = device->descriptor;
     device->descriptor = -1;

@@ -44,3 +44,6 @@ qErr qFile_SetUnbuffered(qFile* file);
 // True for an existing path that is not a directory.
 bool qFile_Exists(const char* path);
 qErr qFile_Delete(const char* path);
+// What a failed system call on a path (errno) means: ENOENT qErrNotFound, EACCES qErrPermission,
+// anything else qErrIO.
+qErr qFile_PathError(int error);

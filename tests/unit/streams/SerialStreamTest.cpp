@@ -44,6 +44,45 @@ TEST_F(SerialStreamTest, RawBytesBothWays) {
     EXPECT_EQ(qStream_Destroy(&stream), qErrNone);
 }
 
+// A timed read over a real line: it waits its whole time for bytes that do not come, keeps the
+// ones that did, collects bytes that come late within the time, and with no time takes what is
+// already waiting.
+TEST_F(SerialStreamTest, ReadWithinBoundsTheWaitAndCountsPartialReads) {
+    ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 6, 0, 0, 0, &stream), qErrNone);
+    using Clock = std::chrono::steady_clock;
+    auto msSince = [](Clock::time_point start) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    };
+
+    pty.send("ab");
+    uint8_t buffer[8] = {};
+    qErr last = qErrNone;
+    auto start = Clock::now();
+    EXPECT_EQ(qStream_ReadWithin(stream, buffer, 5, 300, &last), 2u);
+    EXPECT_GE(msSince(start), 300);
+    EXPECT_LT(msSince(start), 3000);
+    EXPECT_EQ(last, qErrNotReady);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "ab");
+
+    std::thread late([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.send("cde");
+    });
+    start = Clock::now();
+    EXPECT_EQ(qStream_ReadWithin(stream, buffer, 3, 10000, &last), 3u);
+    late.join();
+    EXPECT_LT(msSince(start), 5000);
+    EXPECT_EQ(last, qErrNone);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "cde");
+
+    pty.send("fgh");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(qStreamBufferChar(stream, 'z'), qErrNone);
+    EXPECT_EQ(qStream_ReadWithin(stream, buffer, sizeof buffer, 0, &last), 4u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "zfgh");
+    EXPECT_EQ(qStream_Destroy(&stream), qErrNone);
+}
+
 TEST_F(SerialStreamTest, FramingCodesAndRestoreOnClose) {
     termios before = pty.slaveSettings();
     ASSERT_EQ(qStream_CreateSerial(pty.slavePath().c_str(), 2, 1, 1, 1, &stream), qErrNone);
