@@ -43,10 +43,6 @@ std::vector<std::string> lines(const std::string& text) {
     return zvtest::splitLines(text);
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 std::vector<std::string> errorLines(const zvtest::RunResult& r) {
     std::vector<std::string> errors;
     for (const std::string& line : lines(r.err)) {

@@ -83,7 +83,7 @@ class FirmwareFixture : public ::testing::Test {
 };
 
 std::vector<std::string> lines(const std::string& text);
-bool contains(const std::string& text, const std::string& part);
+using zvtest::contains;
 // The error lines of a run: standard error without the upgrade exchange's own diagnostic lines
 // ("NETWORK: ..."), which it writes whatever the debug mask.
 std::vector<std::string> errorLines(const zvtest::RunResult& r);

@@ -33,6 +33,7 @@ std::string readStream(FILE* file);
 void writeFile(const std::string& path, const std::string& bytes);
 // The lines of a program's output, without their newlines.
 std::vector<std::string> splitLines(const std::string& text);
+bool contains(const std::string& text, const std::string& part);
 bool pathExists(const std::string& path);
 
 struct RunResult {

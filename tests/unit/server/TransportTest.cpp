@@ -18,9 +18,7 @@ namespace {
 
 const char kCertificateRefused[] = "ping ==> [SSL peer certificate or SSH remote key was not OK]\n";
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using zvtest::contains;
 
 class TransportTest : public ::testing::Test {
   protected:

@@ -22,9 +22,7 @@ using BuildMap = std::map<std::string, std::string>;
 constexpr uint32_t kHub = 0x40F5849A;
 constexpr uint32_t kController = 0x0000ABCD;
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using zvtest::contains;
 
 std::string decoded(const std::string& text) {
     size_t length = 0;
