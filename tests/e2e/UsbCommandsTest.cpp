@@ -69,14 +69,6 @@ std::vector<std::string> deviceLines(const std::string& out) {
     return devices;
 }
 
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 TEST_F(UsbCommands, DiscoverListsEveryModuleOnTheBus) {
     plugIn({hub(), "serial=1234ABCD,model=19,address=6,build=1234,name=Arm controller"});
     RunResult r = updaterOnUsb({"-D", "-t", "USB"});
@@ -129,7 +121,7 @@ TEST_F(UsbCommands, ModuleHeldByAnotherProgramIsReportedAndNotUpdated) {
     EXPECT_EQ(update.exitCode, 1) << update.out << update.err;
     EXPECT_EQ(update.err, std::string("Failed to connect to module [") + kSerial + "]\n");
     EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin")));
-    EXPECT_EQ(occurrences(log(), "usb OUT "), 0u) << "nothing may reach a module it cannot claim";
+    EXPECT_EQ(appearances(log(), "usb OUT "), 0u) << "nothing may reach a module it cannot claim";
 }
 
 TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
@@ -144,7 +136,7 @@ TEST_F(UsbCommands, UpdateFollowsTheModuleThroughItsLoaderRestart) {
     EXPECT_TRUE(contains(r.out, "Transferred 2 blocks, 4508 total bytes\n")) << r.out;
     EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
     std::string trace = log();
-    EXPECT_EQ(occurrences(trace, "usb unplugged"), 2u) << trace.substr(0, 2000);
+    EXPECT_EQ(appearances(trace, "usb unplugged"), 2u) << trace.substr(0, 2000);
     EXPECT_TRUE(contains(trace, "usb plugged in at /dev/bus/usb/001/003")) << "after LOAD";
 
     // Deliberate: after REBOOT the module is found again and its build read: success is proven.
@@ -203,7 +195,7 @@ TEST_F(UsbCommands, ModuleNotOnItsNewBuildAfterRebootIsOneErrorLine) {
         EXPECT_FALSE(contains(zvtest::readFile(deviceFile(".settings")), "LATEST_TRANSFER"));
         EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin"))) << "nothing was committed";
         // Unplugged at LOAD, and once more at REBOOT only when the module restarted.
-        EXPECT_EQ(occurrences(log(), "usb unplugged"), fault == "lost-reboot" ? 1u : 2u);
+        EXPECT_EQ(appearances(log(), "usb unplugged"), fault == "lost-reboot" ? 1u : 2u);
         usbBus.reset();
     }
 }
