@@ -12,12 +12,12 @@
 struct qLinkTransport {
     uint32_t type;
     const char* name;
-    // Makes the stream to the module the spec names; null for a stream only a caller can make.
+    // Makes the stream to the module the linkSpec names; null for a stream only a caller can make.
     qErr (*createStream)(const linkSpec& spec, qStream** stream);
     // The first bytes may be the tail of what the module sent before: find the packet
     // boundaries before anyone relies on them.
     bool syncOnCreate;
-    // A reset may close the stream and make it again from the spec alone.
+    // A reset may close the stream and make it again from the linkSpec alone.
     bool recreatable;
     // The linkType a link server announces for a link of this type; linkTypeNone when such a
     // link cannot be published.

@@ -40,7 +40,7 @@ qLinkID qLink_CreateUSB(uint32_t serialNumber);
 qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port);
 // path: at most the 100 bytes a linkSpec holds.
 qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud);
-// The USB, TCP/IP or serial link the spec names (its serial path need not be terminated).
+// The USB, TCP/IP or serial link the linkSpec names (its serial path need not be terminated).
 qLinkID qLink_CreateFromSpec(const linkSpec& spec);
 qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref);
 // interface: IPv4 in network byte order, in and out; port in and out.

@@ -42,5 +42,5 @@ struct linkSpec {
 
 static_assert(sizeof(linkSpec) == 128, "linkSpec is a 128-byte wire record");
 
-// The spec of a module on a transport, before its address, port or path is known.
+// The linkSpec of a module on a transport, before its address, port or path is known.
 linkSpec qLinkSpec_Of(uint32_t type, uint32_t serialNumber);
