@@ -182,14 +182,6 @@ TEST_F(JsonOutput, LocalBuildListKeepsFilesWithoutAVersion) {
     EXPECT_EQ(doc["builds"][0]["name"], "1234");  // the only one with a version comes first
 }
 
-TEST_F(JsonOutput, MissingSerialIsAnErrorWithNothingOnStandardOutput) {
-    RunResult r = updater({"-B", "--json"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(contains(r.err, "Error must supply a serial number for the List Builds command\n"))
-        << r.err;
-}
-
 TEST_F(JsonOutput, StoredInformationHasSettingsAndBuilds) {
     makeNewBuild();
     putInStore("1300.bird", zvtest::readFile(bird));
