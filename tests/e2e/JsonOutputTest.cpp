@@ -236,4 +236,19 @@ TEST_F(JsonOutput, TwoCommandsGiveTwoDocuments) {
     EXPECT_EQ(documents[1]["builds"][0]["build"], 1300);
 }
 
+TEST_F(JsonOutput, DownloadAndFileCheckNameWhatTheyWorkedOn) {
+    makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
+    startServer();
+    const std::string stored = deviceFile("1300.bird");
+    RunResult r = updater({"--json", "-G", "-d", kSerial, "-u", url, "-C", "-f", stored});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(zvtest::pathExists(stored));
+    size_t split = r.out.find("\n}\n{");
+    ASSERT_NE(split, std::string::npos) << r.out;
+    json download = json::parse(r.out.substr(0, split + 2));
+    json check = json::parse(r.out.substr(split + 3));
+    EXPECT_EQ(download, json({{"command", "get_build"}, {"serial", kSerial}, {"build", 1300}}));
+    EXPECT_EQ(check, json({{"command", "check_bird"}, {"file", stored}}));
+}
+
 }  // namespace
