@@ -83,4 +83,16 @@ void CLI_Display::info_message(const char* text) {
 
 void CLI_Display::error_message(const char* text) {
     fprintf(stderr, "%s\n", text);
+    const std::string message = text;
+    size_t start = 0;
+    for (size_t end; (end = message.find('\n', start)) != std::string::npos; start = end + 1) {
+        errorLines.push_back(message.substr(start, end - start));
+    }
+    errorLines.push_back(message.substr(start));
+}
+
+std::vector<std::string> CLI_Display::take_error_lines() {
+    std::vector<std::string> lines;
+    lines.swap(errorLines);
+    return lines;
 }

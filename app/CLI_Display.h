@@ -1,6 +1,9 @@
 // Console display: messages as lines, a progress bar and a spinner when stdout is a terminal.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "UpdaterDisplayInterface.h"
 
 class CLI_Display : public UpdaterDisplayInterface {
@@ -17,6 +20,9 @@ class CLI_Display : public UpdaterDisplayInterface {
     // Sends info lines to standard error and draws no progress, so that standard output carries
     // only what the program writes there itself (the JSON documents of "--json").
     void divert_info_to_stderr() { infoOnStderr = true; }
+    // The lines of the error messages written since the last call, in order (a message of
+    // several lines gives each), so that "--json" can repeat them in its document.
+    std::vector<std::string> take_error_lines();
 
   protected:
     // Whether progress may be drawn; the console asks isatty on standard output.
@@ -24,4 +30,5 @@ class CLI_Display : public UpdaterDisplayInterface {
 
   private:
     bool infoOnStderr = false;
+    std::vector<std::string> errorLines;
 };

@@ -137,6 +137,51 @@ json _json_stored_info(const std::vector<StoredDevice>& devices) {
     return {{"command", "stored_info"}, {"devices", list}};
 }
 
+json _json_command(const char* name) {
+    return {{"command", name}};
+}
+
+json _json_download(unsigned serial, unsigned build) {
+    json document = _json_command("get_build");
+    if (serial != 0) {
+        document["serial"] = _json_hex_word(serial);
+    }
+    if (build != 0) {
+        document["build"] = build;
+    }
+    return document;
+}
+
+json _json_check_bird(const std::string& path) {
+    json document = _json_command("check_bird");
+    if (!path.empty()) {
+        document["file"] = path;
+    }
+    return document;
+}
+
+json _json_update(unsigned serial, unsigned routerSerial) {
+    json document = _json_command("update");
+    if (serial != 0) {
+        document["serial"] = _json_hex_word(serial);
+    }
+    if (routerSerial != 0) {
+        document["router_serial"] = _json_hex_word(routerSerial);
+    }
+    return document;
+}
+
+json _json_recovery(const std::string& port, unsigned serial) {
+    json document = _json_command("recover");
+    if (!port.empty()) {
+        document["serial_port"] = port;
+    }
+    if (serial != 0) {
+        document["serial"] = _json_hex_word(serial);
+    }
+    return document;
+}
+
 void _print_json(const json& document) {
     // Device names and settings come from outside; bytes that are not UTF-8 must not end the run.
     const std::string text = document.dump(2, ' ', false, json::error_handler_t::replace);

@@ -1,5 +1,6 @@
 // "--json": the device list, build lists, fingerprint and stored information as JSON documents,
-// with named fields, numbers as numbers and serial numbers as eight hexadecimal digits.
+// with named fields, numbers as numbers and serial numbers as eight hexadecimal digits; the
+// download, the file check, the update and the recovery name what they worked on.
 #pragma once
 
 #include <nlohmann/json_fwd.hpp>
@@ -26,6 +27,16 @@ nlohmann::json _json_device_searches(const std::vector<DeviceSearch>& searches);
 nlohmann::json _json_builds(BuildList& builds, unsigned serial, bool local);
 nlohmann::json _json_fingerprint(const Fingerprint& fingerprint);
 nlohmann::json _json_stored_info(const std::vector<StoredDevice>& devices);
+// A command that failed before it had anything to show: its name alone.
+nlohmann::json _json_command(const char* name);
+// "-G": the device (when given) and the build stored (0: none was).
+nlohmann::json _json_download(unsigned serial, unsigned build);
+// "-C": the file checked (when given).
+nlohmann::json _json_check_bird(const std::string& path);
+// "-U": the device (when given) and the router it was reached through (0: direct).
+nlohmann::json _json_update(unsigned serial, unsigned routerSerial);
+// "-U -t RECOVER": the serial port (when given) and the device named with "-d" (0: none).
+nlohmann::json _json_recovery(const std::string& port, unsigned serial);
 
 // "%08X", the form every serial number and fingerprint word takes.
 std::string _json_hex_word(unsigned value);

@@ -1,6 +1,7 @@
 // Entry point of Updater: read the command line, prepare the store directory and run the
 // requested commands in their fixed order: "-N", "-G", "-C", "-I", then the first of "-D", "-U",
-// "-B", "-L".
+// "-B", "-L". With "--json" each command that runs prints its document on every path, and the
+// run's report prints one at the end when no command did.
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 #include "CLI_Display.h"
 #include "CheckBird.h"
 #include "JsonOutput.h"
+#include "JsonReport.h"
 #include "Log.h"
 #include "LogFile.h"
 #include "OutputFormats.h"
@@ -48,7 +50,8 @@ std::string prepareStorageDirectory(CLI_Display& display, const Parameters& para
     return root;
 }
 
-int runFingerprint(CLI_Display& display, Updater& updater, const Parameters& params) {
+int runFingerprint(CLI_Display& display, Updater& updater, const Parameters& params,
+                   JsonReport& report) {
     Fingerprint fingerprint;
     if (!updater.Get_Fingerprint(fingerprint, params.serialPort, UNKNOWN_RECOVERY_SERIAL,
                                  params.birdFilePath, params.baudRate, true)) {
@@ -56,17 +59,18 @@ int runFingerprint(CLI_Display& display, Updater& updater, const Parameters& par
         if (!updater.Recovery_Port_Busy()) {
             error(display, "Got no response from chip");
         }
+        report.print(_json_command("fingerprint"));
         return EXIT_FAILED;
     }
     if (params.jsonOutput) {
-        _print_json(_json_fingerprint(fingerprint));
+        report.print(_json_fingerprint(fingerprint));
     } else {
         _display_fingerprint(display, fingerprint);
     }
     return EXIT_OK;
 }
 
-int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params) {
+int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params, JsonReport& report) {
     display.message(UpdaterDisplayInterface::LEVEL_INFO,
                     "Retrieving firmware for device with serial number %08X",
                     params.deviceSerialNumber);
@@ -79,6 +83,7 @@ int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params) {
     }
     unsigned build = updater.Download_Firmware(params.deviceSerialNumber, params.buildNumber,
                                                params.overrideModelChecks, false);
+    report.print(_json_download(params.deviceSerialNumber, build));
     if (build == 0) {
         return EXIT_FAILED;
     }
@@ -89,7 +94,8 @@ int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params) {
 
 // "-D" without "-t" or "-r": the USB list, then the TCP/IP list, each as its own "-t" shows it;
 // with "--json" one document holding both.
-int runDiscoverBoth(CLI_Display& display, Updater& updater, const Parameters& params) {
+int runDiscoverBoth(CLI_Display& display, Updater& updater, const Parameters& params,
+                    JsonReport& report) {
     std::vector<DeviceSearch> searches;
     for (linkType type : {linkTypeUSB, linkTypeTCPIP}) {
         searches.push_back({type, updater.Discover_Devices(type)});
@@ -98,12 +104,13 @@ int runDiscoverBoth(CLI_Display& display, Updater& updater, const Parameters& pa
         }
     }
     if (params.jsonOutput) {
-        _print_json(_json_device_searches(searches));
+        report.print(_json_device_searches(searches));
     }
     return EXIT_OK;
 }
 
-int runDiscover(CLI_Display& display, Updater& updater, const Parameters& params) {
+int runDiscover(CLI_Display& display, Updater& updater, const Parameters& params,
+                JsonReport& report) {
     linkType type = linkTypeNone;
     if (params.transportGiven && params.transport != TRANSPORT_RECOVER) {
         type = static_cast<linkType>(params.transport);
@@ -117,19 +124,20 @@ int runDiscover(CLI_Display& display, Updater& updater, const Parameters& params
     } else {
         display.message(UpdaterDisplayInterface::LEVEL_INFO, "Searching for Zendrival devices");
         if (type == linkTypeNone) {
-            return runDiscoverBoth(display, updater, params);
+            return runDiscoverBoth(display, updater, params, report);
         }
         devices = updater.Discover_Devices(type);
     }
     if (params.jsonOutput) {
-        _print_json(_json_device_list(devices, type, params.routerSerialNumber));
+        report.print(_json_device_list(devices, type, params.routerSerialNumber));
     } else {
         _display_device_list(display, devices, type);
     }
     return EXIT_OK;
 }
 
-int runUpdate(CLI_Display& display, Updater& updater, const Parameters& params) {
+int runUpdate(CLI_Display& display, Updater& updater, const Parameters& params,
+              JsonReport& report) {
     unsigned build = params.buildNumber.empty()
                          ? 0
                          : static_cast<unsigned>(std::stoul(params.buildNumber, nullptr, 10));
@@ -139,28 +147,33 @@ int runUpdate(CLI_Display& display, Updater& updater, const Parameters& params) 
         ok = updater.Recover_Firmware(params.serialPort, build, params.baudRate,
                                       params.deviceSerialNumber, params.birdFilePath,
                                       params.overrideModelChecks);
+        report.print(_json_recovery(params.serialPort, params.deviceSerialNumber));
     } else if (params.deviceSerialNumber != 0) {
         ok = updater.Update_Firmware(params.deviceSerialNumber, build, params.birdFilePath,
                                      params.targetModuleAddress, params.routerSerialNumber,
                                      params.overrideModelChecks);
+        report.print(_json_update(params.deviceSerialNumber, params.routerSerialNumber));
     } else {
         error(display, "Must specify the specific device to be updated");
+        report.print(_json_update(0, params.routerSerialNumber));
         return EXIT_FAILED;
     }
     return ok ? EXIT_OK : EXIT_FAILED;
 }
 
-int runListBuilds(CLI_Display& display, Updater& updater, const Parameters& params, bool local) {
+int runListBuilds(CLI_Display& display, Updater& updater, const Parameters& params,
+                  JsonReport& report, bool local) {
     if (params.deviceSerialNumber == 0) {
         error(display, local ? "Error must supply a serial number for the List Local Builds command"
                              : "Error must supply a serial number for the List Builds command");
         _display_usage(params.debugMaskGiven, false);
+        report.print(_json_command(local ? "list_local_builds" : "list_builds"));
         return EXIT_FAILED;
     }
     BuildList builds = local ? updater.Get_BuildListLocal(params.deviceSerialNumber)
                              : updater.Get_BuildList(params.deviceSerialNumber);
     if (params.jsonOutput) {
-        _print_json(_json_builds(builds, params.deviceSerialNumber, local));
+        report.print(_json_builds(builds, params.deviceSerialNumber, local));
     } else {
         _display_builds(display, builds, params.deviceSerialNumber);
     }
@@ -168,12 +181,14 @@ int runListBuilds(CLI_Display& display, Updater& updater, const Parameters& para
 }
 
 // "-I": what the store holds for the "-d" device, or for every stored device.
-int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& params) {
+int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& params,
+                  JsonReport& report) {
     std::vector<StoredDevice> devices = updater.Get_StoredInfo(params.deviceSerialNumber);
     if (devices.empty() && params.deviceSerialNumber != 0) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "No stored information for device [%08X] in %s", params.deviceSerialNumber,
                         updater.StorageDirectory().c_str());
+        report.print(_json_stored_info(devices));
         return EXIT_FAILED;
     }
     if (devices.empty()) {
@@ -181,14 +196,15 @@ int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& para
                         updater.StorageDirectory().c_str());
     }
     if (params.jsonOutput) {
-        _print_json(_json_stored_info(devices));
+        report.print(_json_stored_info(devices));
     } else {
         _display_stored_info(display, devices);
     }
     return EXIT_OK;
 }
 
-int runCommands(CLI_Display& display, Parameters& params, const std::string& storage) {
+int runCommands(CLI_Display& display, Parameters& params, const std::string& storage,
+                JsonReport& report) {
     Updater updater(params.updateServerUrl.c_str(), storage.c_str(), display);
     updater.Set_Recovery_Echo(params.echoDuringRecovery);
     updater.Set_Transfer_Message(params.historyLogMessage);
@@ -196,51 +212,48 @@ int runCommands(CLI_Display& display, Parameters& params, const std::string& sto
     if (params.commands.IsSet(CMD_FINGERPRINT)) {
         if (params.serialPort.empty()) {
             error(display, "Must specify the serial port used for connecting");
+            report.print(_json_command("fingerprint"));
             return EXIT_FAILED;
         }
-        result = runFingerprint(display, updater, params);
+        result = runFingerprint(display, updater, params, report);
     }
     if (params.commands.IsSet(CMD_GET_BUILD)) {
         if (params.deviceSerialNumber == 0) {
             error(display, "-G must specify a specific device via -d");
             error(display, "--help for usage information");
+            report.print(_json_download(0, 0));
             return EXIT_FAILED;
         }
-        result = runGetBuild(display, updater, params);
+        result = runGetBuild(display, updater, params, report);
     }
     if (params.commands.IsSet(CMD_CHECK_BIRD)) {
         result = _check_bird_file(display, params.birdFilePath) ? EXIT_OK : EXIT_FAILED;
+        report.print(_json_check_bird(params.birdFilePath));
     }
     // After "-G", so that a download in the same run is shown.
     if (params.commands.IsSet(CMD_STORED_INFO)) {
         // Shown after an earlier command failed, it must not turn that failure into success.
-        if (runStoredInfo(display, updater, params) != EXIT_OK) {
+        if (runStoredInfo(display, updater, params, report) != EXIT_OK) {
             result = EXIT_FAILED;
         }
     }
     if (params.commands.IsSet(CMD_DISCOVER)) {
-        return runDiscover(display, updater, params);
+        return runDiscover(display, updater, params, report);
     }
     if (params.commands.IsSet(CMD_UPDATE)) {
-        return runUpdate(display, updater, params);
+        return runUpdate(display, updater, params, report);
     }
     if (params.commands.IsSet(CMD_LIST_BUILDS)) {
-        return runListBuilds(display, updater, params, false);
+        return runListBuilds(display, updater, params, report, false);
     }
     if (params.commands.IsSet(CMD_LIST_LOCAL_BUILDS)) {
-        return runListBuilds(display, updater, params, true);
+        return runListBuilds(display, updater, params, report, true);
     }
     return result;
 }
 
-int run(int argc, char** argv) {
-    Parameters params;
-    CLI_Display display;
-    Log::SetOutput(stderr);
-    int parsed = _get_params(display, argc, argv, &params);
-    if (params.jsonOutput) {
-        display.divert_info_to_stderr();
-    }
+// Everything after reading the command line; parsed is what _get_params returned.
+int runParsed(CLI_Display& display, Parameters& params, int parsed, JsonReport& report) {
     if (parsed != 0) {
         _display_app_version(display);
         _display_copyright(display);
@@ -263,7 +276,21 @@ int run(int argc, char** argv) {
     if (storage.empty()) {
         return EXIT_FAILED;
     }
-    return runCommands(display, params, storage);
+    return runCommands(display, params, storage, report);
+}
+
+int run(int argc, char** argv) {
+    Parameters params;
+    CLI_Display display;
+    Log::SetOutput(stderr);
+    int parsed = _get_params(display, argc, argv, &params);
+    if (params.jsonOutput) {
+        display.divert_info_to_stderr();
+    }
+    JsonReport report(display, params.jsonOutput);
+    int code = runParsed(display, params, parsed, report);
+    report.finish();
+    return code;
 }
 
 }  // namespace

@@ -182,14 +182,6 @@ TEST_F(JsonOutput, LocalBuildListKeepsFilesWithoutAVersion) {
     EXPECT_EQ(doc["builds"][0]["name"], "1234");  // the only one with a version comes first
 }
 
-TEST_F(JsonOutput, MissingSerialIsAnErrorWithNothingOnStandardOutput) {
-    RunResult r = updater({"-B", "--json"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(contains(r.err, "Error must supply a serial number for the List Builds command\n"))
-        << r.err;
-}
-
 TEST_F(JsonOutput, StoredInformationHasSettingsAndBuilds) {
     makeNewBuild();
     putInStore("1300.bird", zvtest::readFile(bird));
@@ -242,6 +234,21 @@ TEST_F(JsonOutput, TwoCommandsGiveTwoDocuments) {
     EXPECT_EQ(documents[0]["command"], "stored_info");
     EXPECT_EQ(documents[1]["command"], "list_local_builds");
     EXPECT_EQ(documents[1]["builds"][0]["build"], 1300);
+}
+
+TEST_F(JsonOutput, DownloadAndFileCheckNameWhatTheyWorkedOn) {
+    makeBuild(builds + "/" + kSerial + "/1300.bird", 1300, "2.13.0");
+    startServer();
+    const std::string stored = deviceFile("1300.bird");
+    RunResult r = updater({"--json", "-G", "-d", kSerial, "-u", url, "-C", "-f", stored});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(zvtest::pathExists(stored));
+    size_t split = r.out.find("\n}\n{");
+    ASSERT_NE(split, std::string::npos) << r.out;
+    json download = json::parse(r.out.substr(0, split + 2));
+    json check = json::parse(r.out.substr(split + 3));
+    EXPECT_EQ(download, json({{"command", "get_build"}, {"serial", kSerial}, {"build", 1300}}));
+    EXPECT_EQ(check, json({{"command", "check_bird"}, {"file", stored}}));
 }
 
 }  // namespace
