@@ -1,12 +1,39 @@
-# Install rules. Three components, one Debian package each (see ZendrivalPackaging.cmake):
+# Install rules. Four components, one Debian package each (see ZendrivalPackaging.cmake):
+#   runtime      the shared device library, libzendrival.so.N
 #   program      Updater with its udev rules, man page and bash completion
 #   simulators   the simulators and tools under tools/ with their man pages
-#   development  the device library, its headers, pkg-config file and CMake package
+#   development  the headers, the .so link, pkg-config file, CMake package and zendrival(3)
+# Each package also gets its copyright file and its Debian changelog (ZendrivalPackaging.cmake).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(ZV_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(ZV_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Zendrival)
+set(ZV_GZIP_DIR ${PROJECT_BINARY_DIR}/packaging)
+
+# Man pages and changelogs are installed compressed, as Debian wants them: gzip -9 without a
+# name or time stamp, so that two builds give the same bytes. The files are made with the build.
+add_custom_target(zv_compressed_docs ALL)
+function(zv_install_gzipped source destination component)
+  get_filename_component(name ${source} NAME)
+  set(output ${ZV_GZIP_DIR}/${component}/${name}.gz)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ZV_GZIP_DIR}/${component}
+    COMMAND sh -c "gzip -9nc \"$0\" > \"$1\"" ${source} ${output}
+    DEPENDS ${source} VERBATIM)
+  string(MAKE_C_IDENTIFIER "${component}_${name}" target)
+  add_custom_target(zv_gz_${target} DEPENDS ${output})
+  add_dependencies(zv_compressed_docs zv_gz_${target})
+  install(FILES ${output} DESTINATION ${destination} COMPONENT ${component})
+endfunction()
+
+function(zv_install_man_page page component)
+  if(EXISTS ${ZV_PACKAGING_DIR}/man/${page})
+    string(REGEX REPLACE ".*\\." "" section ${page})
+    zv_install_gzipped(${ZV_PACKAGING_DIR}/man/${page} ${CMAKE_INSTALL_MANDIR}/man${section}
+      ${component})
+  endif()
+endfunction()
 
 # --- program ---------------------------------------------------------------------------------
 install(TARGETS Updater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
@@ -17,10 +44,7 @@ if(EXISTS ${ZV_PACKAGING_DIR}/udev/60-zendrival.rules)
   install(FILES ${ZV_PACKAGING_DIR}/udev/60-zendrival.rules
     DESTINATION lib/udev/rules.d COMPONENT program)
 endif()
-if(EXISTS ${ZV_PACKAGING_DIR}/man/Updater.1)
-  install(FILES ${ZV_PACKAGING_DIR}/man/Updater.1
-    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
-endif()
+zv_install_man_page(Updater.1 program)
 if(EXISTS ${ZV_PACKAGING_DIR}/completion/Updater)
   install(FILES ${ZV_PACKAGING_DIR}/completion/Updater
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT program)
@@ -31,23 +55,22 @@ endif()
 foreach(tool modulesim updateserver lpcsim birdtool linkshare)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT simulators)
-    if(EXISTS ${ZV_PACKAGING_DIR}/man/${tool}.1)
-      install(FILES ${ZV_PACKAGING_DIR}/man/${tool}.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT simulators)
-    endif()
+    zv_install_man_page(${tool}.1 simulators)
   endif()
 endforeach()
+
+# --- runtime ---------------------------------------------------------------------------------
+install(TARGETS zendrival_shared EXPORT ZendrivalTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
 
 # --- development -----------------------------------------------------------------------------
 # The library's public include directory as it is: what its own build's users see is what an
 # installed program sees.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/lib/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zendrival COMPONENT development)
-
-install(TARGETS zendrival EXPORT ZendrivalTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(EXPORT ZendrivalTargets NAMESPACE Zendrival::
   DESTINATION ${ZV_CMAKE_PACKAGE_DIR} COMPONENT development)
+zv_install_man_page(zendrival.3 development)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ZendrivalConfig.cmake.in
   ${PROJECT_BINARY_DIR}/ZendrivalConfig.cmake

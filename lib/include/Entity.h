@@ -3,6 +3,8 @@
 // this base class implements those exchanges once for all entity classes.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,7 +20,7 @@ namespace Zendrival {
 
 class Module;
 
-class EntityClass {
+class ZENDRIVAL_EXPORT EntityClass {
   public:
     struct impl;
 

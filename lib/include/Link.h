@@ -6,6 +6,8 @@
 // and factory data blocks.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -27,7 +29,7 @@ namespace Zendrival {
 // context; the packet is released after the call. The result is the callback writer's own.
 using StreamCallback = std::function<uint8_t(const qPacket* packet, void* context)>;
 
-class Link {
+class ZENDRIVAL_EXPORT Link {
   public:
     // Elements of a stream key; 255 in any of them means "any".
     enum STREAM_KEY : uint8_t {
@@ -174,7 +176,10 @@ class Link {
 };
 
 // True for the network-client link types 4 to 7.
-bool isVEXNET(linkType type);
+ZENDRIVAL_EXPORT bool isVEXNET(linkType type);
+
+// The object layer's own helpers below are not exported from the shared library; the tests reach
+// them through the in-tree static one.
 // Whether a failed discovery of this type may be retried with the alternative type.
 bool _fallbackHelper(qErr result, linkType type, bool fallback);
 // Discovery callback taking the first module of the wanted model (wanted: linkSpec*, its model

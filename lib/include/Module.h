@@ -3,6 +3,8 @@
 // the destructor disconnects.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,7 +17,7 @@
 namespace Pelmorax {
 namespace Zendrival {
 
-class Module {
+class ZENDRIVAL_EXPORT Module {
   public:
     // Learns the module's address from the module after each connect.
     Module(uint8_t address, uint8_t model);

@@ -3,12 +3,14 @@
 // link type, and where that server listens.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 namespace Pelmorax {
 namespace Zendrival {
 
-struct VexnetConfig {
+struct ZENDRIVAL_EXPORT VexnetConfig {
     VexnetConfig();
 
     // Publish USB, TCP/IP and serial links through a link server and talk through a client of

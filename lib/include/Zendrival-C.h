@@ -2,10 +2,12 @@
 // process. Programs end it to make the next USB use read the bus afresh.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include "qError.h"
 
 // Creates the context if there is none yet; qErrInitialization when libusb cannot start.
-qErr Zendrival_libusb_init();
+ZENDRIVAL_EXPORT qErr Zendrival_libusb_init();
 // Ends the context and forgets it; the next use creates a fresh one, which re-reads the bus.
 // Callers make sure no device of the old context is still open.
-void Zendrival_libusb_exit();
+ZENDRIVAL_EXPORT void Zendrival_libusb_exit();

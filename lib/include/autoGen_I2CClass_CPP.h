@@ -2,6 +2,8 @@
 // 8-bit I2C address, the length and the bus speed, and the module answers with a status byte.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 #include "Entity.h"
@@ -9,7 +11,7 @@
 namespace Pelmorax {
 namespace Zendrival {
 
-class I2CClass : public EntityClass {
+class ZENDRIVAL_EXPORT I2CClass : public EntityClass {
   public:
     static constexpr uint8_t COMMAND = 8;
     // Header bytes of a transfer request leave room for this many data bytes in one packet.

@@ -3,6 +3,8 @@
 // is one UEI exchange; the values are the firmware's numbers, carried as they are.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -11,7 +13,7 @@
 namespace Pelmorax {
 namespace Zendrival {
 
-class SystemClass : public EntityClass {
+class ZENDRIVAL_EXPORT SystemClass : public EntityClass {
   public:
     static constexpr uint8_t COMMAND = 3;
 

@@ -2,9 +2,11 @@
 // XOR) that guards each frame of a packetised serial link.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 
-uint8_t crc8_update(uint8_t crc, uint8_t byte);
-uint8_t crc8_create(const uint8_t* data, size_t length);
-bool crc8_check(const uint8_t* data, size_t length, uint8_t expected);
+ZENDRIVAL_EXPORT uint8_t crc8_update(uint8_t crc, uint8_t byte);
+ZENDRIVAL_EXPORT uint8_t crc8_create(const uint8_t* data, size_t length);
+ZENDRIVAL_EXPORT bool crc8_check(const uint8_t* data, size_t length, uint8_t expected);

@@ -3,6 +3,8 @@
 // link server. Every module found is described by a linkSpec handed to a caller's callback.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,10 +32,10 @@ constexpr uint32_t qDISCOVERY_LOCALHOST = 0x0100007F;
 typedef bool (*qDiscoveryCallback)(const linkSpec* spec, bool* found, void* reference);
 
 // Number of linkSpecs the callback accepted. networkInterface: IPv4, network byte order.
-int qDiscovery_EnumerateModules(uint32_t type, qDiscoveryCallback callback, void* reference,
-                                uint32_t networkInterface);
-int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback, void* reference,
-                                       uint32_t networkInterface);
+ZENDRIVAL_EXPORT int qDiscovery_EnumerateModules(uint32_t type, qDiscoveryCallback callback,
+                                                 void* reference, uint32_t networkInterface);
+ZENDRIVAL_EXPORT int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback,
+                                                        void* reference, uint32_t networkInterface);
 // One search for the links that link servers share: the modules reported so far, and whether
 // only links on this machine count (those at 127.0.0.1 or at hostAddress, the beacon's own
 // address, 0 when unknown).
@@ -48,19 +50,22 @@ struct qSharedLinkSearch {
 // Offers a payload heard from a link server (a loopback probe reply or a beacon) to the search's
 // callback. Only a payload of exactly one linkSpec counts, and each module only once. False when
 // the callback wants no more.
-bool qDiscovery_OfferSharedLink(qSharedLinkSearch* search, const uint8_t* payload, size_t length);
+ZENDRIVAL_EXPORT bool qDiscovery_OfferSharedLink(qSharedLinkSearch* search, const uint8_t* payload,
+                                                 size_t length);
 
 // New linkSpecs for the caller to release with qLinkSpec_Destroy, or null.
-linkSpec* qDiscovery_FindModule(uint32_t type, uint32_t serialNumber, uint32_t networkInterface);
-linkSpec* qDiscovery_FindFirstModule(uint32_t type, uint32_t networkInterface);
+ZENDRIVAL_EXPORT linkSpec* qDiscovery_FindModule(uint32_t type, uint32_t serialNumber,
+                                                 uint32_t networkInterface);
+ZENDRIVAL_EXPORT linkSpec* qDiscovery_FindFirstModule(uint32_t type, uint32_t networkInterface);
 
 // This machine's IPv4 interface addresses (network order), at most max; the count filled.
-int qDiscovery_GetIPv4Interfaces(uint32_t* addresses, int max);
+ZENDRIVAL_EXPORT int qDiscovery_GetIPv4Interfaces(uint32_t* addresses, int max);
 // Dotted text of address; its length, or 0 when size < 16 or the conversion fails.
-size_t qDiscovery_ConvertIPv4Interface(uint32_t address, char* buffer, size_t size);
+ZENDRIVAL_EXPORT size_t qDiscovery_ConvertIPv4Interface(uint32_t address, char* buffer,
+                                                        size_t size);
 
-linkSpec* qLinkSpec_Create(uint32_t type);
-linkSpec* qLinkSpec_Copy(const linkSpec* spec);
-qErr qLinkSpec_Destroy(linkSpec** spec);
-// Same module: type, serial number, IP address and port equal.
+ZENDRIVAL_EXPORT linkSpec* qLinkSpec_Create(uint32_t type);
+ZENDRIVAL_EXPORT linkSpec* qLinkSpec_Copy(const linkSpec* spec);
+ZENDRIVAL_EXPORT qErr qLinkSpec_Destroy(linkSpec** spec);
+// Same module: type, serial number, IP address and port equal. Discovery's own; not exported.
 bool _isNewSpec(const linkSpec* a, const linkSpec* b);

@@ -6,6 +6,8 @@
 // unread queue cannot grow without limit.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -23,33 +25,36 @@ typedef uint8_t (*qPacketFilter)(const qPacket* packet, void* reference);
 #define qPACKETFIFO_MAX_PACKETS 1000
 
 // A new empty queue, or 0 on failure.
-qPacketFifoHandle qPacketFifo_Create();
+ZENDRIVAL_EXPORT qPacketFifoHandle qPacketFifo_Create();
 // Empties the queue, wakes every waiter (they return null) and clears the caller's handle.
 // qErrParam for a null pointer, qErrNotFound for an unknown handle.
-qErr qPacketFifo_Destroy(qPacketFifoHandle* handle);
+ZENDRIVAL_EXPORT qErr qPacketFifo_Destroy(qPacketFifoHandle* handle);
 // Packets waiting; 0 for an unknown handle.
-size_t qPacketFifo_GetLength(qPacketFifoHandle handle);
+ZENDRIVAL_EXPORT size_t qPacketFifo_GetLength(qPacketFifoHandle handle);
 // Appends a copy; the caller keeps its packet. qErrParam for an unknown handle or an invalid
 // packet, qErrResource when appending runs out of memory.
-qErr qPacketFifo_Put(qPacketFifoHandle handle, const qPacket* packet);
+ZENDRIVAL_EXPORT qErr qPacketFifo_Put(qPacketFifoHandle handle, const qPacket* packet);
 // Whether the calling thread's waits watch the queue for a moment before sleeping (the default).
 // A thread whose packets are never awaited by anyone can leave the core to those that are.
-void qPacketFifo_SetBriefWaits(bool enabled);
+ZENDRIVAL_EXPORT void qPacketFifo_SetBriefWaits(bool enabled);
 // Appends copies of count packets at once, so that a reader finds them together (a multi-packet
 // value then leaves in as few writes as pooling allows). Nothing is appended on an error.
-qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets, size_t count);
+ZENDRIVAL_EXPORT qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets,
+                                         size_t count);
 
 // Each of these returns a new packet that the caller releases with qPacket_Destroy, or null.
 // The oldest packet, without waiting.
-qPacket* qPacketFifo_Get(qPacketFifoHandle handle);
+ZENDRIVAL_EXPORT qPacket* qPacketFifo_Get(qPacketFifoHandle handle);
 // The oldest packet, waiting up to timeoutMs for one to arrive.
-qPacket* qPacketFifo_Await(qPacketFifoHandle handle, uint32_t timeoutMs);
+ZENDRIVAL_EXPORT qPacket* qPacketFifo_Await(qPacketFifoHandle handle, uint32_t timeoutMs);
 // The oldest packet the filter accepts, without waiting.
-qPacket* qPacketFifo_GetFirst(qPacketFifoHandle handle, qPacketFilter filter, void* reference);
+ZENDRIVAL_EXPORT qPacket* qPacketFifo_GetFirst(qPacketFifoHandle handle, qPacketFilter filter,
+                                               void* reference);
 // The oldest packet the filter accepts, waiting up to timeoutMs. During one call the filter sees
 // each packet at most once, in arrival order.
-qPacket* qPacketFifo_AwaitFirst(qPacketFifoHandle handle, qPacketFilter filter, void* reference,
-                                uint32_t timeoutMs);
+ZENDRIVAL_EXPORT qPacket* qPacketFifo_AwaitFirst(qPacketFifoHandle handle, qPacketFilter filter,
+                                                 void* reference, uint32_t timeoutMs);
 
 // Removes and releases every packet the filter accepts; returns how many.
-size_t qPacketFifo_DrainPackets(qPacketFifoHandle handle, qPacketFilter filter, void* reference);
+ZENDRIVAL_EXPORT size_t qPacketFifo_DrainPackets(qPacketFifoHandle handle, qPacketFilter filter,
+                                                 void* reference);

@@ -4,15 +4,17 @@
 // streams pass the interrupt on (qCzmq_PassOnInterrupt).
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <czmq.h>
 
-void qCzmq_Prepare();
+ZENDRIVAL_EXPORT void qCzmq_Prepare();
 
 // True when a poll returned nothing because the poller is finished (its context ended), not
 // because it timed out or a signal handler of the program interrupted it: a worker thread must
 // not stop serving because the program caught, say, SIGCHLD.
-bool qCzmq_PollerEnded(zpoller_t* poller);
+ZENDRIVAL_EXPORT bool qCzmq_PollerEnded(zpoller_t* poller);
 
 // When CZMQ's handler has recorded an interrupt, raises SIGINT again with the default action so
 // that the program ends as Ctrl+C means. True when an interrupt was pending.
-bool qCzmq_PassOnInterrupt();
+ZENDRIVAL_EXPORT bool qCzmq_PassOnInterrupt();

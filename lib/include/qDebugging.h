@@ -2,10 +2,12 @@
 // on and the message's bit is in the level mask; the application never turns them on.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
-extern volatile uint8_t qZendrivalDebuggingEnable;
-extern volatile uint32_t qZendrivalDebuggingLevel;
+extern ZENDRIVAL_EXPORT volatile uint8_t qZendrivalDebuggingEnable;
+extern ZENDRIVAL_EXPORT volatile uint32_t qZendrivalDebuggingLevel;
 
 // Bits of qZendrivalDebuggingLevel.
 constexpr uint32_t qDEBUG_LINK = 0x1;        // link lifecycle, sync, object-layer connect and UEI
@@ -18,6 +20,7 @@ constexpr uint32_t qDEBUG_NETWORK = 0x40;    // module network connection
 constexpr uint32_t qDEBUG_BEACON = 0x200;    // beacon interface
 constexpr uint32_t qDEBUG_USB = 0x400;       // USB transport
 
-bool qDebug_IsOn(uint32_t bit);
+ZENDRIVAL_EXPORT bool qDebug_IsOn(uint32_t bit);
 // printf-style; prints and flushes standard output only when qDebug_IsOn(bit).
-void qDebug_Print(uint32_t bit, const char* format, ...) __attribute__((format(printf, 2, 3)));
+ZENDRIVAL_EXPORT void qDebug_Print(uint32_t bit, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));

@@ -2,8 +2,10 @@
 // USB module's product id).
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 // Short product name of a model, at most 12 characters; "Unknown" for a number not in the table.
 // No name is the beginning of another, because firmware files are matched by name prefix.
-const char* qDefs_GetModelName(uint8_t model);
+ZENDRIVAL_EXPORT const char* qDefs_GetModelName(uint8_t model);

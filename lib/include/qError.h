@@ -2,6 +2,8 @@
 // numbers in the error byte of their error replies.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 typedef enum {
@@ -43,6 +45,6 @@ typedef enum {
 } qErr;
 
 // Name of a code ("qErrNone" ...); any code above the table gives the entry of qErrUnknown.
-const char* qError_GetErrorText(unsigned code);
+ZENDRIVAL_EXPORT const char* qError_GetErrorText(unsigned code);
 // Description of a code ("Success, no error" ...), with the same fallback.
-const char* qError_GetErrorDescription(unsigned code);
+ZENDRIVAL_EXPORT const char* qError_GetErrorDescription(unsigned code);

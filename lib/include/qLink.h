@@ -5,6 +5,8 @@
 // users of one module share one link.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 #include "packetfifo.h"
@@ -35,50 +37,56 @@ constexpr uint32_t qPACKETLOG_DEFAULT_SIZE = 65536;
 constexpr int32_t qPACKETLOG_MAX_SIZE = 0x4000000;
 
 // Creation: each returns the new or reused link id, or 0 on failure (leaving no table entry).
-qLinkID qLink_CreateUSB(uint32_t serialNumber);
+ZENDRIVAL_EXPORT qLinkID qLink_CreateUSB(uint32_t serialNumber);
 // address: IPv4 in network byte order; port in host order.
-qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port);
+ZENDRIVAL_EXPORT qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t address, uint32_t port);
 // path: at most the 100 bytes a linkSpec holds.
-qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud);
+ZENDRIVAL_EXPORT qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud);
 // The USB, TCP/IP or serial link the linkSpec names (its serial path need not be terminated).
-qLinkID qLink_CreateFromSpec(const linkSpec& spec);
-qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref);
+ZENDRIVAL_EXPORT qLinkID qLink_CreateFromSpec(const linkSpec& spec);
+ZENDRIVAL_EXPORT qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref);
 // interface: IPv4 in network byte order, in and out; port in and out.
-qLinkID qLink_CreateServer(qLinkID linkId, uint16_t* port, uint32_t* interface, bool localOnly);
+ZENDRIVAL_EXPORT qLinkID qLink_CreateServer(qLinkID linkId, uint16_t* port, uint32_t* interface,
+                                            bool localOnly);
 // A link over a caller-made stream, which belongs to the link from then on.
-qLinkID qLink_Create(qStream* stream);
+ZENDRIVAL_EXPORT qLinkID qLink_Create(qStream* stream);
 
 // Lifecycle.
-qLinkID qLink_Init(qLinkID id, qStream* stream);
-qErr qLink_Start(qLinkID id);
-qErr qLink_Sync(qLinkID id);
-qErr qLink_Reset(qLinkID id);
-qErr qLink_Destroy(qLinkID* id);
+ZENDRIVAL_EXPORT qLinkID qLink_Init(qLinkID id, qStream* stream);
+ZENDRIVAL_EXPORT qErr qLink_Start(qLinkID id);
+ZENDRIVAL_EXPORT qErr qLink_Sync(qLinkID id);
+ZENDRIVAL_EXPORT qErr qLink_Reset(qLinkID id);
+ZENDRIVAL_EXPORT qErr qLink_Destroy(qLinkID* id);
 
 // Traffic. Packets returned are the caller's to release with qPacket_Destroy.
-qErr qLink_PutPacket(qLinkID id, const qPacket* packet);
+ZENDRIVAL_EXPORT qErr qLink_PutPacket(qLinkID id, const qPacket* packet);
 // Queues count packets together (see qPacketFifo_PutAll).
-qErr qLink_PutPackets(qLinkID id, const qPacket* const* packets, size_t count);
-qPacket* qLink_GetPacket(qLinkID id);
-qPacket* qLink_AwaitPacket(qLinkID id, uint32_t timeoutMs);
-qPacket* qLink_GetFirst(qLinkID id, qPacketFilter filter, void* reference);
-qPacket* qLink_AwaitFirst(qLinkID id, qPacketFilter filter, void* reference, uint32_t timeoutMs);
-size_t qLink_DrainPackets(qLinkID id, qPacketFilter filter, void* reference);
+ZENDRIVAL_EXPORT qErr qLink_PutPackets(qLinkID id, const qPacket* const* packets, size_t count);
+ZENDRIVAL_EXPORT qPacket* qLink_GetPacket(qLinkID id);
+ZENDRIVAL_EXPORT qPacket* qLink_AwaitPacket(qLinkID id, uint32_t timeoutMs);
+ZENDRIVAL_EXPORT qPacket* qLink_GetFirst(qLinkID id, qPacketFilter filter, void* reference);
+ZENDRIVAL_EXPORT qPacket* qLink_AwaitFirst(qLinkID id, qPacketFilter filter, void* reference,
+                                           uint32_t timeoutMs);
+ZENDRIVAL_EXPORT size_t qLink_DrainPackets(qLinkID id, qPacketFilter filter, void* reference);
 // The user filter runs on the reader thread for every complete packet; a result of 1 means the
 // filter consumed it. Null clears it.
-qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter, void* reference);
-qErr qLink_EnablePooledPackets(qLinkID id, bool pooled);
-qErr qLink_ForceRoute(qLinkID id, uint8_t route);
-uint32_t qLink_GetStatus(qLinkID id);
+ZENDRIVAL_EXPORT qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter,
+                                                    void* reference);
+ZENDRIVAL_EXPORT qErr qLink_EnablePooledPackets(qLinkID id, bool pooled);
+ZENDRIVAL_EXPORT qErr qLink_ForceRoute(qLinkID id, uint8_t route);
+ZENDRIVAL_EXPORT uint32_t qLink_GetStatus(qLinkID id);
 
-// Module queries used when a link server is put in front of a link.
+// Module queries used when a link server is put in front of a link; the library's own, not
+// exported.
 qErr _qLink_GetModuleAddress(qLinkID id, uint8_t* address);
 qErr _qLink_GetModel(qLinkID id, uint8_t address, uint8_t* model);
 
 // Packet debug log of a link.
-qErr qLink_PacketDebug_SetLogSize(qLinkID id, int32_t bytes);
-qErr qLink_PacketDebug_Enable(qLinkID id);
-qErr qLink_PacketDebug_Disable(qLinkID id);
+ZENDRIVAL_EXPORT qErr qLink_PacketDebug_SetLogSize(qLinkID id, int32_t bytes);
+ZENDRIVAL_EXPORT qErr qLink_PacketDebug_Enable(qLinkID id);
+ZENDRIVAL_EXPORT qErr qLink_PacketDebug_Disable(qLinkID id);
 // length: buffer capacity on entry, record length on return.
-qErr qLink_PacketDebug_Read(qLinkID id, uint8_t* type, uint8_t* length, uint8_t* buffer);
-qErr qLink_PacketDebug_Write(qLinkID id, uint8_t type, uint8_t length, const uint8_t* bytes);
+ZENDRIVAL_EXPORT qErr qLink_PacketDebug_Read(qLinkID id, uint8_t* type, uint8_t* length,
+                                             uint8_t* buffer);
+ZENDRIVAL_EXPORT qErr qLink_PacketDebug_Write(qLinkID id, uint8_t type, uint8_t length,
+                                              const uint8_t* bytes);

@@ -2,6 +2,8 @@
 // beacon and of a loopback discovery reply, so the layout is a wire format (little-endian).
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 // A 32-bit value on the wire. The fixed underlying type makes every value a peer may announce a
@@ -43,4 +45,4 @@ struct linkSpec {
 static_assert(sizeof(linkSpec) == 128, "linkSpec is a 128-byte wire record");
 
 // The linkSpec of a module on a transport, before its address, port or path is known.
-linkSpec qLinkSpec_Of(uint32_t type, uint32_t serialNumber);
+ZENDRIVAL_EXPORT linkSpec qLinkSpec_Of(uint32_t type, uint32_t serialNumber);

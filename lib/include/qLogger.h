@@ -2,6 +2,8 @@
 // enabled. The procedure paces itself.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 #include "qError.h"
@@ -13,7 +15,7 @@ struct qLogger;
 typedef qErr (*qLoggerProc)(qFile* file, uint32_t linkId);
 
 // Opens path in append mode, unbuffered; null on failure.
-qLogger* qLogger_Create(uint32_t linkId, qLoggerProc procedure, const char* path);
-qErr qLogger_Enable(qLogger* logger);
-qErr qLogger_Disable(qLogger* logger);
-qErr qLogger_Destroy(qLogger** logger);
+ZENDRIVAL_EXPORT qLogger* qLogger_Create(uint32_t linkId, qLoggerProc procedure, const char* path);
+ZENDRIVAL_EXPORT qErr qLogger_Enable(qLogger* logger);
+ZENDRIVAL_EXPORT qErr qLogger_Disable(qLogger* logger);
+ZENDRIVAL_EXPORT qErr qLogger_Destroy(qLogger** logger);

@@ -3,6 +3,8 @@
 // assembles it one byte at a time.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,32 +31,34 @@ struct qPacket {
 #define qVALIDPACKET(p) ((p) != nullptr && (p)->check == qPACKET_CHECK)
 
 // A fresh, empty packet, or null when memory runs out.
-qPacket* qPacket_Create();
+ZENDRIVAL_EXPORT qPacket* qPacket_Create();
 // A complete packet holding a copy of length bytes of data; null for null data, length > 28 or
 // exhausted memory.
-qPacket* qPacket_CreateWithData(uint8_t address, uint8_t length, const uint8_t* data);
+ZENDRIVAL_EXPORT qPacket* qPacket_CreateWithData(uint8_t address, uint8_t length,
+                                                 const uint8_t* data);
 // A new packet with the same address, length and data; null for an invalid packet.
-qPacket* qPacket_Copy(const qPacket* packet);
+ZENDRIVAL_EXPORT qPacket* qPacket_Copy(const qPacket* packet);
 
 // Data byte 0 (the command), as is.
-qErr qPacket_GetCmd(const qPacket* packet, uint8_t* cmd);
+ZENDRIVAL_EXPORT qErr qPacket_GetCmd(const qPacket* packet, uint8_t* cmd);
 // Data byte 1 without its get/set bits.
-qErr qPacket_GetOption(const qPacket* packet, uint8_t* option);
+ZENDRIVAL_EXPORT qErr qPacket_GetOption(const qPacket* packet, uint8_t* option);
 // Data byte 2 without its request/stream/error bits.
-qErr qPacket_GetIndex(const qPacket* packet, uint8_t* index);
+ZENDRIVAL_EXPORT qErr qPacket_GetIndex(const qPacket* packet, uint8_t* index);
 
 // Empties the packet for reuse by the assembler.
-qErr qPacket_Reset(qPacket* packet);
+ZENDRIVAL_EXPORT qErr qPacket_Reset(qPacket* packet);
 // Receive-side assembler: takes the next wire byte. A zero address, a length above 28, a byte
 // beyond the announced length or a 31st byte is refused with an error and leaves the packet as it
 // was, so a caller may skip the byte and go on.
-qErr qPacket_AddByte(qPacket* packet, uint8_t byte);
-bool qPacket_IsComplete(const qPacket* packet);
+ZENDRIVAL_EXPORT qErr qPacket_AddByte(qPacket* packet, uint8_t byte);
+ZENDRIVAL_EXPORT bool qPacket_IsComplete(const qPacket* packet);
 // Writes the wire form into buffer; qErrOverrun when capacity is below dataSize + 2. written, when
 // given, receives dataSize + 2.
-qErr qPacket_GetBytes(const qPacket* packet, uint8_t* buffer, size_t capacity, size_t* written);
+ZENDRIVAL_EXPORT qErr qPacket_GetBytes(const qPacket* packet, uint8_t* buffer, size_t capacity,
+                                       size_t* written);
 // Frees the packet and clears the caller's pointer.
-qErr qPacket_Destroy(qPacket** packet);
+ZENDRIVAL_EXPORT qErr qPacket_Destroy(qPacket** packet);
 
 // Sole owner of a packet made by qPacket_Create*, qPacket_Copy or a queue's get: it releases the
 // packet through qPacket_Destroy, the one release that matches how packets are made.

@@ -4,6 +4,8 @@
 // responder for local use).
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 #include "qError.h"
@@ -19,12 +21,12 @@ constexpr size_t qSERVER_CMD_SIZE = 3;
 
 // A stopped server for an open USB, TCP/IP or serial link; interface in network byte order (0
 // means 127.0.0.1). Null for an unknown id or another link type.
-qServer* qServer_Create(qLinkID linkId, uint32_t interface, bool localOnly);
-qErr qServer_Start(qServer* server);
-qErr qServer_Destroy(qServer** server);
-qErr qServer_GetPort(qServer* server, uint16_t* port);
-qErr qServer_GetInterface(qServer* server, uint32_t* interface);
-qErr qServer_SetModuleAddress(qServer* server, uint8_t address);
-qErr qServer_SetModel(qServer* server, uint8_t model);
+ZENDRIVAL_EXPORT qServer* qServer_Create(qLinkID linkId, uint32_t interface, bool localOnly);
+ZENDRIVAL_EXPORT qErr qServer_Start(qServer* server);
+ZENDRIVAL_EXPORT qErr qServer_Destroy(qServer** server);
+ZENDRIVAL_EXPORT qErr qServer_GetPort(qServer* server, uint16_t* port);
+ZENDRIVAL_EXPORT qErr qServer_GetInterface(qServer* server, uint32_t* interface);
+ZENDRIVAL_EXPORT qErr qServer_SetModuleAddress(qServer* server, uint8_t address);
+ZENDRIVAL_EXPORT qErr qServer_SetModel(qServer* server, uint8_t model);
 // Drops every client still waiting for a reply.
-qErr qServer_FlushFIFO(qServer* server);
+ZENDRIVAL_EXPORT qErr qServer_FlushFIFO(qServer* server);

@@ -21,6 +21,8 @@
 //   recovery protocols do both from one thread.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -58,17 +60,19 @@ struct qStream {
 #define qVALIDSTREAM(s) ((s) != nullptr && (s)->check == qSTREAM_CHECK)
 
 // A new stream over the given procedures; null when memory runs out.
-qStream* qStream_Create(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,
-                        qStreamDeleteProc del, void* reference);
+ZENDRIVAL_EXPORT qStream* qStream_Create(qStreamGetProc get, qStreamPutProc put,
+                                         qStreamWriteProc write, qStreamDeleteProc del,
+                                         void* reference);
 // The same for a transport that is already open, stored through *stream: false when no stream
 // can be made, and the transport is then released with del.
-bool qStream_CreateOwning(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,
-                          qStreamDeleteProc del, void* reference, qStream** stream);
+ZENDRIVAL_EXPORT bool qStream_CreateOwning(qStreamGetProc get, qStreamPutProc put,
+                                           qStreamWriteProc write, qStreamDeleteProc del,
+                                           void* reference, qStream** stream);
 
 // Reads exactly size bytes. While data is still trickling in (qErrNotReady) the read is all or
 // nothing: the bytes obtained are pushed back and the buffer is left untouched. At end of file
 // the bytes obtained are copied and qErrEOF returned.
-qErr qStream_Read(qStream* stream, uint8_t* buffer, size_t size);
+ZENDRIVAL_EXPORT qErr qStream_Read(qStream* stream, uint8_t* buffer, size_t size);
 // Reads up to count bytes into buffer and returns how many it got (0 to count). Bytes waiting in
 // the push-back buffer come first. A get that finds nothing is followed by a pause of 1 ms, and
 // the read goes on until ms milliseconds have passed since the call; a byte that is there is
@@ -78,40 +82,42 @@ qErr qStream_Read(qStream* stream, uint8_t* buffer, size_t size);
 // when fewer than count came. When last is given it receives qErrNone when all count bytes came,
 // else the code of the get that ended the read (qErrNotReady when time ran out), or qErrParam /
 // qErrMode for an invalid stream, a null buffer or a stream without get.
-size_t qStream_ReadWithin(qStream* stream, uint8_t* buffer, size_t count, uint32_t ms,
-                          qErr* last = nullptr);
+ZENDRIVAL_EXPORT size_t qStream_ReadWithin(qStream* stream, uint8_t* buffer, size_t count,
+                                           uint32_t ms, qErr* last = nullptr);
 // One call of the write procedure for blocks longer than one byte, otherwise put per byte.
-qErr qStream_Write(qStream* stream, const uint8_t* bytes, size_t length);
+ZENDRIVAL_EXPORT qErr qStream_Write(qStream* stream, const uint8_t* bytes, size_t length);
 // Appends one byte to the push-back buffer; the next read hands it out after any bytes already
 // waiting there.
-qErr qStreamBufferChar(qStream* stream, uint8_t byte);
+ZENDRIVAL_EXPORT qErr qStreamBufferChar(qStream* stream, uint8_t byte);
 
 // Reads a record ended by the terminator sequence, storing at most capacity bytes (the terminator
 // is not stored). End of file after at least one byte ends the record; end of file before any
 // byte is qErrEOF. qErrNotReady pushes back every byte consumed so far.
-qErr qStream_ReadRecord(qStream* stream, uint8_t* buffer, size_t* length, size_t capacity,
-                        const uint8_t* terminator, size_t terminatorLength);
-qErr qStream_WriteRecord(qStream* stream, const uint8_t* bytes, size_t length,
-                         const uint8_t* terminator, size_t terminatorLength);
+ZENDRIVAL_EXPORT qErr qStream_ReadRecord(qStream* stream, uint8_t* buffer, size_t* length,
+                                         size_t capacity, const uint8_t* terminator,
+                                         size_t terminatorLength);
+ZENDRIVAL_EXPORT qErr qStream_WriteRecord(qStream* stream, const uint8_t* bytes, size_t length,
+                                          const uint8_t* terminator, size_t terminatorLength);
 // A record ended by a zero byte: at most size - 1 bytes, then zero-terminated.
-qErr qStream_ReadCString(qStream* stream, char* buffer, size_t size);
+ZENDRIVAL_EXPORT qErr qStream_ReadCString(qStream* stream, char* buffer, size_t size);
 // The text and its zero byte.
-qErr qStream_WriteCString(qStream* stream, const char* text);
+ZENDRIVAL_EXPORT qErr qStream_WriteCString(qStream* stream, const char* text);
 // A record ended by terminatorText (without its zero byte), zero-terminated in buffer.
-qErr qStream_ReadCStringRecord(qStream* stream, char* buffer, size_t size,
-                               const char* terminatorText);
+ZENDRIVAL_EXPORT qErr qStream_ReadCStringRecord(qStream* stream, char* buffer, size_t size,
+                                                const char* terminatorText);
 // The text, then the terminator text with its zero byte.
-qErr qStream_WriteCStringRecord(qStream* stream, const char* text, const char* terminatorText);
+ZENDRIVAL_EXPORT qErr qStream_WriteCStringRecord(qStream* stream, const char* text,
+                                                 const char* terminatorText);
 
 // Copies bytes until the source reports an error; end of file is a normal end. Meant for sources
 // that end (files): a source that only pauses ends the copy with qErrNotReady.
-qErr qStream_Flush(qStream* from, qStream* to);
+ZENDRIVAL_EXPORT qErr qStream_Flush(qStream* from, qStream* to);
 
 // Closes the stream: runs the delete procedure, frees the stream and clears the caller's pointer;
 // the result is the delete procedure's.
-qErr qStream_Destroy(qStream** stream);
+ZENDRIVAL_EXPORT qErr qStream_Destroy(qStream** stream);
 
 // File streams: input has get and delete, output has put, write and delete. qErrResource when the
 // file cannot be opened.
-qErr qStream_CreateFileInput(const char* path, qStream** stream);
-qErr qStream_CreateFileOutput(const char* path, qStream** stream);
+ZENDRIVAL_EXPORT qErr qStream_CreateFileInput(const char* path, qStream** stream);
+ZENDRIVAL_EXPORT qErr qStream_CreateFileOutput(const char* path, qStream** stream);

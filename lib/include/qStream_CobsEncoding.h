@@ -3,9 +3,12 @@
 // and never the packet boundaries.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include "qStream.h"
 
 // Wraps the stream given by its four procedures and their context; the framed stream owns the
 // context from then on (its delete runs the given delete). qErrResource when memory runs out.
-qErr qStream_CreateCobsEncoding(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,
-                                qStreamDeleteProc del, void* context, qStream** stream);
+ZENDRIVAL_EXPORT qErr qStream_CreateCobsEncoding(qStreamGetProc get, qStreamPutProc put,
+                                                 qStreamWriteProc write, qStreamDeleteProc del,
+                                                 void* context, qStream** stream);

@@ -4,6 +4,8 @@
 // through two loopback socket pairs, so that each socket is used by one thread only.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 #include "qError.h"
@@ -12,4 +14,4 @@
 // ipAddress in network byte order, port in host order. qErrParam for a null output, qErrMemory
 // when a socket cannot be made, qErrConnection when a connect fails, qErrResource when the
 // worker or the stream cannot be made.
-qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream);
+ZENDRIVAL_EXPORT qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream);

@@ -3,6 +3,8 @@
 // transfers.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -51,25 +53,25 @@ constexpr uint8_t qCMD_FACTORY = 94;
 constexpr uint8_t cmdUPGRADE = 95;
 
 // Big-endian values. Store functions give qErrParam for a null buffer; retrieve functions give 0.
-qErr qUEI_StoreShort(uint8_t* buffer, uint16_t value);
-qErr qUEI_StoreInt(uint8_t* buffer, uint32_t value);
-uint16_t qUEI_RetrieveShort(const uint8_t* buffer);
-uint32_t qUEI_RetrieveInt(const uint8_t* buffer);
+ZENDRIVAL_EXPORT qErr qUEI_StoreShort(uint8_t* buffer, uint16_t value);
+ZENDRIVAL_EXPORT qErr qUEI_StoreInt(uint8_t* buffer, uint32_t value);
+ZENDRIVAL_EXPORT uint16_t qUEI_RetrieveShort(const uint8_t* buffer);
+ZENDRIVAL_EXPORT uint32_t qUEI_RetrieveInt(const uint8_t* buffer);
 // Converts count 32-bit words in place from big-endian byte order to host order.
-qErr qUEI_ModifyIntBuffer(uint32_t* words, size_t count);
+ZENDRIVAL_EXPORT qErr qUEI_ModifyIntBuffer(uint32_t* words, size_t count);
 
 // Trailer of a byte-sequence packet (its last data byte): sequence number and continuation flag.
 // 0/false for an invalid or empty packet.
-uint8_t qUEI_getBytesSequence(const qPacket* packet);
-bool qUEI_getBytesContinue(const qPacket* packet);
+ZENDRIVAL_EXPORT uint8_t qUEI_getBytesSequence(const qPacket* packet);
+ZENDRIVAL_EXPORT bool qUEI_getBytesContinue(const qPacket* packet);
 // True for a packet of 27 or 28 data bytes, which carries a full run of value bytes.
-bool qUEI_getBytesFullPacket(const qPacket* packet);
+ZENDRIVAL_EXPORT bool qUEI_getBytesFullPacket(const qPacket* packet);
 
 // True when the command byte belongs to a link-level or raw command rather than an entity (an
 // empty packet has no entity command either); false for an invalid packet.
-bool qUEI_isNotUEIPayload(const qPacket* packet);
+ZENDRIVAL_EXPORT bool qUEI_isNotUEIPayload(const qPacket* packet);
 // True for a valid packet whose command byte is an entity command.
-bool qUEI_isUEIPayload(const qPacket* packet);
+ZENDRIVAL_EXPORT bool qUEI_isUEIPayload(const qPacket* packet);
 // A value a module streams on its own: a UEI payload of more than 4 data bytes, no get/set bits
 // and the stream bit in the index.
-bool qUEI_isStreamPacket(const qPacket* packet);
+ZENDRIVAL_EXPORT bool qUEI_isStreamPacket(const qPacket* packet);

@@ -2,6 +2,8 @@
 // driver is installed, else through libusb.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <cstdint>
 
 #include "qStream.h"
@@ -11,4 +13,4 @@
 // qErrParam for serial number 0 or a null result pointer, qErrMemory when memory runs out,
 // qErrResource when the device layer cannot start, otherwise the open's own result (qErrNotFound
 // when no module has that serial number).
-qErr qStream_CreateUSB(uint32_t serialNumber, qStream** stream);
+ZENDRIVAL_EXPORT qErr qStream_CreateUSB(uint32_t serialNumber, qStream** stream);

@@ -1,6 +1,8 @@
 // Portable thread functions of the device library: joinable threads.
 #pragma once
 
+#include "ZendrivalExport.h"
+
 #include <pthread.h>
 
 #include "qError.h"
@@ -15,8 +17,8 @@ struct qThread {
 };
 
 // Starts procedure(argument) on a new thread; null when it cannot be started.
-qThread* qThread_Create(qThreadProc procedure, void* argument);
+ZENDRIVAL_EXPORT qThread* qThread_Create(qThreadProc procedure, void* argument);
 // Waits for the thread to end, frees the handle and clears the caller's pointer.
-qErr qThread_Destroy(qThread** thread);
+ZENDRIVAL_EXPORT qErr qThread_Destroy(qThread** thread);
 // Gives other threads a moment (5 microseconds).
-void qThread_Yield();
+ZENDRIVAL_EXPORT void qThread_Yield();

@@ -4,11 +4,13 @@
 // takes no lock.
 #pragma once
 
-bool zBeaconInterface_setAndLock(const char* text);
-void zBeaconInterface_unlock();
-bool zBeaconInterface_backupSetAndLock(const char* text);
-void zBeaconInterface_restoreAndUnlock();
-const char* zBeaconInterface_get();
-const char* zBeaconInterface_getAndLock();
-const char* zBeaconInterface_getBackup();
-const char* zBeaconInterface_getBackupAndLock();
+#include "ZendrivalExport.h"
+
+ZENDRIVAL_EXPORT bool zBeaconInterface_setAndLock(const char* text);
+ZENDRIVAL_EXPORT void zBeaconInterface_unlock();
+ZENDRIVAL_EXPORT bool zBeaconInterface_backupSetAndLock(const char* text);
+ZENDRIVAL_EXPORT void zBeaconInterface_restoreAndUnlock();
+ZENDRIVAL_EXPORT const char* zBeaconInterface_get();
+ZENDRIVAL_EXPORT const char* zBeaconInterface_getAndLock();
+ZENDRIVAL_EXPORT const char* zBeaconInterface_getBackup();
+ZENDRIVAL_EXPORT const char* zBeaconInterface_getBackupAndLock();
