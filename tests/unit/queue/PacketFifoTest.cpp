@@ -244,3 +244,50 @@ TEST(PacketFifo, PutAllAppendsEveryPacketInOrderOrNothing) {
     }
     EXPECT_EQ(qPacketFifo_Get(fifo.handle), nullptr);
 }
+
+// A queue that a producer fills at a steady pace of 2 ms, which its waiter has learnt.
+struct PacedFifo : Fifo {
+    PacedFifo() {
+        for (uint8_t tag = 0; tag < 8; ++tag) {
+            std::thread producer([this, tag] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                putTagged(handle, tag);
+            });
+            EXPECT_EQ(takeTag(qPacketFifo_Await(handle, 1000)), tag);
+            producer.join();
+        }
+    }
+};
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// A waiter that has learnt the queue's pace still honours its own time-out, shorter or longer
+// than the pace, and still gets a packet that comes far later than the pace.
+TEST(PacketFifo, PacedWaitKeepsTheTimeOutAndCatchesLatePackets) {
+    PacedFifo fifo;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(qPacketFifo_Get(fifo.handle), nullptr);
+    EXPECT_LT(millisecondsSince(start), 1.0) << "a look without waiting waited";
+
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(qPacketFifo_Await(fifo.handle, 1), nullptr);
+    const double shortWait = millisecondsSince(start);
+    EXPECT_GE(shortWait, 1.0);
+    EXPECT_LT(shortWait, 100.0);
+
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        putTagged(fifo.handle, 42);
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(takeTag(qPacketFifo_Await(fifo.handle, 2000)), 42);
+    EXPECT_GE(millisecondsSince(start), 25.0) << "the late packet came before it was put";
+    late.join();
+
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(qPacketFifo_Await(fifo.handle, 50), nullptr);
+    EXPECT_GE(millisecondsSince(start), 50.0);
+}
