@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     if (!writeImage(dir + "/image.bin", imageBytes))
         return 1;
     std::ofstream(dir + "/big.txt") << "block type=0 address=0x10000000 random=1 size=1024\n"
-                                    << "block type=1 address=0x00004000 file=image.bin\n"
+                                    << "block type=1 address=0x00004000 file=image.bin stamp=4242\n"
                                     << "info build=4242 version=4.2.42 serial=5EED0003 "
                                        "model=Hub-4\n";
     ChildUsage usage;
