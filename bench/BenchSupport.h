@@ -1,10 +1,13 @@
-// What the benchmarks share: where the simulator listens, timing, and exact socket reads.
+// What the benchmarks share: where the simulator listens, timing, CPU time, and exact socket
+// reads.
 #pragma once
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -29,6 +32,40 @@ inline Endpoint parseEndpoint(const std::string& value) {
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline double toSeconds(const timeval& value) {
+    return value.tv_sec + value.tv_usec / 1e6;
+}
+
+// User plus system CPU time so far, in seconds: of this process and all its threads (RUSAGE_SELF),
+// or of its children that have ended and were waited for (RUSAGE_CHILDREN). A simulator that is
+// still running is in neither, so the difference across a measured stretch is the host's own cost.
+inline double cpuSeconds(int who = RUSAGE_SELF) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
+
+// The CPU this process spends from its construction on.
+class CpuMeter {
+  public:
+    double seconds() const { return cpuSeconds() - start_; }
+
+  private:
+    double start_ = cpuSeconds();
+};
+
+// One row of CPU time per unit (per exchange, per KiB) in microseconds, for the library and for
+// the raw socket side by side, with the ratio library / raw; raw < 0 leaves out the raw side.
+inline void printCpuRow(const char* indent, const char* unit, double librarySeconds,
+                        double rawSeconds) {
+    std::printf("%sCPU per %-14s library %8.1f us", indent, unit, librarySeconds * 1e6);
+    if (rawSeconds >= 0) {
+        std::printf("   raw socket %8.1f us   ratio %.2f", rawSeconds * 1e6,
+                    rawSeconds > 0 ? librarySeconds / rawSeconds : 0.0);
+    }
+    std::printf("\n");
 }
 
 inline bool readExactly(int fd, uint8_t* buffer, size_t size) {

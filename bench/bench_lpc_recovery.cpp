@@ -3,8 +3,15 @@
 // second, the bytes that must cross the line for it (uuencoded data, checksums, commands and
 // their answers) and the time the line alone needs for them, the time the chip itself is busy
 // (erase and flash programming as the simulator models them), and what is left: the host's own
-// waits. Then, side by side in one run, the same write made in-process with and without the
-// compare that follows every copy, and what the compares cost.
+// waits; and the line's own limit (bytes/s of the baud rate, ten bits a byte: start, eight data
+// bits, stop) beside the image bytes/s and the bytes/s that did cross the line. Then, side by side
+// in one run, the same write made in-process with and without the compare that follows every
+// copy, and what the compares cost. Each run's CPU time (user + system) per KiB flashed is printed
+// beside it: Updater's own (a child that has ended), and this process's for the in-process writes.
+//
+//   bench_lpc_recovery [--kib N] [--baud B] [--updater-only]   (defaults: 256 KiB, 115200 baud)
+//
+// --updater-only leaves out the in-process writes.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -79,29 +86,48 @@ struct PacedChip {
     zvtest::BackgroundProgram program;
 };
 
-// The LPC write step alone (erase, chunks, start) after identification, in this process;
-// seconds, or -1.
-double timeFlashWrite(const std::string& birdPath, int baud, bool compareAfterCopy) {
+struct Measured {
+    double seconds = -1;
+    double cpuSeconds = 0;
+};
+
+// The LPC write step alone (erase, chunks, start) after identification, in this process; seconds
+// negative on failure.
+Measured timeFlashWrite(const std::string& birdPath, int baud, bool compareAfterCopy) {
+    Measured measured;
     PacedChip chip;
     if (!chip.ready()) {
-        return -1;
+        return measured;
     }
     BirdFile file(birdPath.c_str());
     const unsigned key[4] = {1, 2, 3, 4};
     if (!file.DecodeFirmwareBlocks(key)) {
-        return -1;
+        return measured;
     }
     zvtest::QuietDisplay display;
     Fingerprint fingerprint;
     std::string port = chip.port();
     // Identification synchronises with the ROM, as the recovery does before it writes.
     if (!_get_fingerprint_lpc(port, 115200, fingerprint)) {
-        return -1;
+        return measured;
     }
+    bench::CpuMeter cpu;
     auto start = std::chrono::steady_clock::now();
-    bool ok = _recover_firmware_lpc(display, file, port, unsigned(baud), fingerprint, false,
-                                    compareAfterCopy);
-    return ok ? bench::secondsSince(start) : -1;
+    if (_recover_firmware_lpc(display, file, port, unsigned(baud), fingerprint, false,
+                              compareAfterCopy)) {
+        measured.seconds = bench::secondsSince(start);
+        measured.cpuSeconds = cpu.seconds();
+    }
+    return measured;
+}
+
+bool hasFlag(int argc, char** argv, const char* name) {
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], name) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int parseArg(int argc, char** argv, const char* name, int fallback) {
@@ -138,11 +164,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string port = chip.port();
+    // Only Updater ends and is waited for in between: the children's CPU grows by its own.
+    const double childCpuBefore = bench::cpuSeconds(RUSAGE_CHILDREN);
     auto start = std::chrono::steady_clock::now();
     zvtest::RunResult run = zvtest::runProgram(
         zvtest::updaterBinary(), {"-U", "-t", "RECOVER", "-s", port, "-o", std::to_string(baud),
                                   "-f", work.file("image.bird"), "-i", work.path()});
     const double seconds = bench::secondsSince(start);
+    const double updaterCpu = bench::cpuSeconds(RUSAGE_CHILDREN) - childCpuBefore;
     if (run.exitCode != 0) {
         fprintf(stderr, "recovery failed: %s%s\n", run.out.c_str(), run.err.c_str());
         return 1;
@@ -155,6 +184,8 @@ int main(int argc, char** argv) {
     const double lineSeconds = double(lineBytes) * 10.0 / baud;
     const double chipSeconds =
         (kSectors * kEraseMsPerSector + imageBytes / 256.0 * kWriteMsPer256) / 1000.0;
+    const double lineLimit = baud / 10.0;
+    const double kib = imageBytes / 1024.0;
     printf("LPC recovery of %u KiB at %d baud over a paced pseudo-terminal\n", imageBytes / 1024,
            baud);
     printf("  total time                 %8.2f s   (%.0f image bytes/s)\n", seconds,
@@ -165,12 +196,20 @@ int main(int argc, char** argv) {
            lineSeconds / seconds);
     printf("  chip busy (erase, program) %8.2f s\n", chipSeconds);
     printf("  host waits and the rest    %8.2f s\n", seconds - lineSeconds - chipSeconds);
-    printf("  image bytes/s against the line's limit for image bytes alone: %.2f\n",
-           (imageBytes / seconds) / (baud / 10.0));
+    printf("  line limit, 10 bits a byte %8.0f bytes/s\n", lineLimit);
+    printf("  image bytes/s              %8.0f bytes/s   (ratio to the line limit %.2f)\n",
+           imageBytes / seconds, imageBytes / seconds / lineLimit);
+    printf("  bytes/s across the line    %8.0f bytes/s   (ratio to the line limit %.2f)\n",
+           lineBytes / seconds, lineBytes / seconds / lineLimit);
+    printf("  CPU of Updater             %8.3f s   (%.1f us per KiB flashed)\n", updaterCpu,
+           updaterCpu / kib * 1e6);
+    if (hasFlag(argc, argv, "--updater-only")) {
+        return 0;
+    }
 
-    const double compared = timeFlashWrite(work.file("image.bird"), baud, true);
-    const double uncompared = timeFlashWrite(work.file("image.bird"), baud, false);
-    if (compared < 0 || uncompared < 0) {
+    const Measured compared = timeFlashWrite(work.file("image.bird"), baud, true);
+    const Measured uncompared = timeFlashWrite(work.file("image.bird"), baud, false);
+    if (compared.seconds < 0 || uncompared.seconds < 0) {
         fprintf(stderr, "the in-process flash write failed\n");
         return 1;
     }
@@ -180,10 +219,13 @@ int main(int argc, char** argv) {
         compareLineBytes += compareBytes(offset, std::min(kChunk, imageBytes - offset));
     }
     printf("Flash write step alone, side by side (%u chunks):\n", chunks);
-    printf("  with a compare after every copy    %8.2f s\n", compared);
-    printf("  without compares (bench only)      %8.2f s\n", uncompared);
-    printf("  the compares cost                  %8.2f s   (%.1f ms each, ratio %.3f)\n",
-           compared - uncompared, 1000.0 * (compared - uncompared) / chunks, compared / uncompared);
+    printf("  with a compare after every copy    %8.2f s   (CPU %.1f us per KiB flashed)\n",
+           compared.seconds, compared.cpuSeconds / kib * 1e6);
+    printf("  without compares (bench only)      %8.2f s   (CPU %.1f us per KiB flashed)\n",
+           uncompared.seconds, uncompared.cpuSeconds / kib * 1e6);
+    const double cost = compared.seconds - uncompared.seconds;
+    printf("  the compares cost                  %8.2f s   (%.1f ms each, ratio %.3f)\n", cost,
+           1000.0 * cost / chunks, compared.seconds / uncompared.seconds);
     printf("  their bytes across the line        %8zu     (line time %.3f s)\n", compareLineBytes,
            double(compareLineBytes) * 10.0 / baud);
     return 0;

@@ -44,4 +44,15 @@ LinePacer::Clock::time_point LinePacer::nextByte(Clock::time_point now) const {
     return now + std::chrono::duration_cast<Clock::duration>(wait);
 }
 
+LinePacer::Clock::time_point LinePacer::readyFor(Clock::time_point now, size_t pending) const {
+    // Half the FIFO, as a UART's trigger level: a wake-up that comes late still finds room for
+    // the credit that builds meanwhile, which a full FIFO would lose.
+    const double wanted = std::min(kFifoBytes / 2, std::max(1.0, static_cast<double>(pending)));
+    if (!enabled_ || bytesPerSecond_ <= 0 || credit_ >= wanted) {
+        return now;
+    }
+    std::chrono::duration<double> wait((wanted - credit_) / bytesPerSecond_);
+    return now + std::chrono::duration_cast<Clock::duration>(wait);
+}
+
 }  // namespace lpcsim

@@ -20,6 +20,10 @@ class LinePacer {
     void spend(size_t bytes);
     // When the next byte may pass.
     Clock::time_point nextByte(Clock::time_point now) const;
+    // When `pending` bytes may pass back to back, or half as many as the FIFO holds: the time to
+    // wake for them. Waking for each byte would cost a wake-up every few tens of microseconds at
+    // the faster rates.
+    Clock::time_point readyFor(Clock::time_point now, size_t pending) const;
 
   private:
     void refill(Clock::time_point now);

@@ -11,7 +11,7 @@ namespace lpcsim {
 namespace {
 // Input not yet taken by the chip is held up to this much before the pty is left to fill up.
 constexpr size_t kInboxLimit = 1 << 16;
-constexpr int kLongestWaitMs = 1000;
+constexpr auto kLongestWait = std::chrono::seconds(1);
 }  // namespace
 
 SimLoop::SimLoop(const SimOptions& options, simtools::Pty& port, IspSession& session)
@@ -41,7 +41,8 @@ void SimLoop::run(int stopFd) {
         if (!wire_.empty() && outPacer_.nextByte(now) <= now) {
             fds[0].events |= POLLOUT;
         }
-        int ready = poll(fds, 2, waitMs(now, deadline));
+        const timespec wait = waitTime(now, deadline);
+        int ready = ppoll(fds, 2, &wait, nullptr);
         if (ready > 0 && (fds[1].revents & POLLIN)) {
             break;
         }
@@ -74,20 +75,23 @@ void SimLoop::giveOutput(Clock::time_point now) {
     }
 }
 
-int SimLoop::waitMs(Clock::time_point now, Clock::time_point deadline) const {
-    Clock::time_point next = std::min(deadline, session_.nextEvent());
+// To the microsecond: at 230400 baud the FIFO's 16 bytes cross the line in 0.7 ms, so a wait
+// rounded up to whole milliseconds would hold the line below its rate.
+timespec SimLoop::waitTime(Clock::time_point now, Clock::time_point deadline) const {
+    Clock::time_point next = std::min({deadline, session_.nextEvent(), now + kLongestWait});
     if (!inbox_.empty()) {
-        next = std::min(next, inPacer_.nextByte(now));
+        next = std::min(next, inPacer_.readyFor(now, inbox_.size()));
     }
     // Output the line may take now waits for POLLOUT; paced output waits for its time.
     if (!wire_.empty() && outPacer_.nextByte(now) > now) {
-        next = std::min(next, outPacer_.nextByte(now));
+        next = std::min(next, outPacer_.readyFor(now, wire_.size()));
     }
-    if (next <= now) {
-        return 0;
-    }
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
-    return static_cast<int>(std::min<long long>(ms, kLongestWaitMs));
+    const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::max(next - now, Clock::duration::zero()));
+    timespec value{};
+    value.tv_sec = static_cast<time_t>(wait.count() / 1000000);
+    value.tv_nsec = static_cast<long>(wait.count() % 1000000) * 1000;
+    return value;
 }
 
 void SimLoop::readPort() {

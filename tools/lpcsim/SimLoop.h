@@ -2,6 +2,8 @@
 // the pty when they are due, both paced to the line rate on request.
 #pragma once
 
+#include <time.h>
+
 #include <string>
 
 #include "IspSession.h"
@@ -21,7 +23,7 @@ class SimLoop {
   private:
     void takeInput(Clock::time_point now);
     void giveOutput(Clock::time_point now);
-    int waitMs(Clock::time_point now, Clock::time_point deadline) const;
+    timespec waitTime(Clock::time_point now, Clock::time_point deadline) const;
     void readPort();
 
     const SimOptions& options_;
