@@ -14,8 +14,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 struct SerialPacket {
     qOwnedPacket packet;
     // Strictly increasing in put order within one queue.
@@ -30,13 +28,10 @@ struct packetFifo {
     // Id of the oldest packet present, or the next id to be given when the queue is empty.
     std::atomic<int64_t> windowStart{0};
     std::atomic<int64_t> nextId{0};
-    // How long waits for a packet have lasted of late (zero: no steady pace), and when the last
-    // put came; they only steer how waiters wait. Under the lock.
-    Clock::duration pace{};
-    Clock::time_point lastPut{};
 };
 
 using FifoRef = std::shared_ptr<packetFifo>;
+using Clock = std::chrono::steady_clock;
 
 // A call holds its own reference, so a queue destroyed meanwhile by another thread stays valid
 // until that call returns. The registry mutex is never held together with a queue's lock.
@@ -60,41 +55,7 @@ qPacketFifoHandle nextHandle() {
 // the core in between, and only then sleeps until a put wakes it.
 constexpr auto kBriefWait = std::chrono::microseconds(60);
 
-// While a link is busy exchanging, its replies come at a steady pace, one round trip after each
-// request. Waking a thread whose core has gone idle costs far more than the hand-off itself (on a
-// virtual machine, where the idle core is halted, 15 to 100 microseconds; a timed sleep oversleeps
-// by 60 to 150), and it would be paid on every exchange. So a waiter of a queue with such a pace
-// keeps watching for as long as a packet is due, and sleeps only when it is late. Only waits
-// shorter than kPaceLimit set the pace, and a queue that has had no put for kQuietLimit is idle:
-// its waiters sleep at once, so an idle link costs no core.
-constexpr auto kPaceLimit = std::chrono::milliseconds(2);
-constexpr auto kQuietLimit = std::chrono::milliseconds(20);
-// How long past the pace a packet still counts as due: the scatter of the module's answers.
-constexpr auto kPaceMargin = std::chrono::microseconds(150);
-// Each wait moves the pace an eighth of the way towards its own length.
-constexpr Clock::rep kPaceWeight = 8;
-
 thread_local bool tBriefWaits = true;
-
-// Call with the queue locked.
-void notePace(packetFifo& fifo, Clock::duration waited) {
-    if (waited >= kPaceLimit) {
-        fifo.pace = Clock::duration::zero();
-    } else if (fifo.pace == Clock::duration::zero()) {
-        fifo.pace = waited;
-    } else {
-        fifo.pace += (waited - fifo.pace) / kPaceWeight;
-    }
-}
-
-// How long a waiter watches before it sleeps. Call with the queue locked.
-Clock::duration watchTime(const packetFifo& fifo, Clock::time_point now) {
-    if (!tBriefWaits) {
-        return Clock::duration::zero();
-    }
-    const bool paced = fifo.pace > Clock::duration::zero() && now - fifo.lastPut < kQuietLimit;
-    return paced ? std::max<Clock::duration>(kBriefWait, fifo.pace + kPaceMargin) : kBriefWait;
-}
 
 template <typename Ready>
 void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
@@ -102,26 +63,24 @@ void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
     if (ready()) {
         return;
     }
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point watchEnd = std::min(deadline, start + watchTime(fifo, start));
-    bool found = false;
-    while (!found && Clock::now() < watchEnd) {
+    const auto brief = tBriefWaits ? kBriefWait : std::chrono::microseconds(0);
+    const Clock::time_point briefEnd = std::min(deadline, Clock::now() + brief);
+    while (Clock::now() < briefEnd) {
         // Only a put changes nextId: watch it without the lock, so the putter is not held up.
         const int64_t seen = fifo.nextId.load(std::memory_order_acquire);
         queueLock.unlock();
-        while (fifo.nextId.load(std::memory_order_acquire) == seen && Clock::now() < watchEnd) {
+        while (fifo.nextId.load(std::memory_order_acquire) == seen && Clock::now() < briefEnd) {
             std::this_thread::yield();
         }
         queueLock.lock();
-        found = ready();
+        if (ready()) {
+            return;
+        }
     }
     // A look without waiting (Get, GetFirst) must not enter a timed sleep at all: even with its
     // deadline passed, the kernel's timer slack would hold the thread for tens of microseconds.
-    if (!found && Clock::now() < deadline) {
-        found = fifo.changed.wait_until(queueLock, deadline, ready);
-    }
-    if (found) {
-        notePace(fifo, Clock::now() - start);
+    if (Clock::now() < deadline) {
+        fifo.changed.wait_until(queueLock, deadline, ready);
     }
 }
 
@@ -154,7 +113,6 @@ qPacket* takePacket(packetFifo& fifo, std::deque<SerialPacket>::iterator positio
 // Call with the queue locked. Returns whether waiters should be woken: not when the bound has
 // just emptied the queue.
 bool appendPacket(packetFifo& fifo, qOwnedPacket copy) {
-    fifo.lastPut = Clock::now();
     fifo.packets.push_back(SerialPacket{std::move(copy), fifo.nextId});
     ++fifo.nextId;
     if (fifo.packets.size() > qPACKETFIFO_MAX_PACKETS) {
