@@ -32,15 +32,16 @@ class FrameTerminal {
     void sendBytes(const Bytes& bytes);
     void sendPacket(uint8_t address, const Bytes& data) { sendBytes(frameOf(address, data)); }
     // The next frame as it came, without its delimiter; false when none ends within timeoutMs.
-    bool receiveRaw(Bytes& stuffed, int timeoutMs = 3000);
+    bool receiveRaw(Bytes& stuffed, int timeoutMs = simtest::kReplyWaitMs);
     // The next frame that unstuffs and passes its CRC, as a packet; heartbeats are skipped
     // unless keepHeartbeats. Frames that fail are counted in badFrames.
-    bool receive(simtest::WirePacket& packet, int timeoutMs = 3000, bool keepHeartbeats = false);
+    bool receive(simtest::WirePacket& packet, int timeoutMs = simtest::kReplyWaitMs,
+                 bool keepHeartbeats = false);
     simtest::WirePacket exchange(uint8_t address, const Bytes& data);
     // True when no byte comes for ms milliseconds.
     bool quietFor(int ms);
     // True once the terminal has hung up (within timeoutMs).
-    bool hungUp(int timeoutMs = 3000);
+    bool hungUp(int timeoutMs = simtest::kReplyWaitMs);
 
     int badFrames = 0;
 

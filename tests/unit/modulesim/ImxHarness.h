@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BackgroundProgram.h"
+#include "SimHarness.h"
 #include "TestSupport.h"
 
 namespace imxtest {
@@ -45,7 +46,7 @@ class ImxSim {
     bool openRom();
     void send(const Bytes& bytes);
     // Up to count bytes, whatever arrived within timeoutMs.
-    Bytes receive(size_t count, int timeoutMs = 3000);
+    Bytes receive(size_t count, int timeoutMs = simtest::kReplyWaitMs);
     // True when nothing arrives within ms milliseconds.
     bool quietFor(int ms);
 

@@ -16,6 +16,10 @@ namespace simtest {
 
 using WirePacket = zvtest::WirePacket;
 
+// How long a test waits for an answer it expects. Generous, as a reply that does come returns at
+// once, and a sanitizer build on a loaded machine can stall the simulator for seconds.
+constexpr int kReplyWaitMs = 10000;
+
 // The bytes of a packet as they travel: address, length, data.
 inline std::vector<uint8_t> wire(uint8_t address, const std::vector<uint8_t>& data) {
     return WirePacket{address, data}.bytes();
@@ -57,14 +61,14 @@ class PacketChannel {
     }
     // The next whole packet; heartbeats from the module ([a, 2, 0, 0/1]) are skipped unless
     // keepHeartbeats. False when none comes within timeoutMs.
-    bool receive(WirePacket& packet, int timeoutMs = 3000, bool keepHeartbeats = false);
+    bool receive(WirePacket& packet, int timeoutMs = kReplyWaitMs, bool keepHeartbeats = false);
     // Sends a request and returns the next reply; an empty packet with address 0 when none.
     WirePacket exchange(uint8_t address, const std::vector<uint8_t>& data);
     // True when no byte arrives for ms milliseconds (a channel closed meanwhile counts as quiet:
     // pair it with closedByPeer when the channel must stay up).
     bool quietFor(int ms);
     // True once the peer has closed or reset the connection (within timeoutMs).
-    bool closedByPeer(int timeoutMs = 3000);
+    bool closedByPeer(int timeoutMs = kReplyWaitMs);
 
   private:
     bool readExactly(uint8_t* out, size_t count, int timeoutMs);
