@@ -68,6 +68,21 @@ class StoreSafety : public FirmwareFixture {
         run.stop();
     }
 
+    // A run killed after it told the module to restart leaves the module rebooting for a while,
+    // and a module that is rebooting is not found: waits (5 s at most) until it listens again.
+    bool moduleListens() {
+        const std::string restarts = std::string(kSerial) + " restarts\n";
+        const std::string back = std::string(kSerial) + " listens again\n";
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            std::string log = moduleLog();
+            if (appearances(log, restarts) == appearances(log, back)) {
+                return true;
+            }
+            usleep(100 * 1000);
+        }
+        return false;
+    }
+
     // What a killed run may leave: whole settings, whole BIRD files, hidden temporaries.
     void expectStoreWhole() {
         for (const std::string& name : filesIn(deviceDir())) {
@@ -139,8 +154,9 @@ TEST_F(StoreSafety, UpdatesKilledAtAnyMomentLeaveTheStoreWholeAndTheModuleUpdata
         expectStoreWhole();
     }
     // The module is still updatable after any number of abandoned transfers.
+    ASSERT_TRUE(moduleListens()) << moduleLog();
     RunResult r = updater({"-U", "-d", kSerial});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err << moduleLog();
     EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
     EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n")) << settings();
     expectStoreWhole();
