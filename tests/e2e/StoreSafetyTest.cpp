@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "Eventually.h"
 #include "FirmwareFixture.h"
 
 using namespace firmwaretest;
@@ -69,18 +70,14 @@ class StoreSafety : public FirmwareFixture {
     }
 
     // A run killed after it told the module to restart leaves the module rebooting for a while,
-    // and a module that is rebooting is not found: waits (5 s at most) until it listens again.
+    // and a module that is rebooting is not found: waits until it listens again.
     bool moduleListens() {
         const std::string restarts = std::string(kSerial) + " restarts\n";
         const std::string back = std::string(kSerial) + " listens again\n";
-        for (int attempt = 0; attempt < 50; ++attempt) {
+        return zvtest::eventually([&] {
             std::string log = moduleLog();
-            if (appearances(log, restarts) == appearances(log, back)) {
-                return true;
-            }
-            usleep(100 * 1000);
-        }
-        return false;
+            return appearances(log, restarts) == appearances(log, back);
+        });
     }
 
     // What a killed run may leave: whole settings, whole BIRD files, hidden temporaries.
