@@ -224,7 +224,9 @@ TEST_F(CobsSimTest, DropAndCorruptKnobsWorkInsideGoodFrames) {
 }
 
 TEST_F(CobsSimTest, LatencyKeepsReplyFramesInOrder) {
-    ASSERT_TRUE(start("serial=00C0FFEE,cobs-pty,hb-ms=0", {"--latency-ms", "50"}));
+    // The simulator's packet log goes to the test's standard error, so that a reply that never
+    // comes shows whether the request arrived and when the reply left.
+    ASSERT_TRUE(start("serial=00C0FFEE,cobs-pty,hb-ms=0", {"--log", "--latency-ms", "50"}));
     for (uint8_t i = 1; i <= 5; ++i)
         line.sendPacket(2, {23, i});
     for (uint8_t i = 1; i <= 5; ++i) {
