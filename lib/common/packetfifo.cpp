@@ -246,6 +246,18 @@ qPacket* qPacketFifo_Await(qPacketFifoHandle handle, uint32_t timeoutMs) {
     return takePacket(*fifo, fifo->packets.begin());
 }
 
+bool qPacketFifo_AwaitAny(qPacketFifoHandle handle, uint32_t timeoutMs) {
+    FifoRef fifo = findFifo(handle);
+    if (!fifo) {
+        return false;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> queueLock(fifo->lock);
+    waitForPacket(*fifo, queueLock, deadline,
+                  [&] { return !fifo->packets.empty() || !fifo->alive; });
+    return !fifo->packets.empty();
+}
+
 qPacket* qPacketFifo_GetFirst(qPacketFifoHandle handle, qPacketFilter filter, void* reference) {
     return qPacketFifo_AwaitFirst(handle, filter, reference, 0);
 }

@@ -110,6 +110,8 @@ qErr startThreads(qLinkObject* link) {
 qErr closeTransport(qLinkObject* link) {
     destroyQueue(&link->inbound);
     qErr err = destroyQueue(&link->outbound);
+    // A caller may still be writing to it from its own thread.
+    std::lock_guard<std::mutex> writing(link->writeLock);
     if (link->stream != nullptr) {
         qStream_Destroy(&link->stream);
     }
@@ -156,7 +158,10 @@ qLinkID qLink_Init(qLinkID id, qStream* stream) {
     link->id = id;
     link->check = qLINK_CHECK;
     link->running = 0;
-    link->stream = stream;
+    {
+        std::lock_guard<std::mutex> writing(link->writeLock);
+        link->stream = stream;
+    }
     link->status = stream != nullptr ? qLINK_STATUS_STOPPED : qLINK_STATUS_INVALID;
     link->readerProc = sInPipeProcess;
     link->writerProc = sOutPipeProcess;

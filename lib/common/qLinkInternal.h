@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "packetfifo.h"
 #include "qLink.h"
@@ -60,6 +61,11 @@ struct qLinkObject {
     void* userFilterReference;
     qMutex* userFilterMutex;
     std::atomic<uint8_t> pooled;
+    // Every write to the stream happens under this lock: the writer thread's, and a caller's that
+    // sends its packets itself (qLink_SendPackets). The writer takes a packet off the outbound
+    // queue only while holding it, so a holder that finds the queue empty knows that everything
+    // queued before has been written. The stream is replaced and closed under it too.
+    std::mutex writeLock;
 };
 
 #define qVALIDLINK(l) ((l) != nullptr && (l)->check == qLINK_CHECK)
@@ -100,5 +106,9 @@ void qLink_DestroyPacketLog(qLinkObject* link);
 
 // A filter that accepts every packet.
 uint8_t qLink_AcceptAll(const qPacket* packet, void* reference);
+// Writes the packets to the stream from the calling thread, as the writer thread would, when the
+// link is running, no other write is under way and nothing is queued before them. False (nothing
+// written) otherwise.
+bool qLink_WriteIfIdle(qLinkObject* link, const qPacket* const* packets, size_t count);
 // Puts a packet of the given bytes on the outbound queue.
 qErr qLink_QueueOutbound(qLinkObject* link, uint8_t address, uint8_t length, const uint8_t* data);

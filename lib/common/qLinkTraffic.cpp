@@ -76,6 +76,17 @@ qErr qLink_PutPackets(qLinkID id, const qPacket* const* packets, size_t count) {
     return link != nullptr ? qPacketFifo_PutAll(link->outbound.load(), packets, count) : qErrParam;
 }
 
+qErr qLink_SendPackets(qLinkID id, const qPacket* const* packets, size_t count) {
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    if (link == nullptr) {
+        return qErrParam;
+    }
+    if (packets != nullptr && qLink_WriteIfIdle(link.get(), packets, count)) {
+        return qErrNone;
+    }
+    return qPacketFifo_PutAll(link->outbound.load(), packets, count);
+}
+
 qPacket* qLink_GetPacket(qLinkID id) {
     return qPacketFifo_Get(inboundOf(id));
 }

@@ -1,5 +1,6 @@
 // The writer thread: sends the outbound queue to the module, one packet per write, or with
-// pooling as many queued packets as fit in one buffer per write.
+// pooling as many queued packets as fit in one buffer per write. A caller that sends packets
+// itself (qLink_SendPackets) writes them the same way, under the same lock.
 #include "qDebugging.h"
 #include "qLinkInternal.h"
 
@@ -17,53 +18,110 @@ size_t appendWireForm(const qPacket* packet, uint8_t* buffer, size_t capacity) {
     return written;
 }
 
+void reportSent(qLinkObject* link, const qPacket* packet) {
+    qDebug_Print(qDEBUG_TRAFFIC, "qLink(%u) sending [%u, %u]\n", link->id, packet->address,
+                 packet->dataSize);
+    qLink_LogPacket(link, qPACKETLOG_SENT, packet);
+}
+
+void writeBytes(qLinkObject* link, const uint8_t* bytes, size_t length, bool pooled) {
+    qErr err = qStream_Write(link->stream, bytes, length);
+    if (err != qErrNone) {
+        qDebug_Print(qDEBUG_LINK,
+                     pooled ? "sOutPipeProcess error writing pooled: %d\n"
+                            : "sOutPipeProcess error writing: %d\n",
+                     err);
+    }
+}
+
 void writeOne(qLinkObject* link, const qPacket* packet) {
     uint8_t wire[qPACKET_MAX_WIRE];
     size_t length = appendWireForm(packet, wire, sizeof wire);
-    qErr err = qStream_Write(link->stream, wire, length);
-    if (err != qErrNone) {
-        qDebug_Print(qDEBUG_LINK, "sOutPipeProcess error writing: %d\n", err);
-    }
+    reportSent(link, packet);
+    writeBytes(link, wire, length, false);
 }
 
+// Caller holds the write lock.
 void writePooled(qLinkObject* link, qPacket* first) {
     uint8_t buffer[kPoolBufferSize];
     size_t used = appendWireForm(first, buffer, sizeof buffer);
-    qLink_LogPacket(link, qPACKETLOG_SENT, first);
+    reportSent(link, first);
     qPacket* next = nullptr;
     while (used <= kPoolFillLimit && (next = qPacketFifo_Get(link->outbound.load())) != nullptr) {
         used += appendWireForm(next, buffer + used, sizeof buffer - used);
-        qLink_LogPacket(link, qPACKETLOG_SENT, next);
+        reportSent(link, next);
         qPacket_Destroy(&next);
     }
-    qErr err = qStream_Write(link->stream, buffer, used);
-    if (err != qErrNone) {
-        qDebug_Print(qDEBUG_LINK, "sOutPipeProcess error writing pooled: %d\n", err);
-    }
+    writeBytes(link, buffer, used, true);
 }
 
-void sendPacket(qLinkObject* link, qPacket* packet) {
-    qDebug_Print(qDEBUG_TRAFFIC, "qLink(%u) sending [%u, %u]\n", link->id, packet->address,
-                 packet->dataSize);
+// Takes the oldest queued packet, if any, and writes it (pooled: with what follows it).
+void sendNextQueued(qLinkObject* link) {
+    std::lock_guard<std::mutex> writing(link->writeLock);
+    qPacket* packet = qPacketFifo_Get(link->outbound.load());
+    if (packet == nullptr) {
+        return;
+    }
     if (link->pooled.load() != 0) {
         writePooled(link, packet);
     } else {
-        qLink_LogPacket(link, qPACKETLOG_SENT, packet);
         writeOne(link, packet);
     }
+    qPacket_Destroy(&packet);
 }
 
 // What is still queued when the link stops (the route-off command among it) goes out too.
 void sendRemaining(qLinkObject* link) {
+    std::lock_guard<std::mutex> writing(link->writeLock);
     qPacket* packet = nullptr;
     while ((packet = qPacketFifo_Get(link->outbound.load())) != nullptr) {
-        qLink_LogPacket(link, qPACKETLOG_SENT, packet);
         writeOne(link, packet);
         qPacket_Destroy(&packet);
     }
 }
 
+bool isWritable(const qPacket* packet) {
+    return qVALIDPACKET(packet) && packet->dataSize <= qPACKET_MAX_DATA;
+}
+
+// The caller's packets as the writer would send them: one write each, or pooled into buffers.
+void writeInOrder(qLinkObject* link, const qPacket* const* packets, size_t count) {
+    if (link->pooled.load() == 0) {
+        for (size_t i = 0; i < count; ++i) {
+            writeOne(link, packets[i]);
+        }
+        return;
+    }
+    uint8_t buffer[kPoolBufferSize];
+    size_t used = 0;
+    for (size_t i = 0; i < count; ++i) {
+        used += appendWireForm(packets[i], buffer + used, sizeof buffer - used);
+        reportSent(link, packets[i]);
+        if (used > kPoolFillLimit || i + 1 == count) {
+            writeBytes(link, buffer, used, true);
+            used = 0;
+        }
+    }
+}
+
 }  // namespace
+
+bool qLink_WriteIfIdle(qLinkObject* link, const qPacket* const* packets, size_t count) {
+    std::unique_lock<std::mutex> writing(link->writeLock, std::try_to_lock);
+    // Busy: the writer or another caller is writing; the queue keeps the order then.
+    if (!writing.owns_lock() || link->running.load() == 0 ||
+        link->status.load() != qLINK_STATUS_RUNNING || link->stream == nullptr ||
+        qPacketFifo_GetLength(link->outbound.load()) != 0) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (!isWritable(packets[i])) {
+            return false;  // the queue refuses it with its own error
+        }
+    }
+    writeInOrder(link, packets, count);
+    return true;
+}
 
 void* sOutPipeProcess(void* argument) {
     qLinkObject* link = static_cast<qLinkObject*>(argument);
@@ -72,10 +130,9 @@ void* sOutPipeProcess(void* argument) {
     // watching would hold a core that the module's side and the reader need just then.
     qPacketFifo_SetBriefWaits(false);
     while (link->running.load() != 0) {
-        qPacket* packet = qPacketFifo_Await(link->outbound.load(), kAwaitSliceMs);
-        if (packet != nullptr) {
-            sendPacket(link, packet);
-            qPacket_Destroy(&packet);
+        // Packets are taken only under the write lock, never while sleeping for one.
+        if (qPacketFifo_AwaitAny(link->outbound.load(), kAwaitSliceMs)) {
+            sendNextQueued(link);
         }
     }
     sendRemaining(link);

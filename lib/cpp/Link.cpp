@@ -47,7 +47,8 @@ qErr Link::impl::putPacket(uint8_t address, uint8_t length, const uint8_t* data)
     if (!packet) {
         return qErrResource;
     }
-    return qLink_PutPacket(m_stem, packet.get());
+    const qPacket* const one[] = {packet.get()};
+    return qLink_SendPackets(m_stem, one, 1);
 }
 
 qErr Link::impl::putPackets(const std::vector<qOwnedPacket>& packets) const {
@@ -60,7 +61,7 @@ qErr Link::impl::putPackets(const std::vector<qOwnedPacket>& packets) const {
     }
     for (size_t first = 0; first < pointers.size(); first += GROUP) {
         const size_t count = std::min(GROUP, pointers.size() - first);
-        const qErr put = qLink_PutPackets(m_stem, pointers.data() + first, count);
+        const qErr put = qLink_SendPackets(m_stem, pointers.data() + first, count);
         if (put != qErrNone) {
             return put;
         }

@@ -30,7 +30,8 @@ RequestExchange exchangeRequest(qLinkID linkId, uint8_t module, const uint8_t* r
         done.put = qErrResource;
         return done;
     }
-    done.put = qLink_PutPacket(linkId, packet.get());
+    const qPacket* const one[] = {packet.get()};
+    done.put = qLink_SendPackets(linkId, one, 1);
     if (done.put == qErrNone) {
         SlotRequest filterData{request, length};
         done.reply.reset(qLink_AwaitFirst(linkId, filter, &filterData, timeoutMs));

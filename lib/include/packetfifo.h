@@ -47,6 +47,9 @@ ZENDRIVAL_EXPORT qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket
 ZENDRIVAL_EXPORT qPacket* qPacketFifo_Get(qPacketFifoHandle handle);
 // The oldest packet, waiting up to timeoutMs for one to arrive.
 ZENDRIVAL_EXPORT qPacket* qPacketFifo_Await(qPacketFifoHandle handle, uint32_t timeoutMs);
+// Waits up to timeoutMs until a packet is queued and says whether one is, taking nothing: for a
+// consumer that must take its packets under a lock of its own but not sleep holding it.
+ZENDRIVAL_EXPORT bool qPacketFifo_AwaitAny(qPacketFifoHandle handle, uint32_t timeoutMs);
 // The oldest packet the filter accepts, without waiting.
 ZENDRIVAL_EXPORT qPacket* qPacketFifo_GetFirst(qPacketFifoHandle handle, qPacketFilter filter,
                                                void* reference);

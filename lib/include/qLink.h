@@ -62,6 +62,11 @@ ZENDRIVAL_EXPORT qErr qLink_Destroy(qLinkID* id);
 ZENDRIVAL_EXPORT qErr qLink_PutPacket(qLinkID id, const qPacket* packet);
 // Queues count packets together (see qPacketFifo_PutAll).
 ZENDRIVAL_EXPORT qErr qLink_PutPackets(qLinkID id, const qPacket* const* packets, size_t count);
+// Sends count packets in order, as qLink_PutPackets would, but when the link is running, idle and
+// nothing is queued before them, the calling thread writes them itself (and returns once the
+// stream has taken them) instead of waking the writer thread: a request that is answered
+// quickly then costs one thread hand-off instead of two. Otherwise they are queued.
+ZENDRIVAL_EXPORT qErr qLink_SendPackets(qLinkID id, const qPacket* const* packets, size_t count);
 ZENDRIVAL_EXPORT qPacket* qLink_GetPacket(qLinkID id);
 ZENDRIVAL_EXPORT qPacket* qLink_AwaitPacket(qLinkID id, uint32_t timeoutMs);
 ZENDRIVAL_EXPORT qPacket* qLink_GetFirst(qLinkID id, qPacketFilter filter, void* reference);

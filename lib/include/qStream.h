@@ -17,8 +17,9 @@
 //   writing side have stopped.
 // - A stream is used by at most two threads at once: a link's reader thread calls only get
 //   (through qStream_Read, qStream_ReadWithin and the record readers, which also own the
-//   push-back buffer), its writer thread only put and write. Single-threaded owners such as the
-//   recovery protocols do both from one thread.
+//   push-back buffer), and one writing thread at a time calls put and write: the link's writer
+//   thread, or a caller of qLink_SendPackets, under the link's write lock. Single-threaded owners
+//   such as the recovery protocols do both from one thread.
 #pragma once
 
 #include "ZendrivalExport.h"

@@ -49,6 +49,7 @@ struct ModulePeer::HostEnd {
     bool holding = false;
     size_t begun = 0;
     std::vector<size_t> sizes;
+    std::vector<std::thread::id> writers;
 
     ~HostEnd() {
         if (linkFd >= 0) {
@@ -97,6 +98,7 @@ qErr hostWrite(const uint8_t* data, size_t length, void* reference) {
         host->begun++;
         host->released.wait_for(guard, kMaxHold, [host] { return !host->holding; });
         host->sizes.push_back(length);
+        host->writers.push_back(std::this_thread::get_id());
     }
     return sendAll(host->linkFd, data, length) ? qErrNone : qErrIO;
 }
@@ -318,9 +320,15 @@ std::vector<size_t> ModulePeer::writeSizes() {
     return host_->sizes;
 }
 
+std::vector<std::thread::id> ModulePeer::writingThreads() {
+    std::lock_guard<std::mutex> guard(host_->lock);
+    return host_->writers;
+}
+
 void ModulePeer::clearWriteSizes() {
     std::lock_guard<std::mutex> guard(host_->lock);
     host_->sizes.clear();
+    host_->writers.clear();
     host_->begun = 0;
 }
 

@@ -73,6 +73,8 @@ class ModulePeer {
     // Number of writes the link has begun, and the sizes of those it made.
     size_t writesBegun();
     std::vector<size_t> writeSizes();
+    // The thread that made each of those writes.
+    std::vector<std::thread::id> writingThreads();
     void clearWriteSizes();
 
     struct HostEnd;
