@@ -244,3 +244,58 @@ TEST(PacketFifo, PutAllAppendsEveryPacketInOrderOrNothing) {
     }
     EXPECT_EQ(qPacketFifo_Get(fifo.handle), nullptr);
 }
+
+// Puts a tagged packet after a pause, on a thread of its own.
+class LatePut {
+  public:
+    LatePut(qPacketFifoHandle handle, uint8_t tag, std::chrono::microseconds after)
+        : thread_([handle, tag, after] {
+              std::this_thread::sleep_for(after);
+              putTagged(handle, tag);
+          }) {}
+    ~LatePut() { thread_.join(); }
+
+  private:
+    std::thread thread_;
+};
+
+// Once a queue's packets have come about a millisecond after each wait began, its waiters sleep
+// most of that time and watch around it. A packet that comes much sooner or later, or not at all,
+// must still be taken at once or the wait end at its deadline.
+TEST(PacketFifo, PacedWaitsTakeEarlyAndLatePacketsAndKeepTheirDeadline) {
+    using namespace std::chrono;
+    Fifo fifo;
+    for (uint8_t tag = 1; tag <= 8; ++tag) {
+        LatePut put(fifo.handle, tag, microseconds(1000));
+        EXPECT_EQ(takeTag(qPacketFifo_Await(fifo.handle, 5000)), tag);
+    }
+    auto waitFor = [&fifo](uint8_t tag, microseconds after, uint32_t timeoutMs) {
+        LatePut put(fifo.handle, tag, after);
+        const auto start = steady_clock::now();
+        EXPECT_EQ(takeTag(qPacketFifo_Await(fifo.handle, timeoutMs)), tag);
+        return duration_cast<microseconds>(steady_clock::now() - start);
+    };
+    // Woken by the put during the sleep, not held until the watch begins.
+    EXPECT_LT(waitFor(9, microseconds(0), 5000), milliseconds(500));
+    // Found after the watch has ended.
+    EXPECT_GE(waitFor(10, microseconds(20000), 5000), milliseconds(20));
+    EXPECT_EQ(takeTag(qPacketFifo_Await(fifo.handle, 0)), -1);
+    const auto start = steady_clock::now();
+    EXPECT_EQ(qPacketFifo_Await(fifo.handle, 3), nullptr);
+    const auto waited = steady_clock::now() - start;
+    EXPECT_GE(waited, milliseconds(3));
+    EXPECT_LT(waited, milliseconds(500));
+}
+
+TEST(PacketFifo, AwaitAnyWaitsForAPacketAndTakesNothing) {
+    Fifo fifo;
+    EXPECT_FALSE(qPacketFifo_AwaitAny(fifo.handle, 20));
+    {
+        LatePut put(fifo.handle, 5, std::chrono::milliseconds(30));
+        EXPECT_TRUE(qPacketFifo_AwaitAny(fifo.handle, 5000));
+    }
+    EXPECT_TRUE(qPacketFifo_AwaitAny(fifo.handle, 0));
+    EXPECT_EQ(qPacketFifo_GetLength(fifo.handle), 1u);
+    EXPECT_EQ(takeTag(qPacketFifo_Get(fifo.handle)), 5);
+    EXPECT_FALSE(qPacketFifo_AwaitAny(0, 10));
+}
