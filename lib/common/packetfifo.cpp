@@ -135,6 +135,14 @@ void waitForPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock,
     }
 }
 
+// With the queue locked: waits until it holds a packet, is destroyed or the time is up, and says
+// whether a packet is there.
+bool awaitAnyPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock, uint32_t timeoutMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    waitForPacket(fifo, queueLock, deadline, [&] { return !fifo.packets.empty() || !fifo.alive; });
+    return !fifo.packets.empty();
+}
+
 // A size beyond the data array marks a corrupted packet, not a shortage of memory.
 bool isQueueable(const qPacket* packet) {
     return qVALIDPACKET(packet) && packet->dataSize <= qPACKET_MAX_DATA;
@@ -287,11 +295,8 @@ qPacket* qPacketFifo_Await(qPacketFifoHandle handle, uint32_t timeoutMs) {
     if (!fifo) {
         return nullptr;
     }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> queueLock(fifo->lock);
-    waitForPacket(*fifo, queueLock, deadline,
-                  [&] { return !fifo->packets.empty() || !fifo->alive; });
-    if (fifo->packets.empty()) {
+    if (!awaitAnyPacket(*fifo, queueLock, timeoutMs)) {
         return nullptr;
     }
     return takePacket(*fifo, fifo->packets.begin());
@@ -302,11 +307,8 @@ bool qPacketFifo_AwaitAny(qPacketFifoHandle handle, uint32_t timeoutMs) {
     if (!fifo) {
         return false;
     }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> queueLock(fifo->lock);
-    waitForPacket(*fifo, queueLock, deadline,
-                  [&] { return !fifo->packets.empty() || !fifo->alive; });
-    return !fifo->packets.empty();
+    return awaitAnyPacket(*fifo, queueLock, timeoutMs);
 }
 
 qPacket* qPacketFifo_GetFirst(qPacketFifoHandle handle, qPacketFilter filter, void* reference) {
