@@ -143,11 +143,6 @@ bool awaitAnyPacket(packetFifo& fifo, std::unique_lock<std::mutex>& queueLock, u
     return !fifo.packets.empty();
 }
 
-// A size beyond the data array marks a corrupted packet, not a shortage of memory.
-bool isQueueable(const qPacket* packet) {
-    return qVALIDPACKET(packet) && packet->dataSize <= qPACKET_MAX_DATA;
-}
-
 bool accepts(qPacketFilter filter, const SerialPacket& element, void* reference) {
     return filter(element.packet.get(), reference) != 0;
 }
@@ -255,7 +250,7 @@ qErr qPacketFifo_PutAll(qPacketFifoHandle handle, const qPacket* const* packets,
     try {
         copies.reserve(count);
         for (size_t i = 0; i < count; ++i) {
-            if (!isQueueable(packets[i])) {
+            if (!qSENDABLEPACKET(packets[i])) {
                 return qErrParam;
             }
             copies.emplace_back(qPacket_Copy(packets[i]));

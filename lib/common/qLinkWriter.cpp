@@ -41,18 +41,38 @@ void writeOne(qLinkObject* link, const qPacket* packet) {
     writeBytes(link, wire, length, false);
 }
 
+// Packets gathered into one buffer and written together, as many as surely fit.
+class PooledWrite {
+  public:
+    explicit PooledWrite(qLinkObject* link) : link_(link) {}
+    bool full() const { return used_ > kPoolFillLimit; }
+    void add(const qPacket* packet) {
+        used_ += appendWireForm(packet, buffer_ + used_, sizeof buffer_ - used_);
+        reportSent(link_, packet);
+    }
+    void flush() {
+        if (used_ != 0) {
+            writeBytes(link_, buffer_, used_, true);
+            used_ = 0;
+        }
+    }
+
+  private:
+    qLinkObject* link_;
+    uint8_t buffer_[kPoolBufferSize];
+    size_t used_ = 0;
+};
+
 // Caller holds the write lock.
 void writePooled(qLinkObject* link, qPacket* first) {
-    uint8_t buffer[kPoolBufferSize];
-    size_t used = appendWireForm(first, buffer, sizeof buffer);
-    reportSent(link, first);
+    PooledWrite pool(link);
+    pool.add(first);
     qPacket* next = nullptr;
-    while (used <= kPoolFillLimit && (next = qPacketFifo_Get(link->outbound.load())) != nullptr) {
-        used += appendWireForm(next, buffer + used, sizeof buffer - used);
-        reportSent(link, next);
+    while (!pool.full() && (next = qPacketFifo_Get(link->outbound.load())) != nullptr) {
+        pool.add(next);
         qPacket_Destroy(&next);
     }
-    writeBytes(link, buffer, used, true);
+    pool.flush();
 }
 
 // Takes the oldest queued packet, if any, and writes it (pooled: with what follows it).
@@ -80,10 +100,6 @@ void sendRemaining(qLinkObject* link) {
     }
 }
 
-bool isWritable(const qPacket* packet) {
-    return qVALIDPACKET(packet) && packet->dataSize <= qPACKET_MAX_DATA;
-}
-
 // The caller's packets as the writer would send them: one write each, or pooled into buffers.
 void writeInOrder(qLinkObject* link, const qPacket* const* packets, size_t count) {
     if (link->pooled.load() == 0) {
@@ -92,16 +108,14 @@ void writeInOrder(qLinkObject* link, const qPacket* const* packets, size_t count
         }
         return;
     }
-    uint8_t buffer[kPoolBufferSize];
-    size_t used = 0;
+    PooledWrite pool(link);
     for (size_t i = 0; i < count; ++i) {
-        used += appendWireForm(packets[i], buffer + used, sizeof buffer - used);
-        reportSent(link, packets[i]);
-        if (used > kPoolFillLimit || i + 1 == count) {
-            writeBytes(link, buffer, used, true);
-            used = 0;
+        pool.add(packets[i]);
+        if (pool.full()) {
+            pool.flush();
         }
     }
+    pool.flush();
 }
 
 }  // namespace
@@ -115,7 +129,7 @@ bool qLink_WriteIfIdle(qLinkObject* link, const qPacket* const* packets, size_t 
         return false;
     }
     for (size_t i = 0; i < count; ++i) {
-        if (!isWritable(packets[i])) {
+        if (!qSENDABLEPACKET(packets[i])) {
             return false;  // the queue refuses it with its own error
         }
     }

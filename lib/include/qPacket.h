@@ -29,6 +29,8 @@ struct qPacket {
 };
 
 #define qVALIDPACKET(p) ((p) != nullptr && (p)->check == qPACKET_CHECK)
+// A valid packet that can be queued or sent: a size beyond the data array marks a corrupted one.
+#define qSENDABLEPACKET(p) (qVALIDPACKET(p) && (p)->dataSize <= qPACKET_MAX_DATA)
 
 // A fresh, empty packet, or null when memory runs out.
 ZENDRIVAL_EXPORT qPacket* qPacket_Create();
