@@ -110,8 +110,9 @@ qErr startThreads(qLinkObject* link) {
 qErr closeTransport(qLinkObject* link) {
     destroyQueue(&link->inbound);
     qErr err = destroyQueue(&link->outbound);
-    // A caller may still be writing to it from its own thread.
-    std::lock_guard<std::mutex> writing(link->writeLock);
+    // A caller may still be writing to it, or reading from it, on its own thread. A reading
+    // caller's user filter may send, so the two locks are taken without an order.
+    std::scoped_lock<std::mutex, std::mutex> streamInUse(link->writeLock, link->readLock);
     if (link->stream != nullptr) {
         qStream_Destroy(&link->stream);
     }
@@ -159,8 +160,9 @@ qLinkID qLink_Init(qLinkID id, qStream* stream) {
     link->check = qLINK_CHECK;
     link->running = 0;
     {
-        std::lock_guard<std::mutex> writing(link->writeLock);
+        std::scoped_lock<std::mutex, std::mutex> streamInUse(link->writeLock, link->readLock);
         link->stream = stream;
+        link->streamGetWaitMs = stream != nullptr ? stream->getWaitMs : qSTREAM_GET_WAIT_LIMIT_MS;
     }
     link->status = stream != nullptr ? qLINK_STATUS_STOPPED : qLINK_STATUS_INVALID;
     link->readerProc = sInPipeProcess;
@@ -233,7 +235,11 @@ qErr qLink_Stop(qLinkObject* link) {
     }
     link->readerStarted = 0;
     link->writerStarted = 0;
-    qPacket_Reset(link->receivePacket);
+    {
+        // A caller may still be finishing a read.
+        std::lock_guard<std::mutex> reading(link->readLock);
+        qPacket_Reset(link->receivePacket);
+    }
     link->syncState = qSYNC_IDLE;
     link->status = qLINK_STATUS_STOPPED;
     qDebug_Print(qDEBUG_LINK, "qLink(%u) stopped\n", link->id);

@@ -41,7 +41,7 @@ struct qLinkObject {
     // Replaced by a reset while other threads may be reading them.
     std::atomic<qPacketFifoHandle> inbound;
     std::atomic<qPacketFifoHandle> outbound;
-    // Reader thread only, except while the threads are stopped.
+    // Under the read lock.
     qPacket* receivePacket;
     qThread* readerThread;
     qThread* writerThread;
@@ -66,6 +66,17 @@ struct qLinkObject {
     // queue only while holding it, so a holder that finds the queue empty knows that everything
     // queued before has been written. The stream is replaced and closed under it too.
     std::mutex writeLock;
+    // Bytes are taken from the stream and handled only under this lock: by the reader thread, or
+    // by a caller of qLink_AwaitFirst that reads its reply itself. The stream is replaced and
+    // closed under it too (after the write lock, which is always taken first).
+    std::mutex readLock;
+    // Until this time (steady clock, in ns) the reader thread leaves the reading to the callers.
+    std::atomic<int64_t> callersReadUntilNs{0};
+    // Complete packets handled so far (counted under the read lock): tells a caller that one came.
+    std::atomic<uint64_t> packetsHandled{0};
+    // The stream's longest wait for a byte (qStream::getWaitMs), kept where callers can read it
+    // without the read lock.
+    std::atomic<uint32_t> streamGetWaitMs{qSTREAM_GET_WAIT_LIMIT_MS};
 };
 
 #define qVALIDLINK(l) ((l) != nullptr && (l)->check == qLINK_CHECK)
@@ -103,6 +114,13 @@ void qLink_LogPacket(qLinkObject* link, uint8_t type, const qPacket* packet);
 qErr qLink_EnsureLogMutex(qLinkObject* link);
 // Releases the packet log and its mutex (threads stopped).
 void qLink_DestroyPacketLog(qLinkObject* link);
+
+// qLink_AwaitFirst for a held link object; the caller reads the stream itself while it may.
+qPacket* qLink_AwaitFirstReading(qLinkObject* link, qPacketFilter filter, void* reference,
+                                 uint32_t timeoutMs);
+// For the reader thread: while callers are reading, waits until they may have stopped and says
+// true; false at once when the reader thread is to read.
+bool qLink_ReaderStandsBy(qLinkObject* link);
 
 // A filter that accepts every packet.
 uint8_t qLink_AcceptAll(const qPacket* packet, void* reference);

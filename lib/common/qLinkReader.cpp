@@ -93,6 +93,7 @@ qErr qLink_HandleReceivedPacket(qLinkObject* link, const qPacket* packet) {
         err = qPacketFifo_Put(link->inbound.load(), packet);
     }
     qPacket_Reset(link->receivePacket);
+    link->packetsHandled++;
     return err;
 }
 
@@ -122,7 +123,10 @@ void* sInPipeProcess(void* argument) {
     qLinkObject* link = static_cast<qLinkObject*>(argument);
     qLink_ReaderBegin(link);
     while (link->running.load() != 0) {
-        qLink_ReaderStep(link);
+        if (!qLink_ReaderStandsBy(link)) {
+            std::lock_guard<std::mutex> reading(link->readLock);
+            qLink_ReaderStep(link);
+        }
     }
     return nullptr;
 }

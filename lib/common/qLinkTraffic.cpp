@@ -6,7 +6,6 @@
 
 #include "qLinkInternal.h"
 #include "qLinkManagerInternal.h"
-#include "unix_time.h"
 
 namespace {
 
@@ -19,12 +18,6 @@ constexpr uint8_t kModelQuery[] = {qCMD_SYSTEM, qUEI_OPTION_GET | kModelOption,
 qPacketFifoHandle inboundOf(qLinkID id) {
     std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
     return link != nullptr ? link->inbound.load() : 0;
-}
-
-bool deliversPackets(qLinkID id) {
-    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
-    return link != nullptr && link->running.load() != 0 &&
-           link->status.load() == qLINK_STATUS_RUNNING;
 }
 
 // Sends one query packet and takes the next packet that comes back; accept reads the answer.
@@ -103,17 +96,10 @@ size_t qLink_DrainPackets(qLinkID id, qPacketFilter filter, void* reference) {
     return qPacketFifo_DrainPackets(inboundOf(id), filter, reference);
 }
 
-// A reset replaces the queues; the wait goes on in the new one while the link keeps running.
 qPacket* qLink_AwaitFirst(qLinkID id, qPacketFilter filter, void* reference, uint32_t timeoutMs) {
-    const uint64_t start = qTime_GetMSTicks();
-    for (;;) {
-        const uint64_t elapsed = qTime_GetMSTicks() - start;
-        const uint32_t remaining = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
-        qPacket* packet = qPacketFifo_AwaitFirst(inboundOf(id), filter, reference, remaining);
-        if (packet != nullptr || remaining == 0 || !deliversPackets(id)) {
-            return packet;
-        }
-    }
+    std::shared_ptr<qLinkObject> link = qLink_Lookup(id);
+    return link != nullptr ? qLink_AwaitFirstReading(link.get(), filter, reference, timeoutMs)
+                           : nullptr;
 }
 
 qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter, void* reference) {

@@ -99,8 +99,17 @@ constexpr size_t kStackScratch = 64;
 qStream* qStream_Create(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,
                         qStreamDeleteProc del, void* reference) {
     // No push-back buffer until a byte is returned.
-    return new (std::nothrow)
-        qStream{get, put, write, del, reference, nullptr, 0, 0, 0, 0, qSTREAM_CHECK};
+    qStream* created = new (std::nothrow) qStream{};
+    if (created != nullptr) {
+        created->get = get;
+        created->put = put;
+        created->write = write;
+        created->del = del;
+        created->reference = reference;
+        created->check = qSTREAM_CHECK;
+        created->getWaitMs = qSTREAM_GET_WAIT_LIMIT_MS;
+    }
+    return created;
 }
 
 bool qStream_CreateOwning(qStreamGetProc get, qStreamPutProc put, qStreamWriteProc write,

@@ -302,7 +302,9 @@ qErr qStream_CreateSocket(uint32_t address, uint32_t port, qStream** stream) {
         socketDelete(record);
         return qErrResource;
     }
-    return qStream_CreateOwning(socketGet, socketPut, socketWrite, socketDelete, record, stream)
-               ? qErrNone
-               : qErrResource;
+    if (!qStream_CreateOwning(socketGet, socketPut, socketWrite, socketDelete, record, stream)) {
+        return qErrResource;
+    }
+    (*stream)->getWaitMs = qSTREAM_IDLE_WAIT_MS;
+    return qErrNone;
 }

@@ -138,9 +138,11 @@ qErr qStream_CreateSerial(const char* path, int baudCode, int parity, int dataBi
         serialDelete(record);
         return err;
     }
-    return qStream_CreateOwning(serialGet, serialPut, serialWrite, serialDelete, record, stream)
-               ? qErrNone
-               : qErrResource;
+    if (!qStream_CreateOwning(serialGet, serialPut, serialWrite, serialDelete, record, stream)) {
+        return qErrResource;
+    }
+    (*stream)->getWaitMs = qSTREAM_IDLE_WAIT_MS;
+    return qErrNone;
 }
 
 qErr qStream_CreateSerial_Packetized(const char* path, int baudCode, int parity, int dataBits,
@@ -159,6 +161,8 @@ qErr qStream_CreateSerial_Packetized(const char* path, int baudCode, int parity,
         qStream_Destroy(&port);
         return err;
     }
+    // A frame's get waits only as long as the port's get when no byte comes.
+    (*stream)->getWaitMs = port->getWaitMs;
     // The framed stream owns the open port now; only the outer record goes.
     port->del = nullptr;
     qStream_Destroy(&port);

@@ -69,6 +69,12 @@ qErr qStream_CreateUSB(uint32_t serialNumber, qStream** stream) {
         zvusb_destroy(&device);
         return qErrMemory;
     }
-    return qStream_CreateOwning(usbGet, usbPut, usbWrite, usbDelete, record, stream) ? qErrNone
-                                                                                     : qErrMemory;
+    if (!qStream_CreateOwning(usbGet, usbPut, usbWrite, usbDelete, record, stream)) {
+        return qErrMemory;
+    }
+    // The kernel driver's node is read like any descriptor; libusb waits for a whole transfer.
+    if (kernelMode) {
+        (*stream)->getWaitMs = qSTREAM_IDLE_WAIT_MS;
+    }
+    return qErrNone;
 }

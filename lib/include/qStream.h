@@ -15,11 +15,12 @@
 //   drains its output); they may wait for the transport, but not for the peer to answer.
 // - del releases the transport; it is called once, by the owner, after the reading and the
 //   writing side have stopped.
-// - A stream is used by at most two threads at once: a link's reader thread calls only get
+// - A stream is used by at most two threads at once: one reading thread at a time calls only get
 //   (through qStream_Read, qStream_ReadWithin and the record readers, which also own the
-//   push-back buffer), and one writing thread at a time calls put and write: the link's writer
-//   thread, or a caller of qLink_SendPackets, under the link's write lock. Single-threaded owners
-//   such as the recovery protocols do both from one thread.
+//   push-back buffer): a link's reader thread, or a caller of qLink_AwaitFirst that reads the
+//   reply itself, under the link's read lock. One writing thread at a time calls put and write:
+//   the link's writer thread, or a caller of qLink_SendPackets, under the link's write lock.
+//   Single-threaded owners such as the recovery protocols do both from one thread.
 #pragma once
 
 #include "ZendrivalExport.h"
@@ -56,6 +57,11 @@ struct qStream {
     size_t readIndex;
     size_t writeIndex;
     uint16_t check;
+    // The longest one get waits when no byte comes (see above). A link lets a caller awaiting a
+    // reply read the stream itself only while the caller has at least this long left, so that
+    // its wait still ends on time. Streams made by qStream_Create say qSTREAM_GET_WAIT_LIMIT_MS;
+    // transports that wait less set their own.
+    uint32_t getWaitMs;
 };
 
 #define qVALIDSTREAM(s) ((s) != nullptr && (s)->check == qSTREAM_CHECK)

@@ -50,6 +50,8 @@ struct ModulePeer::HostEnd {
     size_t begun = 0;
     std::vector<size_t> sizes;
     std::vector<std::thread::id> writers;
+    // The thread that read the last byte.
+    std::thread::id lastReader;
 
     ~HostEnd() {
         if (linkFd >= 0) {
@@ -82,6 +84,8 @@ qErr hostGet(uint8_t* byte, void* reference) {
     }
     ssize_t n = recv(host->linkFd, byte, 1, MSG_DONTWAIT);
     if (n == 1) {
+        std::lock_guard<std::mutex> guard(host->lock);
+        host->lastReader = std::this_thread::get_id();
         return qErrNone;
     }
     if (n == 0) {
@@ -162,8 +166,13 @@ uint16_t ModulePeer::port() const {
 }
 
 qStream* ModulePeer::stream() {
-    return qStream_Create(hostGet, hostPut, hostWrite, hostDelete,
-                          new std::shared_ptr<HostEnd>(host_));
+    qStream* hostStream = qStream_Create(hostGet, hostPut, hostWrite, hostDelete,
+                                         new std::shared_ptr<HostEnd>(host_));
+    if (hostStream != nullptr) {
+        // What a get waits outside quiet mode.
+        hostStream->getWaitMs = kIdleWaitMs;
+    }
+    return hostStream;
 }
 
 qLinkID ModulePeer::makeEngineLink() {
@@ -323,6 +332,11 @@ std::vector<size_t> ModulePeer::writeSizes() {
 std::vector<std::thread::id> ModulePeer::writingThreads() {
     std::lock_guard<std::mutex> guard(host_->lock);
     return host_->writers;
+}
+
+std::thread::id ModulePeer::lastReadingThread() {
+    std::lock_guard<std::mutex> guard(host_->lock);
+    return host_->lastReader;
 }
 
 void ModulePeer::clearWriteSizes() {

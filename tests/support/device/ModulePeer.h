@@ -64,7 +64,8 @@ class ModulePeer {
 
     // Only over a socket pair, hooks in the host's stream. Quiet: its reads wait for a byte
     // instead of reporting "no byte" after a moment, so the only silences the link sees are the
-    // ones poke() makes.
+    // ones poke() makes (longer than the stream says a get waits: a caller of qLink_AwaitFirst
+    // that reads the stream itself then waits for a byte or a poke too).
     void setQuiet(bool quiet);
     void poke();
     // Writes block until released, so that packets pile up in the outbound queue.
@@ -75,6 +76,8 @@ class ModulePeer {
     std::vector<size_t> writeSizes();
     // The thread that made each of those writes.
     std::vector<std::thread::id> writingThreads();
+    // The thread that read the last byte from the host's end.
+    std::thread::id lastReadingThread();
     void clearWriteSizes();
 
     struct HostEnd;

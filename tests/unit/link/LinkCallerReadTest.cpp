@@ -1,0 +1,156 @@
+// qLink_AwaitFirst: a caller awaiting a reply reads it from the stream on its own thread, handling
+// every byte as the reader thread would, and hands the reading back when it is done.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "LinkFixture.h"
+#include "unix_time.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using zvtest::WirePacket;
+
+// Requests are [4, 2, 0x10, n]; the module answers each with [4, 2, 0x11, n].
+constexpr uint8_t kRequest = 0x10;
+constexpr uint8_t kReply = 0x11;
+
+uint8_t isReplyTo(const qPacket* packet, void* reference) {
+    const uint8_t number = *static_cast<const uint8_t*>(reference);
+    return packet->dataSize == 2 && packet->data[0] == kReply && packet->data[1] == number;
+}
+
+uint8_t acceptNothing(const qPacket*, void*) {
+    return 0;
+}
+
+class LinkCallerReadTest : public LinkOverPair {
+  protected:
+    void SetUp() override {
+        LinkOverPair::SetUp();
+        module.setResponder([](const WirePacket& request) {
+            if (request.data.size() == 2 && request.data[0] == kRequest) {
+                return std::vector<WirePacket>{{0x04, {kReply, request.data[1]}}};
+            }
+            return std::vector<WirePacket>{};
+        });
+    }
+
+    // Sends request number n and awaits its reply; says whether it came.
+    bool exchange(uint8_t number, uint32_t timeoutMs = 5000) {
+        const uint8_t data[] = {kRequest, number};
+        qOwnedPacket request(qPacket_CreateWithData(0x04, sizeof data, data));
+        const qPacket* const one[] = {request.get()};
+        if (qLink_SendPackets(id, one, 1) != qErrNone) {
+            return false;
+        }
+        qOwnedPacket reply(qLink_AwaitFirst(id, isReplyTo, &number, timeoutMs));
+        return reply != nullptr;
+    }
+};
+
+TEST_F(LinkCallerReadTest, RepliesAreReadOnTheCallersThread) {
+    // The first reply after an idle moment may still come through the reader thread, which was
+    // waiting on the stream; from then on the caller reads.
+    for (uint8_t n = 0; n < 5; ++n) {
+        ASSERT_TRUE(exchange(n));
+    }
+    EXPECT_EQ(module.lastReadingThread(), std::this_thread::get_id());
+    EXPECT_EQ(qLink_GetPacket(id), nullptr);
+}
+
+TEST_F(LinkCallerReadTest, BytesBeforeTheReplyAreHandledAsTheReaderWould) {
+    ASSERT_TRUE(exchange(1));
+    ASSERT_TRUE(exchange(2));
+    ASSERT_EQ(module.receive(8).size(), 8u);
+    ASSERT_EQ(qLink_PacketDebug_Enable(id), qErrNone);
+    // A heartbeat, a packet nobody awaits yet and the reply, in one burst while the caller reads.
+    module.send(bytes({0x04, 0x02, 0x00, 0x00, 0x04, 0x01, 0x77, 0x04, 0x02, kReply, 0x09}));
+    uint8_t number = 0x09;
+    qOwnedPacket reply(qLink_AwaitFirst(id, isReplyTo, &number, 5000));
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(module.lastReadingThread(), std::this_thread::get_id());
+    // The heartbeat was answered, the other packet waits on the inbound queue.
+    EXPECT_EQ(hex(module.receive(4)), hex(bytes({0x04, 0x02, 0x00, 0x02})));
+    EXPECT_EQ(hex(awaitInbound(0)), hex(bytes({0x04, 0x01, 0x77})));
+    EXPECT_EQ(qLink_GetPacket(id), nullptr);
+    // All three were logged as received, in their order.
+    std::vector<std::string> logged;
+    uint8_t type = 0;
+    uint8_t record[64];
+    uint8_t length = sizeof record;
+    while (qLink_PacketDebug_Read(id, &type, &length, record) == qErrNone) {
+        if (type == qPACKETLOG_RECEIVED) {
+            logged.push_back(hex(std::string(reinterpret_cast<char*>(record), length)));
+        }
+        length = sizeof record;
+    }
+    EXPECT_EQ(logged, (std::vector<std::string>{hex(bytes({0x04, 0x02, 0x00, 0x00})),
+                                                hex(bytes({0x04, 0x01, 0x77})),
+                                                hex(bytes({0x04, 0x02, kReply, 0x09}))}));
+}
+
+TEST_F(LinkCallerReadTest, AWaitThatFindsNothingEndsOnTime) {
+    ASSERT_TRUE(exchange(1));
+    ASSERT_TRUE(exchange(2));
+    const uint64_t before = qTime_GetMSTicks();
+    EXPECT_EQ(qLink_AwaitFirst(id, acceptNothing, nullptr, 300), nullptr);
+    const uint64_t waited = qTime_GetMSTicks() - before;
+    EXPECT_GE(waited, 290u);
+    // The last read ends before the deadline: no longer than the queue's own wait would take.
+    EXPECT_LT(waited, 400u);
+}
+
+TEST_F(LinkCallerReadTest, TheReaderThreadReadsAgainOnceCallersAreDone) {
+    ASSERT_TRUE(exchange(1));
+    ASSERT_TRUE(exchange(2));
+    ASSERT_EQ(module.lastReadingThread(), std::this_thread::get_id());
+    // Nobody awaits this one: the reader thread takes it after its short stand-by.
+    module.send(bytes({0x04, 0x01, 0x55}));
+    EXPECT_EQ(hex(awaitInbound(1000)), hex(bytes({0x04, 0x01, 0x55})));
+    EXPECT_NE(module.lastReadingThread(), std::this_thread::get_id());
+}
+
+TEST_F(LinkCallerReadTest, TwoCallersEachGetTheirOwnReplies) {
+    std::atomic<int> failures{0};
+    auto caller = [&](uint8_t first) {
+        for (int i = 0; i < 100; ++i) {
+            if (!exchange(static_cast<uint8_t>(first + i))) {
+                failures++;
+            }
+        }
+    };
+    std::thread one(caller, 0);
+    std::thread two(caller, 100);
+    one.join();
+    two.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(qLink_GetPacket(id), nullptr);
+}
+
+TEST_F(LinkCallerReadTest, DestroyingTheLinkEndsACallersRead) {
+    ASSERT_TRUE(exchange(1));
+    std::atomic<bool> returned{false};
+    Clock::time_point end;
+    const qLinkID link = id;
+    std::thread waiter([&] {
+        // No reply comes: the caller reads until the link goes.
+        qOwnedPacket none(qLink_AwaitFirst(link, acceptNothing, nullptr, 10000));
+        end = Clock::now();
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_FALSE(returned.load());
+    const Clock::time_point destroyed = Clock::now();
+    qLinkID gone = id;
+    id = 0;
+    EXPECT_EQ(qLink_Destroy(&gone), qErrNone);
+    waiter.join();
+    EXPECT_LT(end - destroyed, std::chrono::seconds(1));
+}
+
+}  // namespace
