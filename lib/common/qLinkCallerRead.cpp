@@ -77,14 +77,17 @@ bool readForCaller(qLinkObject* link, uint64_t remainingMs, uint64_t seen) {
 
 }  // namespace
 
-bool qLink_ReaderStandsBy(qLinkObject* link) {
+void qLink_ReaderThreadStep(qLinkObject* link) {
     const int64_t until = link->callersReadUntilNs.load();
     const int64_t now = nanosecondsOf(Clock::now());
-    if (now >= until) {
-        return false;
+    if (now < until) {
+        std::this_thread::sleep_for(std::chrono::nanoseconds(until - now));
+        return;
     }
-    std::this_thread::sleep_for(std::chrono::nanoseconds(until - now));
-    return true;
+    std::lock_guard<std::mutex> reading(link->readLock);
+    tReadingLink = link;
+    qLink_ReaderStep(link);
+    tReadingLink = nullptr;
 }
 
 // The queue is looked up again on every pass: a reset replaces it, and the wait goes on in the

@@ -118,9 +118,9 @@ void qLink_DestroyPacketLog(qLinkObject* link);
 // qLink_AwaitFirst for a held link object; the caller reads the stream itself while it may.
 qPacket* qLink_AwaitFirstReading(qLinkObject* link, qPacketFilter filter, void* reference,
                                  uint32_t timeoutMs);
-// For the reader thread: while callers are reading, waits until they may have stopped and says
-// true; false at once when the reader thread is to read.
-bool qLink_ReaderStandsBy(qLinkObject* link);
+// One pass of the reader thread's loop: while callers read, it waits until they may have stopped;
+// otherwise it reads under the read lock (qLink_ReaderStep).
+void qLink_ReaderThreadStep(qLinkObject* link);
 
 // A filter that accepts every packet.
 uint8_t qLink_AcceptAll(const qPacket* packet, void* reference);

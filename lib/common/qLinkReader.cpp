@@ -123,10 +123,7 @@ void* sInPipeProcess(void* argument) {
     qLinkObject* link = static_cast<qLinkObject*>(argument);
     qLink_ReaderBegin(link);
     while (link->running.load() != 0) {
-        if (!qLink_ReaderStandsBy(link)) {
-            std::lock_guard<std::mutex> reading(link->readLock);
-            qLink_ReaderStep(link);
-        }
+        qLink_ReaderThreadStep(link);
     }
     return nullptr;
 }
