@@ -228,6 +228,7 @@ qErr qLink_Stop(qLinkObject* link) {
         qLink_QueueOutbound(link, qADDRESS_ROUTE, 1, &routeOff);
     }
     link->running = 0;
+    qLink_EndReaderStandBy(link);
     qErr err = joinThread(&link->readerThread);
     qErr writerErr = joinThread(&link->writerThread);
     if (err == qErrNone) {

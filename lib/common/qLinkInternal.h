@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -71,7 +72,10 @@ struct qLinkObject {
     // closed under it too (after the write lock, which is always taken first).
     std::mutex readLock;
     // Until this time (steady clock, in ns) the reader thread leaves the reading to the callers.
+    // It waits for that on the condition; a caller that cannot read after all ends the wait.
     std::atomic<int64_t> callersReadUntilNs{0};
+    std::mutex standByLock;
+    std::condition_variable standByEnded;
     // Complete packets handled so far (counted under the read lock): tells a caller that one came.
     std::atomic<uint64_t> packetsHandled{0};
     // The stream's longest wait for a byte (qStream::getWaitMs), kept where callers can read it
@@ -118,6 +122,8 @@ void qLink_DestroyPacketLog(qLinkObject* link);
 // qLink_AwaitFirst for a held link object; the caller reads the stream itself while it may.
 qPacket* qLink_AwaitFirstReading(qLinkObject* link, qPacketFilter filter, void* reference,
                                  uint32_t timeoutMs);
+// Lets the reader thread read again at once, should it stand by for callers.
+void qLink_EndReaderStandBy(qLinkObject* link);
 // One pass of the reader thread's loop: while callers read, it waits until they may have stopped;
 // otherwise it reads under the read lock (qLink_ReaderStep).
 void qLink_ReaderThreadStep(qLinkObject* link);

@@ -58,9 +58,9 @@ struct qStream {
     size_t writeIndex;
     uint16_t check;
     // The longest one get waits when no byte comes (see above). A link lets a caller awaiting a
-    // reply read the stream itself only while the caller has at least this long left, so that
-    // its wait still ends on time. Streams made by qStream_Create say qSTREAM_GET_WAIT_LIMIT_MS;
-    // transports that wait less set their own.
+    // reply read the stream itself only when this is at most qSTREAM_IDLE_WAIT_MS and the caller
+    // has more than this long left, so that its wait still ends on time. Streams made by
+    // qStream_Create say qSTREAM_GET_WAIT_LIMIT_MS; transports that wait less set their own.
     uint32_t getWaitMs;
 };
 

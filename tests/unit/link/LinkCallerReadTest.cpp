@@ -28,29 +28,35 @@ uint8_t acceptNothing(const qPacket*, void*) {
     return 0;
 }
 
+void answerRequests(ModulePeer& peer) {
+    peer.setResponder([](const WirePacket& request) {
+        if (request.data.size() == 2 && request.data[0] == kRequest) {
+            return std::vector<WirePacket>{{0x04, {kReply, request.data[1]}}};
+        }
+        return std::vector<WirePacket>{};
+    });
+}
+
+// Sends request number n on the link and awaits its reply; says whether it came.
+bool exchangeOn(qLinkID link, uint8_t number, uint32_t timeoutMs = 5000) {
+    const uint8_t data[] = {kRequest, number};
+    qOwnedPacket request(qPacket_CreateWithData(0x04, sizeof data, data));
+    const qPacket* const one[] = {request.get()};
+    if (qLink_SendPackets(link, one, 1) != qErrNone) {
+        return false;
+    }
+    qOwnedPacket reply(qLink_AwaitFirst(link, isReplyTo, &number, timeoutMs));
+    return reply != nullptr;
+}
+
 class LinkCallerReadTest : public LinkOverPair {
   protected:
     void SetUp() override {
         LinkOverPair::SetUp();
-        module.setResponder([](const WirePacket& request) {
-            if (request.data.size() == 2 && request.data[0] == kRequest) {
-                return std::vector<WirePacket>{{0x04, {kReply, request.data[1]}}};
-            }
-            return std::vector<WirePacket>{};
-        });
+        answerRequests(module);
     }
 
-    // Sends request number n and awaits its reply; says whether it came.
-    bool exchange(uint8_t number, uint32_t timeoutMs = 5000) {
-        const uint8_t data[] = {kRequest, number};
-        qOwnedPacket request(qPacket_CreateWithData(0x04, sizeof data, data));
-        const qPacket* const one[] = {request.get()};
-        if (qLink_SendPackets(id, one, 1) != qErrNone) {
-            return false;
-        }
-        qOwnedPacket reply(qLink_AwaitFirst(id, isReplyTo, &number, timeoutMs));
-        return reply != nullptr;
-    }
+    bool exchange(uint8_t number) { return exchangeOn(id, number); }
 };
 
 TEST_F(LinkCallerReadTest, RepliesAreReadOnTheCallersThread) {
@@ -61,6 +67,22 @@ TEST_F(LinkCallerReadTest, RepliesAreReadOnTheCallersThread) {
     }
     EXPECT_EQ(module.lastReadingThread(), std::this_thread::get_id());
     EXPECT_EQ(qLink_GetPacket(id), nullptr);
+}
+
+TEST_F(LinkCallerReadTest, AStreamWhoseGetWaitsLongIsLeftToTheReaderThread) {
+    // Like USB through libusb: a get may wait a whole second for a transfer.
+    ModulePeer usbLike;
+    qStream* stream = usbLike.stream();
+    ASSERT_NE(stream, nullptr);
+    stream->getWaitMs = qSTREAM_GET_WAIT_LIMIT_MS;
+    qLinkID link = qLink_Create(stream);
+    ASSERT_NE(link, 0u);
+    answerRequests(usbLike);
+    for (uint8_t n = 0; n < 5; ++n) {
+        EXPECT_TRUE(exchangeOn(link, n));
+    }
+    EXPECT_NE(usbLike.lastReadingThread(), std::this_thread::get_id());
+    EXPECT_EQ(qLink_Destroy(&link), qErrNone);
 }
 
 TEST_F(LinkCallerReadTest, BytesBeforeTheReplyAreHandledAsTheReaderWould) {
