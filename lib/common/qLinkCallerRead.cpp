@@ -12,7 +12,6 @@
 // queue. While callers read, and for a moment after the last one did, the reader thread stands by
 // instead of waiting on the stream, so that a caller's next request finds the reading free.
 #include <algorithm>
-#include <thread>
 
 #include "qLinkInternal.h"
 #include "unix_time.h"
@@ -33,6 +32,15 @@ constexpr uint32_t kQueueSliceMs = 1;
 // must not take the lock again.
 thread_local const qLinkObject* tReadingLink = nullptr;
 
+// Marks this thread as the link's reader while it holds the read lock.
+class ReadingLink {
+  public:
+    explicit ReadingLink(const qLinkObject* link) { tReadingLink = link; }
+    ~ReadingLink() { tReadingLink = nullptr; }
+    ReadingLink(const ReadingLink&) = delete;
+    ReadingLink& operator=(const ReadingLink&) = delete;
+};
+
 int64_t nanosecondsOf(Clock::time_point time) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
 }
@@ -44,13 +52,12 @@ bool deliversPackets(const qLinkObject* link) {
 // With the read lock held: reads and handles bytes until a complete packet has been handled, no
 // byte came within the stream's wait, or the link stopped delivering packets.
 void readNextPacket(qLinkObject* link) {
-    tReadingLink = link;
+    ReadingLink reading(link);
     const uint64_t before = link->packetsHandled;
     qErr err = qErrNone;
     while (err == qErrNone && link->packetsHandled == before && deliversPackets(link)) {
         err = qLink_ReaderStep(link);
     }
-    tReadingLink = nullptr;
 }
 
 // Whether a caller with this much time left may read the stream, once nobody else does: the link
@@ -103,15 +110,13 @@ void qLink_ReaderThreadStep(qLinkObject* link) {
     if (nanosecondsOf(Clock::now()) < until) {
         std::unique_lock<std::mutex> standingBy(link->standByLock);
         link->standByEnded.wait_until(
-            standingBy, Clock::time_point(std::chrono::nanoseconds(until)), [link, until] {
-                return link->callersReadUntilNs.load() != until || link->running.load() == 0;
-            });
+            standingBy, Clock::time_point(std::chrono::nanoseconds(until)),
+            [link, until] { return link->callersReadUntilNs.load() != until; });
         return;
     }
-    std::lock_guard<std::mutex> reading(link->readLock);
-    tReadingLink = link;
+    std::lock_guard<std::mutex> locked(link->readLock);
+    ReadingLink reading(link);
     qLink_ReaderStep(link);
-    tReadingLink = nullptr;
 }
 
 // The queue is looked up again on every pass: a reset replaces it, and the wait goes on in the

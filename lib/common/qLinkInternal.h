@@ -69,7 +69,8 @@ struct qLinkObject {
     std::mutex writeLock;
     // Bytes are taken from the stream and handled only under this lock: by the reader thread, or
     // by a caller of qLink_AwaitFirst that reads its reply itself. The stream is replaced and
-    // closed under it too (after the write lock, which is always taken first).
+    // closed under it too, taken together with the write lock (a reading caller's user filter may
+    // send, so neither lock is taken before the other).
     std::mutex readLock;
     // Until this time (steady clock, in ns) the reader thread leaves the reading to the callers.
     // It waits for that on the condition; a caller that cannot read after all ends the wait.
