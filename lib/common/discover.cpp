@@ -7,9 +7,11 @@
 #include <arpa/inet.h>
 #include <czmq.h>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "qDebugging.h"
+#include "qLocalShare.h"
 #include "qMulticast.h"
 #include "unix_discovery.h"
 #include "zBeaconInterface.h"
@@ -24,14 +26,18 @@ constexpr int kBeaconIntervalMs = 100;
 constexpr int kBeaconReceiveTimeoutMs = 100;
 constexpr int kBeaconReceiveAttempts = 22;
 
-// A link server heard twice in one search is reported once.
-bool alreadyReported(const qSharedLinkSearch& search, const linkSpec& spec) {
-    for (const linkSpec& seen : search.seen) {
-        if (_isNewSpec(&seen, &spec)) {
+bool listed(const std::vector<linkSpec>& specs, const linkSpec& spec) {
+    for (const linkSpec& known : specs) {
+        if (_isNewSpec(&known, &spec)) {
             return true;
         }
     }
     return false;
+}
+
+// A link server heard twice in one search is reported once.
+bool alreadyReported(const qSharedLinkSearch& search, const linkSpec& spec) {
+    return listed(search.seen, spec);
 }
 
 bool onThisMachine(const qSharedLinkSearch& search, const linkSpec& spec) {
@@ -146,6 +152,26 @@ int _findLinkSpecs_beacon(qSharedLinkSearch* search) {
     return search->count;
 }
 
+// The links this user shares on this machine are those its private directory shows served; the
+// loopback probe is still asked, for the links it serves, but believed only for those.
+int findLinksOfThisUser(qDiscoveryCallback callback, void* reference) {
+    std::string directory;
+    std::string failure;
+    if (!qLocalShare_Directory(&directory, &failure)) {
+        qDebug_Print(qDEBUG_DISCOVERY, "%s\n", failure.c_str());
+        return 0;
+    }
+    const std::vector<linkSpec> served = qLocalShare_LiveLinks(directory);
+    qSharedLinkSearch search{callback, reference, true, 0, {}, 0, &served};
+    for (const linkSpec& spec : served) {
+        if (!qDiscovery_OfferSharedLink(&search, reinterpret_cast<const uint8_t*>(&spec),
+                                        sizeof spec)) {
+            return search.count;
+        }
+    }
+    return _findLinkSpecs_multicast(&search);
+}
+
 bool cbSNCallback(const linkSpec* spec, bool* found, void* reference) {
     linkSpec* wanted = static_cast<linkSpec*>(reference);
     if (spec->serialNumber != wanted->serialNumber) {
@@ -192,6 +218,11 @@ bool qDiscovery_OfferSharedLink(qSharedLinkSearch* search, const uint8_t* payloa
         qDebug_Print(qDEBUG_DISCOVERY, "We are in local mode, ignoring(1)\n");
         return true;
     }
+    if (search->servedHere != nullptr && !listed(*search->servedHere, heard)) {
+        qDebug_Print(qDEBUG_DISCOVERY, "Answer for port %u names no shared link of ours\n",
+                     static_cast<unsigned>(heard.port));
+        return true;
+    }
     search->seen.push_back(heard);
     linkSpec* spec = qLinkSpec_Copy(&heard);
     if (spec == nullptr) {
@@ -235,8 +266,7 @@ int qDiscovery_Enumerate_VexnetModules(qDiscoveryCallback callback, void* refere
     uint32_t interfaces[kMaxInterfaces];
     int interfaceCount = qDiscovery_GetIPv4Interfaces(interfaces, kMaxInterfaces);
     if (thisMachineOnly || interfaceCount == 0) {
-        qSharedLinkSearch search{callback, reference, true, 0, {}, 0};
-        return _findLinkSpecs_multicast(&search);
+        return findLinksOfThisUser(callback, reference);
     }
     char text[kIPv4TextSize];
     if (qDiscovery_ConvertIPv4Interface(networkInterface, text, sizeof(text)) == 0 ||

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "qCzmqLoopback.h"
+#include "qCzmqPair.h"
 #include "qCzmqSetup.h"
 #include "qDebugging.h"
 #include "qLinkInternal.h"
@@ -20,7 +20,7 @@ constexpr int kHandshakeMs = 2000;
 // Binds one end on loopback and connects the other. The bound end sends without waiting, which
 // a DEALER refuses until the connection is up, so the connected end says hello first.
 bool connectPair(zsock_t* bound, zsock_t* connected) {
-    if (!qCzmq_ConnectLoopback(bound, connected)) {
+    if (!qCzmq_ConnectPair(bound, connected)) {
         return false;
     }
     if (zmq_send(zsock_resolve(connected), "", 0, 0) != 0) {
@@ -62,18 +62,6 @@ bool _configureInterface(qServer* server) {
     return server->discovery != nullptr;
 }
 
-bool _findPortAndBindSocket(qServer* server) {
-    char interface[INET_ADDRSTRLEN] = {};
-    qDiscovery_ConvertIPv4Interface(server->interface, interface, sizeof interface);
-    int port = server->localOnly ? zsock_bind(server->frontend, "%s", qCZMQ_LOOPBACK_ANY)
-                                 : zsock_bind(server->frontend, "tcp://%s:*", interface);
-    if (port <= 0) {
-        return false;
-    }
-    server->port = static_cast<uint16_t>(port);
-    return true;
-}
-
 bool startActors(qServer* server) {
     server->broker = zactor_new(_serverWorker_broker, server);
     if (server->broker == nullptr) {
@@ -105,11 +93,13 @@ bool _initServer(qServer* server) {
 
 void _deinitServer(qServer* server) {
     qLink_InstallUserPacketFilter(server->linkId, nullptr, nullptr);
+    qServer_Unregister(server);
     zactor_destroy(&server->sync);
     zactor_destroy(&server->broker);
     zactor_destroy(&server->discovery);
     qCzmq_DestroySockets({&server->frontend, &server->syncBroker, &server->syncWorker,
                           &server->streamingBroker, &server->streamingFilter});
+    qServer_ReleaseLocalEndpoint(server);
     delete server->pools;
     server->pools = nullptr;
 }
@@ -141,6 +131,7 @@ qServer* qServer_Create(qLinkID linkId, uint32_t interface, bool localOnly) {
     server->publishedType = published;
     server->localOnly = localOnly;
     server->interface = interface != 0 ? interface : htonl(INADDR_LOOPBACK);
+    server->localLockFd = -1;
     return server;
 }
 
@@ -183,6 +174,7 @@ qErr qServer_SetModuleAddress(qServer* server, uint8_t address) {
         return qErrParam;
     }
     server->moduleAddress = address;
+    qServer_RecordLocalSpec(server);
     return qErrNone;
 }
 
@@ -191,6 +183,7 @@ qErr qServer_SetModel(qServer* server, uint8_t model) {
         return qErrParam;
     }
     server->model = model;
+    qServer_RecordLocalSpec(server);
     return qErrNone;
 }
 

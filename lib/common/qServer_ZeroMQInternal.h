@@ -44,6 +44,13 @@ struct qServer {
     uint32_t interface;
     uint32_t hostAddress;
     uint16_t port;
+    // A server for this machine only serves endpoint localNumber of localDirectory and holds
+    // its lock file open (localLockFd) for as long as it runs; -1 otherwise.
+    std::string localDirectory;
+    uint32_t localNumber;
+    int localLockFd;
+    // The frontend's in-process endpoint, through which clients in this process connect.
+    char ownerEndpoint[64];
     zsock_t* frontend;
     zsock_t* syncBroker;
     zsock_t* syncWorker;
@@ -98,6 +105,21 @@ std::string qServer_WireOf(const qPacket* packet);
 // Sends [identity, bytes] on the frontend without waiting.
 bool qServer_SendToClient(qServer* server, const std::string& identity, const void* bytes,
                           size_t size);
+
+// Frontend endpoints.
+// Binds the frontend where this server's clients reach it: an ipc endpoint in the user's private
+// directory for a server of this machine only, else a TCP port on its interface; and in-process
+// for clients of the same process.
+bool _findPortAndBindSocket(qServer* server);
+// Clients of this process no longer find the server.
+void qServer_Unregister(qServer* server);
+// Frees the endpoint number of a server for this machine only, once its frontend is closed.
+void qServer_ReleaseLocalEndpoint(qServer* server);
+// Keeps the discovery record of a server for this machine only up to date.
+void qServer_RecordLocalSpec(qServer* server);
+// The in-process endpoint of the server in this process that serves address:port (network byte
+// order), or "" when none does.
+std::string qServer_InprocEndpointFor(uint32_t ipAddress, uint16_t port);
 
 // Discovery.
 void _createNetworkSpec(qServer* server, uint8_t answer[128]);

@@ -5,9 +5,13 @@
 
 #include <cstdio>
 #include <new>
+#include <string>
 
-#include "qCzmqLoopback.h"
+#include "qCzmqPair.h"
 #include "qCzmqSetup.h"
+#include "qLocalShare.h"
+#include "qServer_ZeroMQInternal.h"
+#include "qShareFailureInternal.h"
 #include "qDebugging.h"
 #include "unix_time.h"
 
@@ -194,33 +198,65 @@ bool createSockets(ClientStream* client) {
                              &client->incomingWorker, &client->incomingReader});
 }
 
-qErr connectEverything(ClientStream* client, uint32_t ipAddress, uint16_t port) {
-    if (!qCzmq_ConnectLoopback(client->outgoingWriter, client->outgoingWorker)) {
+qErr connectPairs(ClientStream* client) {
+    if (!qCzmq_ConnectPair(client->outgoingWriter, client->outgoingWorker)) {
         qDebug_Print(qDEBUG_CLIENT, "client: outgoing connecting fail\n");
         return qErrConnection;
     }
-    if (!qCzmq_ConnectLoopback(client->incomingWorker, client->incomingReader)) {
+    if (!qCzmq_ConnectPair(client->incomingWorker, client->incomingReader)) {
         qDebug_Print(qDEBUG_CLIENT, "client: incoming connecting fail\n");
-        return qErrConnection;
-    }
-    in_addr address{};
-    address.s_addr = ipAddress;
-    char dotted[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, dotted, sizeof dotted);
-    int rc = zsock_connect(client->server, "tcp://%s:%d", dotted, port);
-    if (rc != 0) {
-        qDebug_Print(qDEBUG_CLIENT, "Error connecting to socket: %d(rc)\n", rc);
         return qErrConnection;
     }
     return qErrNone;
 }
 
-}  // namespace
+qErr connectTo(ClientStream* client, const char* transport, const std::string& where) {
+    int rc = zsock_connect(client->server, "%s%s", transport, where.c_str());
+    if (rc != 0) {
+        qDebug_Print(qDEBUG_CLIENT, "Error connecting to socket: %d(rc)\n", rc);
+        qShare_SetFailure("Cannot connect to %s%s", transport, where.c_str());
+        return qErrConnection;
+    }
+    return qErrNone;
+}
 
-qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream) {
+// A shared link of this user on this machine: its socket is checked first, so that a link that
+// is not there, or not ours, is told apart before anything is sent.
+qErr connectLocal(ClientStream* client, const std::string& socketPath) {
+    qErr err = qLocalShare_CheckConnect(socketPath);
+    return err == qErrNone ? connectTo(client, "ipc://", socketPath) : err;
+}
+
+// A server in this process is reached in-process; one for this machine only at its endpoint
+// number (the port of its linkSpec) in this user's directory; any other over TCP.
+qErr connectServer(ClientStream* client, uint32_t ipAddress, uint16_t port) {
+    const std::string inproc = qServer_InprocEndpointFor(ipAddress, port);
+    if (!inproc.empty()) {
+        return connectTo(client, "", inproc);
+    }
+    if (ipAddress == htonl(INADDR_LOOPBACK)) {
+        std::string directory;
+        std::string failure;
+        if (!qLocalShare_Directory(&directory, &failure)) {
+            qShare_SetFailure("%s", failure.c_str());
+            return qErrPermission;
+        }
+        return connectLocal(client, qLocalShare_SocketPath(directory, port));
+    }
+    in_addr address{};
+    address.s_addr = ipAddress;
+    char dotted[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, dotted, sizeof dotted);
+    return connectTo(client, "tcp://", std::string(dotted) + ":" + std::to_string(port));
+}
+
+// Makes the client's sockets and worker around a server socket that connect has connected.
+template <typename Connect>
+qErr createClient(qStream** stream, Connect connect) {
     if (stream == nullptr) {
         return qErrParam;
     }
+    qShare_ClearFailure();
     qCzmq_Prepare();
     ClientStream* client = new (std::nothrow) ClientStream;
     if (client == nullptr) {
@@ -230,7 +266,10 @@ qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream) {
         releaseClient(client);
         return qErrMemory;
     }
-    qErr err = connectEverything(client, ipAddress, port);
+    qErr err = connectPairs(client);
+    if (err == qErrNone) {
+        err = connect(client);
+    }
     if (err != qErrNone) {
         releaseClient(client);
         return err;
@@ -249,4 +288,21 @@ qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream) {
     }
     *stream = made;
     return qErrNone;
+}
+
+}  // namespace
+
+qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream) {
+    return createClient(stream, [ipAddress, port](ClientStream* client) {
+        return connectServer(client, ipAddress, port);
+    });
+}
+
+qErr qStream_CreateClientAtPath(const char* socketPath, qStream** stream) {
+    if (socketPath == nullptr) {
+        return qErrParam;
+    }
+    const std::string path = socketPath;
+    return createClient(stream,
+                        [path](ClientStream* client) { return connectLocal(client, path); });
 }

@@ -46,6 +46,10 @@ struct qSharedLinkSearch {
     uint32_t hostAddress;
     std::vector<linkSpec> seen;
     int count = 0;  // linkSpecs the callback accepted
+    // When set, only a payload naming one of these links counts: an answer on this machine's
+    // loopback may come from any user's process, so it is believed only for a link that this
+    // user's own directory shows to be served.
+    const std::vector<linkSpec>* servedHere = nullptr;
 };
 // Offers a payload heard from a link server (a loopback probe reply or a beacon) to the search's
 // callback. Only a payload of exactly one linkSpec counts, and each module only once. False when

@@ -8,6 +8,7 @@
 
 #include "ServerFixture.h"
 #include "qCzmqSetup.h"
+#include "qLocalShare.h"
 #include "qStream_ZeroMQClient.h"
 
 namespace {
@@ -19,9 +20,20 @@ class FakeServer {
         router_ = zsock_new(ZMQ_ROUTER);
         zsock_set_linger(router_, 0);
         zsock_set_rcvtimeo(router_, 5000);
-        port_ = zsock_bind(router_, "tcp://127.0.0.1:*");
+        // It serves an endpoint of this user's directory, as a link server for this machine.
+        std::string failure;
+        uint32_t number = 0;
+        if (qLocalShare_Directory(&directory_, &failure) &&
+            qLocalShare_Claim(directory_, &number, &lockFd_) == qErrNone &&
+            zsock_bind(router_, "ipc://%s", qLocalShare_SocketPath(directory_, number).c_str()) ==
+                0) {
+            port_ = static_cast<int>(number);
+        }
     }
-    ~FakeServer() { zsock_destroy(&router_); }
+    ~FakeServer() {
+        zsock_destroy(&router_);
+        qLocalShare_Release(directory_, static_cast<uint32_t>(port_), &lockFd_);
+    }
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
 
@@ -48,6 +60,8 @@ class FakeServer {
         return std::string(reinterpret_cast<const char*>(zframe_data(frame)), zframe_size(frame));
     }
     zsock_t* router_ = nullptr;
+    std::string directory_;
+    int lockFd_ = -1;
     int port_ = -1;
 };
 

@@ -4,6 +4,7 @@
 
 #include "ProgramNetwork.h"
 #include "qCzmqSetup.h"
+#include "qLocalShare.h"
 
 namespace {
 
@@ -23,7 +24,14 @@ RawClient::RawClient(uint16_t port, const char* host) {
     socket_ = zsock_new(ZMQ_DEALER);
     zsock_set_linger(socket_, 0);
     zsock_set_sndtimeo(socket_, kSendLimitMs);
-    zsock_connect(socket_, "tcp://%s:%d", host, port);
+    // A server for this machine only serves its endpoint number in the user's directory.
+    std::string directory;
+    std::string failure;
+    if (std::string(host) == "127.0.0.1" && qLocalShare_Directory(&directory, &failure)) {
+        zsock_connect(socket_, "ipc://%s", qLocalShare_SocketPath(directory, port).c_str());
+    } else {
+        zsock_connect(socket_, "tcp://%s:%d", host, port);
+    }
 }
 
 RawClient::~RawClient() {

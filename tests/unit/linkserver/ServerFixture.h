@@ -1,4 +1,4 @@
-// A module behind a TCP/IP link published by a link server on 127.0.0.1, and raw ZeroMQ clients
+// A module behind a TCP/IP link published by a link server for this machine, and raw ZeroMQ clients
 // that speak the server's frame protocol directly.
 #pragma once
 

@@ -1,4 +1,7 @@
-#include "qCzmqLoopback.h"
+#include "qCzmqPair.h"
+
+#include <atomic>
+#include <cstdio>
 
 zsock_t* qCzmq_NewSocket(int type) {
     zsock_t* socket = zsock_new(type);
@@ -23,7 +26,13 @@ void qCzmq_DestroySockets(std::initializer_list<zsock_t**> places) {
     }
 }
 
-bool qCzmq_ConnectLoopback(zsock_t* bound, zsock_t* connected) {
-    int port = zsock_bind(bound, "%s", qCZMQ_LOOPBACK_ANY);
-    return port > 0 && zsock_connect(connected, "tcp://127.0.0.1:%d", port) == 0;
+void qCzmq_NewInprocEndpoint(const char* what, char* endpoint, size_t size) {
+    static std::atomic<unsigned long> next{1};
+    snprintf(endpoint, size, "inproc://zendrival-%s-%lu", what, next++);
+}
+
+bool qCzmq_ConnectPair(zsock_t* bound, zsock_t* connected) {
+    char endpoint[64];
+    qCzmq_NewInprocEndpoint("pair", endpoint, sizeof endpoint);
+    return zsock_bind(bound, "%s", endpoint) == 0 && zsock_connect(connected, "%s", endpoint) == 0;
 }
