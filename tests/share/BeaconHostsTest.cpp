@@ -9,6 +9,7 @@
 #include <string>
 
 #include "BeaconHosts.h"
+#include "TcpListeners.h"
 #include "SharedModule.h"
 #include "qError.h"
 #include "qLinkSpec.h"
@@ -94,8 +95,9 @@ TEST_F(BeaconHosts, OtherHostNeitherFindsNorReachesLocalOnlySharer) {
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(hasLine(run.out, "connect failed " + std::to_string(qErrNotFound))) << run.out;
 
-    // Its front end listens on host A's loopback only.
-    EXPECT_TRUE(tcpConnects(hosts_.hostA(), "127.0.0.1", module.sharedPort));
+    // It listens on no TCP port at all: its front end is a socket in its user's directory.
+    EXPECT_EQ(zvtest::tcpListenersOf(sharers_.back()->pid()), 0);
+    EXPECT_FALSE(tcpConnects(hosts_.hostA(), "127.0.0.1", module.sharedPort));
     EXPECT_FALSE(tcpConnects(hosts_.hostB(), kHostAAddress, module.sharedPort));
 }
 
@@ -122,6 +124,10 @@ TEST_F(BeaconHosts, OtherHostFindsTwoNetworkSharersOfOneHost) {
     ASSERT_NO_FATAL_FAILURE(startModules(&modules));
     ASSERT_NO_FATAL_FAILURE(startSharer(&modules[0], true));
     ASSERT_NO_FATAL_FAILURE(startSharer(&modules[1], true));
+    // Each listens on its front end and nothing else.
+    for (const auto& sharer : sharers_) {
+        EXPECT_EQ(zvtest::tcpListenersOf(sharer->pid()), 1);
+    }
 
     FindResult found = find(hosts_.hostB(), kHostBAddress);
     EXPECT_EQ(found.exitCode, 0) << found.output;

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -214,10 +216,42 @@ std::string scriptPath(const std::string& name) {
     return std::string(ZV_SOURCE_DIR) + "/scripts/" + name;
 }
 
+namespace {
+
+// Links shared for this machine are listed from the user's directory, which every test process
+// of the user would otherwise see: each private network gets an empty one of its own.
+bool privateShareDirectory(std::string* why) {
+    const std::string directory = "/tmp/zendrival-" + std::to_string(getuid());
+    mkdir(directory.c_str(), 0700);
+    const std::string options = "mode=0700,uid=" + std::to_string(getuid());
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", directory.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        if (why)
+            *why = "private " + directory + ": " + strerror(errno);
+        return false;
+    }
+    // A login session's runtime directory comes first where there is one.
+    const std::string runtime = "/run/user/" + std::to_string(getuid());
+    struct stat status {};
+    if (stat(runtime.c_str(), &status) == 0 &&
+        mount("tmpfs", runtime.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        if (why)
+            *why = "private " + runtime + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool enterPrivateNetwork(bool veth, std::string* why) {
     if (unshare(CLONE_NEWNET) != 0) {
         if (why)
             *why = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
+        return false;
+    }
+    if (!privateShareDirectory(why)) {
         return false;
     }
     std::vector<std::string> args;

@@ -1,5 +1,7 @@
 #include "SharedLink.h"
 
+#include "qShareFailure.h"
+
 #include <arpa/inet.h>
 
 #include "unix_time.h"
@@ -65,6 +67,10 @@ bool SharedLink::publish(bool localOnly, std::string* error) {
     client_ = qLink_CreateServer(link_, &port_, &interface, localOnly);
     if (client_ == 0) {
         *error = "cannot publish the link through a link server";
+        // The library says why when it knows: a shared link directory it refuses, and the like.
+        if (*qShare_Failure() != '\0') {
+            *error += std::string(": ") + qShare_Failure();
+        }
         return false;
     }
     return true;

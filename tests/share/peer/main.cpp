@@ -9,6 +9,17 @@
 //       serial number and model N times (default 20): "connected ADDRESS" (or "connect failed
 //       ERR", exit 1), "model M" of the first read, then "queries N ok K"; exit 0 only when every
 //       read was right.
+//   share_peer reach SOCKET
+//       Connects a client stream to the shared link served at that ipc socket path and sends the
+//       module an address request: "reached" (exit 0), or "reach failed ERR" and the library's
+//       reason on a line "why REASON" (exit 1).
+//   share_peer connect PORT
+//       Connects a client stream to this user's shared link with that endpoint number on this
+//       machine: "connected", or "connect failed ERR" and "why REASON" (exit 1).
+//   share_peer forge SERIAL PORT
+//       Plays a link server of another user on this machine's loopback: takes the first free
+//       probe port, answers every probe for 10 s with a linkSpec naming SERIAL at 127.0.0.1:PORT:
+//       "ready" once it listens, and "answered a probe" on standard error for each answer.
 //   share_peer pieces SERIAL [--interface A.B.C.D] [--count N]
 //       Connects the same way and sends the module's loader a PREPARE, N upgrade DATA pieces of
 //       26 bytes each (default 20) whose last byte has bit 7 set, and a SUM: "connected ADDRESS",
@@ -21,6 +32,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -30,7 +42,12 @@
 #include "autoGen_SystemClass_CPP.h"
 #include "discover.h"
 #include "qCzmqSetup.h"
+#include "qMulticast.h"
 #include "qPacket.h"
+#include "qShareFailure.h"
+#include "qUEI.h"
+#include "qStream.h"
+#include "qStream_ZeroMQClient.h"
 
 using Pelmorax::Zendrival::Link;
 using Pelmorax::Zendrival::Module;
@@ -178,6 +195,9 @@ bool connectToShared(const PeerOptions& options, Module* module) {
     qErr connected = module->discoverAndConnect(linkTypeNetworkClient, options.serial);
     if (connected != qErrNone) {
         printf("connect failed %d\n", static_cast<int>(connected));
+        if (*qShare_Failure() != '\0') {
+            printf("why %s\n", qShare_Failure());
+        }
         return false;
     }
     printf("connected %u\n", static_cast<unsigned>(module->getModuleAddress()));
@@ -278,11 +298,92 @@ int pieces(const PeerOptions& options) {
     return prepared && acknowledged == options.count && sumAgrees ? 0 : 1;
 }
 
+int reach(const char* socketPath) {
+    qStream* stream = nullptr;
+    qErr made = qStream_CreateClientAtPath(socketPath, &stream);
+    if (made != qErrNone) {
+        printf("reach failed %d\nwhy %s\n", static_cast<int>(made), qShare_Failure());
+        return 1;
+    }
+    // The magic address asks the module for its own address.
+    const uint8_t request[2] = {qADDRESS_MAGIC, 0};
+    stream->write(request, sizeof request, stream->reference);
+    // The reply's first byte shows the request went through before the stream is closed.
+    uint8_t byte = 0;
+    bool answered = false;
+    for (int wait = 0; wait < 3 && !answered; ++wait) {
+        answered = stream->get(&byte, stream->reference) == qErrNone;
+    }
+    printf("reached%s\n", answered ? " and answered" : "");
+    fflush(stdout);
+    qStream_Destroy(&stream);
+    return 0;
+}
+
+int connectLocal(const char* number) {
+    qStream* stream = nullptr;
+    qErr made = qStream_CreateClient(htonl(INADDR_LOOPBACK),
+                                     static_cast<uint16_t>(strtoul(number, nullptr, 10)), &stream);
+    if (made != qErrNone) {
+        printf("connect failed %d\nwhy %s\n", static_cast<int>(made), qShare_Failure());
+        return 1;
+    }
+    printf("connected\n");
+    qStream_Destroy(&stream);
+    return 0;
+}
+
+int forge(const char* serialText, const char* portText) {
+    constexpr int kForgeSeconds = 10;
+    uint32_t serial = 0;
+    if (!parseSerial(serialText, &serial)) {
+        return kUsageExit;
+    }
+    qMulticast* receiver = nullptr;
+    qMulticast* sender = nullptr;
+    const uint32_t loopback = htonl(INADDR_LOOPBACK);
+    for (int k = 0; k < qDISCOVERY_LOOPBACK_PORT_COUNT && receiver == nullptr; ++k) {
+        receiver = qMulticast_Create(loopback, qDISCOVERY_LOOPBACK_GROUP,
+                                     static_cast<uint16_t>(qDISCOVERY_LOOPBACK_REQUEST_PORT + k),
+                                     qMULTICAST_RECEIVER);
+        if (receiver != nullptr) {
+            sender = qMulticast_Create(loopback, qDISCOVERY_LOOPBACK_GROUP,
+                                       static_cast<uint16_t>(qDISCOVERY_LOOPBACK_REPLY_PORT + k),
+                                       qMULTICAST_SENDER);
+        }
+    }
+    if (receiver == nullptr || sender == nullptr) {
+        printf("no probe port\n");
+        return 1;
+    }
+    linkSpec forged = qLinkSpec_Of(linkTypeNetworkClientTCPIP, serial);
+    forged.ipAddress = loopback;
+    forged.port = static_cast<uint32_t>(strtoul(portText, nullptr, 10));
+    forged.model = 15;
+    forged.module = 4;
+    printf("ready\n");
+    fflush(stdout);
+    const time_t end = time(nullptr) + kForgeSeconds;
+    while (time(nullptr) < end) {
+        uint8_t request[8] = {};
+        if (qMulticast_Receive(receiver, request, sizeof request) == 4) {
+            qMulticast_Send(sender, reinterpret_cast<const uint8_t*>(&forged), sizeof forged);
+            fputs("answered a probe\n", stderr);
+        }
+    }
+    qMulticast_Destroy(&receiver);
+    qMulticast_Destroy(&sender);
+    return 0;
+}
+
 void printUsage() {
     fputs(
         "usage: share_peer find [--interface A.B.C.D]\n"
         "       share_peer query SERIAL [--interface A.B.C.D] [--count N]\n"
-        "       share_peer pieces SERIAL [--interface A.B.C.D] [--count N]\n",
+        "       share_peer pieces SERIAL [--interface A.B.C.D] [--count N]\n"
+        "       share_peer reach SOCKET\n"
+        "       share_peer connect PORT\n"
+        "       share_peer forge SERIAL PORT\n",
         stderr);
 }
 
@@ -290,6 +391,18 @@ void printUsage() {
 
 int main(int argc, char** argv) {
     PeerOptions options;
+    if (argc == 3 && std::string(argv[1]) == "reach") {
+        alarm(kLifetimeLimitSeconds);
+        return reach(argv[2]);
+    }
+    if (argc == 4 && std::string(argv[1]) == "forge") {
+        alarm(kLifetimeLimitSeconds);
+        return forge(argv[2], argv[3]);
+    }
+    if (argc == 3 && std::string(argv[1]) == "connect") {
+        alarm(kLifetimeLimitSeconds);
+        return connectLocal(argv[2]);
+    }
     if (!parseOptions(argc, argv, &options)) {
         printUsage();
         return kUsageExit;
