@@ -1,4 +1,5 @@
-// Links shared by link servers on this machine, found by the loopback multicast probe.
+// Links shared by link servers on this machine, found by the loopback multicast probe: an answer
+// counts only for a link that this user's shared link directory shows served.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,8 +7,28 @@
 #include "DiscoveryTestSupport.h"
 #include "UdpPeers.h"
 #include "discover.h"
+#include "qLocalShare.h"
 
 namespace {
+
+// A link of this user's, as its server records it beside its socket.
+class RecordedLink {
+  public:
+    explicit RecordedLink(const linkSpec& spec) {
+        std::string failure;
+        made_ = qLocalShare_Directory(&directory_, &failure) &&
+                qLocalShare_Claim(directory_, &number_, &fd_) == qErrNone &&
+                qLocalShare_Record(fd_, spec) == qErrNone;
+    }
+    ~RecordedLink() { qLocalShare_Release(directory_, number_, &fd_); }
+    bool made() const { return made_; }
+
+  private:
+    std::string directory_;
+    uint32_t number_ = 0;
+    int fd_ = -1;
+    bool made_ = false;
+};
 
 using discoverytest::Collector;
 using discoverytest::ipv4;
@@ -19,6 +40,8 @@ TEST(LoopbackProbeTest, ServerHoldingARequestPortIsAskedAndFound) {
     linkSpec served = sharedLinkSpec(0x00C0FFEE, "127.0.0.1", 5556);
     served.reserved[95] = 0x5A;  // every byte of the reply makes it into the found linkSpec
     LinkServerPeer server(3, served);
+    RecordedLink recorded(served);
+    ASSERT_TRUE(recorded.made());
     ASSERT_TRUE(server.ready());
     server.start();
 
@@ -38,6 +61,8 @@ TEST(LoopbackProbeTest, OnlyLinksOnThisMachineAreReported) {
     ENTER_PRIVATE_NETWORK(false);
     LinkServerPeer remote(0, sharedLinkSpec(0x100, "10.1.2.3", 5555));
     LinkServerPeer local(1, sharedLinkSpec(0x200, "127.0.0.1", 5556));
+    RecordedLink recorded(sharedLinkSpec(0x200, "127.0.0.1", 5556));
+    ASSERT_TRUE(recorded.made());
     ASSERT_TRUE(remote.ready());
     ASSERT_TRUE(local.ready());
     remote.start();
@@ -80,6 +105,30 @@ TEST(LoopbackProbeTest, RepliesOfAnotherSizeAreNotSpecs) {
     EXPECT_EQ(longer.received().size(), 1u);
     EXPECT_EQ(count, 0);
     EXPECT_TRUE(seen.offered.empty());
+}
+
+// Any process on this machine may hold a probe port and answer: another user's must not make the
+// search report, and so connect to, a link that is not this user's.
+TEST(LoopbackProbeTest, AnAnswerForNoRecordedLinkIsNotBelieved) {
+    ENTER_PRIVATE_NETWORK(false);
+    LinkServerPeer impostor(2, sharedLinkSpec(0x300, "127.0.0.1", 5557));
+    LinkServerPeer recordedServer(4, sharedLinkSpec(0x400, "127.0.0.1", 5558));
+    RecordedLink recorded(sharedLinkSpec(0x400, "127.0.0.1", 5558));
+    ASSERT_TRUE(recorded.made());
+    ASSERT_TRUE(impostor.ready());
+    ASSERT_TRUE(recordedServer.ready());
+    impostor.start();
+    recordedServer.start();
+
+    Collector seen;
+    int count = qDiscovery_Enumerate_VexnetModules(Collector::callback, &seen, 0);
+    impostor.stop();
+    recordedServer.stop();
+
+    EXPECT_EQ(impostor.received().size(), 1u) << "the impostor was asked and answered";
+    EXPECT_EQ(count, 1);
+    ASSERT_EQ(seen.offered.size(), 1u);
+    EXPECT_EQ(seen.offered[0].serialNumber, 0x400u);
 }
 
 TEST(LoopbackProbeTest, NoServersNoSpecs) {
