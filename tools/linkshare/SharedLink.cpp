@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include "qShareFailure.h"
 #include "unix_time.h"
 
 namespace linkshare {
@@ -65,6 +66,10 @@ bool SharedLink::publish(bool localOnly, std::string* error) {
     client_ = qLink_CreateServer(link_, &port_, &interface, localOnly);
     if (client_ == 0) {
         *error = "cannot publish the link through a link server";
+        // The server's own reason (a missing key pair, a refused secret file), when it has one.
+        if (qShare_Failure()[0] != '\0') {
+            *error += ": " + std::string(qShare_Failure());
+        }
         return false;
     }
     return true;
