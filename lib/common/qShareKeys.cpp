@@ -69,7 +69,7 @@ std::string whyNotPrivate(const std::string& path) {
 
 // Makes path and every missing directory above it, private to the user.
 bool makeDirectories(const std::string& path) {
-    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
         if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
             qShare_SetFailure("Cannot make the key directory %s: %s", part.c_str(),
@@ -99,8 +99,8 @@ qErr makePair(qShareKeyPair pair) {
     }
     zcert_set_meta(cert, "role", "%s", kPairNames[pair]);
     // zcert_save writes the secret file with a private mode; chmod makes sure whatever the umask.
-    const bool saved = zcert_save(cert, path.c_str()) == 0 &&
-                       chmod(secretPath(pair).c_str(), 0600) == 0;
+    const bool saved =
+        zcert_save(cert, path.c_str()) == 0 && chmod(secretPath(pair).c_str(), 0600) == 0;
     zcert_destroy(&cert);
     if (!saved) {
         qShare_SetFailure("Cannot write the %s key pair to %s", kPairNames[pair], path.c_str());

@@ -29,9 +29,10 @@ bool isZero(const uint8_t key[qSHARE_KEY_BYTES]) {
 
 qErr checkServerKey(const std::string& endpoint, const uint8_t key[qSHARE_KEY_BYTES]) {
     if (isZero(key)) {
-        qShare_SetFailure("No key is known for the link server at %s; it is reached only with the "
-                          "key its discovery answer carries",
-                          endpoint.c_str());
+        qShare_SetFailure(
+            "No key is known for the link server at %s; it is reached only with the "
+            "key its discovery answer carries",
+            endpoint.c_str());
         return qErrConfiguration;
     }
     if (!qShareKeys_TrustsServer(key)) {
@@ -77,16 +78,18 @@ qErr outcomeOf(int event, const std::string& endpoint, const uint8_t key[qSHARE_
             return qErrNone;
         case ZMQ_EVENT_HANDSHAKE_FAILED_AUTH:
             qShare_SetFailure("The link server at %s refused this client's key (%s)",
-                              endpoint.c_str(), qShareKeys_CertificatePath(qShareKeyClient).c_str());
+                              endpoint.c_str(),
+                              qShareKeys_CertificatePath(qShareKeyClient).c_str());
             return qErrConnection;
         case 0:
             qShare_SetFailure("No handshake with the link server at %s within %d ms",
                               endpoint.c_str(), qCLIENT_HANDSHAKE_WAIT_MS);
             return qErrTimeout;
         default:
-            qShare_SetFailure("The link server at %s failed the handshake: it does not hold the "
-                              "key %s",
-                              endpoint.c_str(), qShareKeys_Text(key).c_str());
+            qShare_SetFailure(
+                "The link server at %s failed the handshake: it does not hold the "
+                "key %s",
+                endpoint.c_str(), qShareKeys_Text(key).c_str());
             return qErrConnection;
     }
 }
@@ -100,7 +103,8 @@ qErr connectWatched(zsock_t* socket, zsock_t* watcher, const std::string& endpoi
     }
     const uint64_t deadline = qTime_GetMSTicks() + qCLIENT_HANDSHAKE_WAIT_MS;
     int event = 0;
-    for (uint64_t now = qTime_GetMSTicks(); event == 0 && now < deadline; now = qTime_GetMSTicks()) {
+    for (uint64_t now = qTime_GetMSTicks(); event == 0 && now < deadline;
+         now = qTime_GetMSTicks()) {
         event = nextEvent(watcher, static_cast<int>(deadline - now));
     }
     qDebug_Print(qDEBUG_CLIENT, "Client handshake event: 0x%X\n", static_cast<unsigned>(event));

@@ -86,7 +86,8 @@ void declareOptions(CLI::App& app, ShareOptions& options) {
     simtools::addChecked(app, "--baud", options.baud, "RATE",
                          "the serial port's rate (default 115200)", simtools::within(0u, 4000000u));
     app.add_flag("--network", options.network, "publish the link beyond this machine");
-    app.add_option("--keys", options.keys, "the key directory (default ~/.pelmorax/updater/linkshare)")
+    app.add_option("--keys", options.keys,
+                   "the key directory (default ~/.pelmorax/updater/linkshare)")
         ->type_name("DIR");
     app.add_flag("--make-keys", options.makeKeys,
                  "make the missing server and client key pairs, print the public keys and stop");
