@@ -15,22 +15,6 @@
 
 namespace {
 
-constexpr const char* kVethAddress = "10.77.0.1";
-
-// A CURVE server socket bound on the veth end with the given pair.
-struct CurveListener {
-    explicit CurveListener(zcert_t* pair) {
-        socket = zsock_new(ZMQ_ROUTER);
-        zsock_set_linger(socket, 0);
-        zcert_apply(pair, socket);
-        zsock_set_curve_server(socket, 1);
-        port = zsock_bind(socket, "tcp://%s:*", kVethAddress);
-    }
-    ~CurveListener() { zsock_destroy(&socket); }
-    zsock_t* socket = nullptr;
-    int port = -1;
-};
-
 linkSpec specFor(int port, const uint8_t* key) {
     linkSpec spec = qLinkSpec_Of(linkTypeNetworkClientTCPIP, 0x1234);
     inet_pton(AF_INET, kVethAddress, &spec.ipAddress);

@@ -62,6 +62,19 @@ NetworkKeys::~NetworkKeys() {
     qShare_SetKeyDirectory(nullptr);
 }
 
+CurveListener::CurveListener(zcert_t* pair) {
+    qCzmq_Prepare();
+    socket = zsock_new(ZMQ_ROUTER);
+    zsock_set_linger(socket, 0);
+    zcert_apply(pair, socket);
+    zsock_set_curve_server(socket, 1);
+    port = zsock_bind(socket, "tcp://%s:*", kVethAddress);
+}
+
+CurveListener::~CurveListener() {
+    zsock_destroy(&socket);
+}
+
 RawClient::~RawClient() {
     zsock_destroy(&socket_);
 }

@@ -59,6 +59,20 @@ class NetworkKeys {
     zcert_t* client_ = nullptr;
 };
 
+// The private network's veth end on which bare servers listen.
+constexpr const char* kVethAddress = "10.77.0.1";
+
+// A bare CURVE server socket bound on the veth end with the given pair (no ZAP handler unless
+// the process has one); port is -1 when it could not bind.
+struct CurveListener {
+    explicit CurveListener(zcert_t* pair);
+    ~CurveListener();
+    CurveListener(const CurveListener&) = delete;
+    CurveListener& operator=(const CurveListener&) = delete;
+    zsock_t* socket = nullptr;
+    int port = -1;
+};
+
 class ServerFixture : public ::testing::Test {
   protected:
     void SetUp() override;
