@@ -1,5 +1,7 @@
 // Links that reach a module through a link server: client links, and putting a server in front
 // of an open link so that other processes (and this one) share it.
+#include <cstring>
+
 #include "qDebugging.h"
 #include "qLink.h"
 #include "qLinkInternal.h"
@@ -85,25 +87,46 @@ const char* publish(qLinkID linkId, qServer** server, uint16_t* port, uint32_t* 
 }  // namespace
 
 qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref) {
+    linkSpec spec = qLinkSpec_Of(linkTypeNetworkClient, 0);
+    spec.ipAddress = address;
+    spec.port = port;
+    return qLink_CreateClientFromSpec(&spec, ref, nullptr);
+}
+
+qLinkID qLink_CreateClientFromSpec(const linkSpec* described, qLinkID ref, qErr* err) {
+    qErr ignored = qErrNone;
+    qErr& result = err != nullptr ? *err : ignored;
+    result = qErrNone;
     if (ref != 0) {
         if (!qLinkManager_AddUser(ref)) {
             qDebug_Print(qDEBUG_LINK, "The provided ref is invalid.\n");
+            result = qErrParam;
             return 0;
         }
         qDebug_Print(qDEBUG_LINK, "Using existing link - ConnectThroughLinkModule\n");
         return ref;
     }
+    if (described == nullptr) {
+        result = qErrParam;
+        return 0;
+    }
+    // Whatever module discovery reported, the link is a client of the server: only the server's
+    // address, port and key come along.
     linkSpec spec = qLinkSpec_Of(linkTypeNetworkClient, 0);
-    spec.ipAddress = address;
-    spec.port = port;
+    spec.ipAddress = described->ipAddress;
+    spec.port = described->port;
+    memcpy(spec.reserved, described->reserved, sizeof spec.reserved);
     qLinkEntryRef entry = qLinkManager_AddEntry(spec);
     if (entry == nullptr) {
+        result = qErrMemory;
         return 0;
     }
     qLinkID id = entry->id;
     qStream* stream = nullptr;
-    if (qLinkTransport_Find(spec.type)->createStream(spec, &stream) != qErrNone ||
-        qLink_Init(id, stream) == 0 || qLink_Start(id) != qErrNone || !qLinkManager_AddUser(id)) {
+    result = qLinkTransport_Find(spec.type)->createStream(spec, &stream);
+    if (result != qErrNone || qLink_Init(id, stream) == 0 || qLink_Start(id) != qErrNone ||
+        !qLinkManager_AddUser(id)) {
+        result = result != qErrNone ? result : qErrResource;
         qLink_Destroy(&id);
         return 0;
     }

@@ -44,7 +44,8 @@ qErr serialStream(const linkSpec& spec, qStream** stream) {
 }
 
 qErr clientStream(const linkSpec& spec, qStream** stream) {
-    return qStream_CreateClient(spec.ipAddress, static_cast<uint16_t>(spec.port), stream);
+    // The whole linkSpec: a server on the network is reached only with the key it carries.
+    return qStream_CreateClientForSpec(&spec, stream);
 }
 
 // A client reaches the module through a link server, whatever transport the server uses.

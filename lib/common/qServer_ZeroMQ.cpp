@@ -100,6 +100,7 @@ void _deinitServer(qServer* server) {
     qCzmq_DestroySockets({&server->frontend, &server->syncBroker, &server->syncWorker,
                           &server->streamingBroker, &server->streamingFilter});
     qServer_ReleaseLocalEndpoint(server);
+    qServer_ReleaseFrontendSecurity(server);
     delete server->pools;
     server->pools = nullptr;
 }

@@ -93,6 +93,10 @@ void _createNetworkSpec(qServer* server, uint8_t answer[128]) {
     described.model = server->model;
     described.ipAddress = server->localOnly ? htonl(INADDR_LOOPBACK) : server->hostAddress;
     described.port = server->port;
+    // The client checks this key against the servers it trusts before it connects.
+    if (!server->localOnly) {
+        std::memcpy(described.reserved, server->publicKey, sizeof server->publicKey);
+    }
     qDebug_Print(qDEBUG_BEACON, "Creating Network Spec: Address: %d, Port: %d\n", described.module,
                  described.port);
     std::memcpy(answer, &described, sizeof described);

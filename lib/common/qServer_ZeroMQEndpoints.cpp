@@ -65,7 +65,11 @@ bool bindLocal(qServer* server) {
     return true;
 }
 
+// Anyone who hears the beacon can reach the port, so only clients with an allowed key get in.
 bool bindNetwork(qServer* server) {
+    if (!qServer_SecureFrontend(server)) {
+        return false;
+    }
     char interface[INET_ADDRSTRLEN] = {};
     qDiscovery_ConvertIPv4Interface(server->interface, interface, sizeof interface);
     int port = zsock_bind(server->frontend, "tcp://%s:*", interface);

@@ -49,6 +49,10 @@ struct qServer {
     std::string localDirectory;
     uint32_t localNumber;
     int localLockFd;
+    // A server for the network is a CURVE server: its public key goes into its discovery
+    // answers, and it holds the process's ZAP handler while it runs. All zeros otherwise.
+    uint8_t publicKey[32];
+    bool holdsAuthenticator;
     // The frontend's in-process endpoint, through which clients in this process connect.
     char ownerEndpoint[64];
     zsock_t* frontend;
@@ -120,6 +124,16 @@ void qServer_RecordLocalSpec(qServer* server);
 // The in-process endpoint of the server in this process that serves address:port (network byte
 // order), or "" when none does.
 std::string qServer_InprocEndpointFor(uint32_t ipAddress, uint16_t port);
+
+// The process's ZAP handler, started for the first server for the network and stopped after
+// the last; false (with the failure recorded) when it cannot start.
+bool qServer_AcquireAuthenticator();
+void qServer_ReleaseAuthenticator();
+// Makes the frontend a CURVE server with the server's key pair, checked by the ZAP handler;
+// false (with the failure recorded) when the pair or the handler is missing. Before binding.
+bool qServer_SecureFrontend(qServer* server);
+// Lets the ZAP handler go, once the frontend is closed.
+void qServer_ReleaseFrontendSecurity(qServer* server);
 
 // Discovery.
 void _createNetworkSpec(qServer* server, uint8_t answer[128]);

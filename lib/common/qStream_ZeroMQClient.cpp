@@ -12,6 +12,7 @@
 #include "qLocalShare.h"
 #include "qServer_ZeroMQInternal.h"
 #include "qShareFailureInternal.h"
+#include "qStream_ZeroMQCurve.h"
 #include "qDebugging.h"
 #include "unix_time.h"
 
@@ -228,13 +229,15 @@ qErr connectLocal(ClientStream* client, const std::string& socketPath) {
 }
 
 // A server in this process is reached in-process; one for this machine only at its endpoint
-// number (the port of its linkSpec) in this user's directory; any other over TCP.
-qErr connectServer(ClientStream* client, uint32_t ipAddress, uint16_t port) {
-    const std::string inproc = qServer_InprocEndpointFor(ipAddress, port);
+// number (the port of its linkSpec) in this user's directory; any other over TCP, as a CURVE
+// client of the server key the linkSpec carries.
+qErr connectServer(ClientStream* client, const linkSpec& spec) {
+    const uint16_t port = static_cast<uint16_t>(spec.port);
+    const std::string inproc = qServer_InprocEndpointFor(spec.ipAddress, port);
     if (!inproc.empty()) {
         return connectTo(client, "", inproc);
     }
-    if (ipAddress == htonl(INADDR_LOOPBACK)) {
+    if (spec.ipAddress == htonl(INADDR_LOOPBACK)) {
         std::string directory;
         std::string failure;
         if (!qLocalShare_Directory(&directory, &failure)) {
@@ -244,10 +247,11 @@ qErr connectServer(ClientStream* client, uint32_t ipAddress, uint16_t port) {
         return connectLocal(client, qLocalShare_SocketPath(directory, port));
     }
     in_addr address{};
-    address.s_addr = ipAddress;
+    address.s_addr = spec.ipAddress;
     char dotted[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &address, dotted, sizeof dotted);
-    return connectTo(client, "tcp://", std::string(dotted) + ":" + std::to_string(port));
+    return qStream_ConnectCurve(client->server, std::string(dotted) + ":" + std::to_string(port),
+                                spec.reserved);
 }
 
 // Makes the client's sockets and worker around a server socket that connect has connected.
@@ -293,9 +297,20 @@ qErr createClient(qStream** stream, Connect connect) {
 }  // namespace
 
 qErr qStream_CreateClient(uint32_t ipAddress, uint16_t port, qStream** stream) {
-    return createClient(stream, [ipAddress, port](ClientStream* client) {
-        return connectServer(client, ipAddress, port);
-    });
+    // Without a linkSpec there is no server key: a server on the network is not reached.
+    linkSpec spec = qLinkSpec_Of(linkTypeNetworkClient, 0);
+    spec.ipAddress = ipAddress;
+    spec.port = port;
+    return qStream_CreateClientForSpec(&spec, stream);
+}
+
+qErr qStream_CreateClientForSpec(const linkSpec* spec, qStream** stream) {
+    if (spec == nullptr) {
+        return qErrParam;
+    }
+    const linkSpec copy = *spec;
+    return createClient(stream,
+                        [copy](ClientStream* client) { return connectServer(client, copy); });
 }
 
 qErr qStream_CreateClientAtPath(const char* socketPath, qStream** stream) {

@@ -44,8 +44,11 @@ qErr Link::impl::createEngineLink() {
             m_stem = 0;
             return qErrConfiguration;
         }
-        m_stem = qLink_CreateClient(spec.ipAddress, spec.port, m_stem);
-        return qErrNone;
+        // The discovered linkSpec carries the server's key, without which a server on the
+        // network is not reached; why a client could not be made is the caller's answer.
+        qErr made = qErrNone;
+        m_stem = qLink_CreateClientFromSpec(&spec, m_stem, &made);
+        return m_stem == 0 ? made : qErrNone;
     }
     const qErr result = createDirectLink(spec);
     if (result == qErrNone && m_stem != 0 && config.enabled) {

@@ -44,7 +44,13 @@ ZENDRIVAL_EXPORT qLinkID qLink_CreateTCPIP(uint32_t serialNumber, uint32_t addre
 ZENDRIVAL_EXPORT qLinkID qLink_CreateSerial(uint32_t serialNumber, const char* path, uint32_t baud);
 // The USB, TCP/IP or serial link the linkSpec names (its serial path need not be terminated).
 ZENDRIVAL_EXPORT qLinkID qLink_CreateFromSpec(const linkSpec& spec);
+// A client of the link server at address:port; it has no server key, so a server on the network
+// is not reached this way (qLink_CreateClientFromSpec is).
 ZENDRIVAL_EXPORT qLinkID qLink_CreateClient(uint32_t address, uint32_t port, qLinkID ref);
+// A client of the link server a discovered linkSpec describes (its address, port and server
+// key); with a non-zero ref, that link gains a user instead. *err (when not null) says why 0 was
+// returned, as qStream_CreateClientForSpec does.
+ZENDRIVAL_EXPORT qLinkID qLink_CreateClientFromSpec(const linkSpec* spec, qLinkID ref, qErr* err);
 // interface: IPv4 in network byte order, in and out; port in and out.
 ZENDRIVAL_EXPORT qLinkID qLink_CreateServer(qLinkID linkId, uint16_t* port, uint32_t* interface,
                                             bool localOnly);

@@ -35,6 +35,8 @@ struct linkSpec {
     union {
         struct {
             uint32_t port;
+            // A link server for the network puts its CURVE public key (32 bytes) first here;
+            // zeros for one of this machine only. The rest is 0.
             uint8_t reserved[96];
         };
         char devicePath[100];  // serial links only

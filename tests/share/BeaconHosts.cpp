@@ -63,6 +63,10 @@ void BeaconHosts::SetUp() {
     // As root, hosts that cannot be made are a fault of the recipe, not of the machine.
     std::string why;
     ASSERT_TRUE(hosts_.create(&why)) << why;
+    serverKeys_ = makeKeys(scratch_.file("keys-a"));
+    clientKeys_ = makeKeys(scratch_.file("keys-b"));
+    allowClient(serverKeys_, clientKeys_, "host-b");
+    trustServer(clientKeys_, serverKeys_, "host-a");
 }
 
 void BeaconHosts::TearDown() {
@@ -100,7 +104,7 @@ HostedModule BeaconHosts::startSharedModule(HostedModule module, bool network) {
 
 void BeaconHosts::startSharer(HostedModule* module, bool network) {
     std::vector<std::string> args{"--tcp", module->endpoint, hex8(module->serial), "--duration",
-                                  "120"};
+                                  "120",   "--keys",         serverKeys_.path};
     if (network) {
         args.push_back("--network");
     }
@@ -126,11 +130,13 @@ FindResult BeaconHosts::find(const std::string& host, const std::string& network
 }
 
 zvtest::RunResult BeaconHosts::query(const std::string& host, uint32_t serial,
-                                     const std::string& networkInterface, int count) {
-    return zvtest::runProgram(ipBinary(),
-                              hosts_.inHost(host, sharetest::sharePeerBinary(),
-                                            {"query", hex8(serial), "--interface", networkInterface,
-                                             "--count", std::to_string(count)}));
+                                     const std::string& networkInterface, int count,
+                                     const std::string& keys) {
+    return zvtest::runProgram(
+        ipBinary(),
+        hosts_.inHost(host, sharetest::sharePeerBinary(),
+                      {"query", hex8(serial), "--interface", networkInterface, "--count",
+                       std::to_string(count), "--keys", keys.empty() ? clientKeys_.path : keys}));
 }
 
 bool BeaconHosts::tcpConnects(const std::string& host, const std::string& address, unsigned port) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BackgroundProgram.h"
+#include "ShareKeys.h"
 #include "TestHosts.h"
 #include "TestSupport.h"
 
@@ -53,12 +54,18 @@ class BeaconHosts : public ::testing::Test {
     // Both for one module; the module with its endpoint and shared port.
     HostedModule startSharedModule(HostedModule module, bool network);
     FindResult find(const std::string& host, const std::string& networkInterface);
+    // share_peer query with the client's key directory (clientKeys_ unless keys names another).
     zvtest::RunResult query(const std::string& host, uint32_t serial,
-                            const std::string& networkInterface, int count);
+                            const std::string& networkInterface, int count,
+                            const std::string& keys = "");
     // Whether a TCP connection from host to address:port is accepted.
     bool tcpConnects(const std::string& host, const std::string& address, unsigned port);
 
     zvtest::TempDir scratch_;
+    // Host A's sharers serve with serverKeys_; host B's clients use clientKeys_. Each side has
+    // the other's certificate: B's client is allowed in, A's server is trusted.
+    KeyDirectory serverKeys_;
+    KeyDirectory clientKeys_;
     TestHosts hosts_;
     std::unique_ptr<zvtest::BackgroundProgram> simulator_;
     std::vector<std::unique_ptr<zvtest::BackgroundProgram>> sharers_;

@@ -14,7 +14,9 @@ namespace {
 const char kDescription[] =
     "Opens the module's link (one of --tcp, --usb and --serial) and shares it with other\n"
     "processes through a link server (this machine only unless --network). SERIAL is\n"
-    "hexadecimal. Runs until SIGINT or SIGTERM, or for SECONDS.";
+    "hexadecimal. Runs until SIGINT or SIGTERM, or for SECONDS. --network lets in only the\n"
+    "clients whose certificates are in the key directory's clients/; --make-keys makes the\n"
+    "missing key pairs there and prints the public keys.";
 
 const char* const kLinkOptions[] = {"--tcp", "--usb", "--serial"};
 
@@ -84,12 +86,23 @@ void declareOptions(CLI::App& app, ShareOptions& options) {
     simtools::addChecked(app, "--baud", options.baud, "RATE",
                          "the serial port's rate (default 115200)", simtools::within(0u, 4000000u));
     app.add_flag("--network", options.network, "publish the link beyond this machine");
+    app.add_option("--keys", options.keys,
+                   "the key directory (default ~/.pelmorax/updater/linkshare)")
+        ->type_name("DIR");
+    app.add_flag("--make-keys", options.makeKeys,
+                 "make the missing server and client key pairs, print the public keys and stop");
     simtools::addChecked(app, "--duration", options.durationSeconds, "SECONDS",
                          "stop by itself after SECONDS", simtools::within(0, 86400));
-    app.callback([&app] {
+    app.callback([&app, &options] {
         size_t links = 0;
         for (const char* name : kLinkOptions) {
             links += app.get_option(name)->empty() ? 0 : 1;
+        }
+        if (options.makeKeys) {
+            if (links != 0) {
+                throw CLI::ValidationError("--make-keys shares no link");
+            }
+            return;
         }
         if (links == 0) {
             throw CLI::ValidationError("no link given (--tcp, --usb or --serial)");

@@ -17,6 +17,8 @@ struct ShareOptions {
     uint32_t baud = 115200;
     bool network = false;     // publish beyond this machine
     int durationSeconds = 0;  // 0: until a signal
+    std::string keys;         // the key directory; "" for the library's default
+    bool makeKeys = false;    // make the missing key pairs instead of sharing
 };
 
 // Reads the command line into options. Returns -1 when linkshare is to run; otherwise it has

@@ -1,9 +1,8 @@
 #include "SharedLink.h"
 
-#include "qShareFailure.h"
-
 #include <arpa/inet.h>
 
+#include "qShareFailure.h"
 #include "unix_time.h"
 
 namespace linkshare {
@@ -67,9 +66,9 @@ bool SharedLink::publish(bool localOnly, std::string* error) {
     client_ = qLink_CreateServer(link_, &port_, &interface, localOnly);
     if (client_ == 0) {
         *error = "cannot publish the link through a link server";
-        // The library says why when it knows: a shared link directory it refuses, and the like.
-        if (*qShare_Failure() != '\0') {
-            *error += std::string(": ") + qShare_Failure();
+        // The server's own reason (a missing key pair, a refused secret file), when it has one.
+        if (qShare_Failure()[0] != '\0') {
+            *error += ": " + std::string(qShare_Failure());
         }
         return false;
     }

@@ -6,6 +6,8 @@
 
 #include "ShareOptions.h"
 #include "SharedLink.h"
+#include "qShareFailure.h"
+#include "qShareKeys.h"
 #include "qCzmqSetup.h"
 #include "unix_time.h"
 
@@ -35,6 +37,28 @@ void serveUntilStopped(int durationSeconds) {
     }
 }
 
+// Makes what is missing of the key directory and prints each public key with its certificate.
+int makeKeys() {
+    if (qShare_MakeKeys() != qErrNone) {
+        fprintf(stderr, "linkshare: %s\n", qShare_Failure());
+        return 1;
+    }
+    const struct {
+        qShareKeyPair pair;
+        const char* name;
+    } pairs[] = {{qShareKeyServer, "server"}, {qShareKeyClient, "client"}};
+    for (const auto& pair : pairs) {
+        char key[qSHARE_KEY_TEXT_LENGTH + 1] = {};
+        char path[4096] = {};
+        if (qShare_GetPublicKey(pair.pair, key, sizeof key, path, sizeof path) != qErrNone) {
+            fprintf(stderr, "linkshare: %s\n", qShare_Failure());
+            return 1;
+        }
+        printf("%s %s %s\n", pair.name, key, path);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,6 +66,12 @@ int main(int argc, char** argv) {
     const int exitCode = linkshare::readShareOptions(argc, argv, options);
     if (exitCode >= 0) {
         return exitCode;
+    }
+    if (!options.keys.empty()) {
+        qShare_SetKeyDirectory(options.keys.c_str());
+    }
+    if (options.makeKeys) {
+        return makeKeys();
     }
     std::string error;
     // Our handlers, not CZMQ's, must see SIGINT and SIGTERM.

@@ -1,14 +1,17 @@
 // share_peer: a second (or third) process for the sharing tests, run beside a link server, often in
 // another network namespace standing in for another host.
 //
+// Every command takes --keys DIR: the key directory for servers on the network (default the
+// library's).
+//
 //   share_peer find [--interface A.B.C.D]
 //       Lists the shared links that discovery finds through that interface (default 127.0.0.1,
 //       this machine only): one line "found TYPE SERIAL IP PORT MODEL" each, then "count N".
 //   share_peer query SERIAL [--interface A.B.C.D] [--count N]
 //       Connects to the shared module with that serial number as a network client and reads its
 //       serial number and model N times (default 20): "connected ADDRESS" (or "connect failed
-//       ERR", exit 1), "model M" of the first read, then "queries N ok K"; exit 0 only when every
-//       read was right.
+//       ERR" and "failure LINE" with the library's reason, exit 1), "model M" of the first read,
+//       then "queries N ok K"; exit 0 only when every read was right.
 //   share_peer reach SOCKET
 //       Connects a client stream to the shared link served at that ipc socket path and sends the
 //       module an address request: "reached" (exit 0), or "reach failed ERR" and the library's
@@ -48,6 +51,7 @@
 #include "qUEI.h"
 #include "qStream.h"
 #include "qStream_ZeroMQClient.h"
+#include "qShareKeys.h"
 
 using Pelmorax::Zendrival::Link;
 using Pelmorax::Zendrival::Module;
@@ -68,6 +72,7 @@ struct PeerOptions {
     uint32_t serial = 0;
     uint32_t networkInterface = htonl(INADDR_LOOPBACK);
     long count = 20;
+    std::string keys;
 };
 
 bool parseSerial(const char* text, uint32_t* serial) {
@@ -125,6 +130,8 @@ bool parseOptions(int argc, char** argv, PeerOptions* options) {
             if (!parseInterface(value, &options->networkInterface)) {
                 return false;
             }
+        } else if (name == "--keys") {
+            options->keys = value;
         } else if (name == "--count" && connects) {
             if (!parseCount(value, &options->count)) {
                 return false;
@@ -195,9 +202,7 @@ bool connectToShared(const PeerOptions& options, Module* module) {
     qErr connected = module->discoverAndConnect(linkTypeNetworkClient, options.serial);
     if (connected != qErrNone) {
         printf("connect failed %d\n", static_cast<int>(connected));
-        if (*qShare_Failure() != '\0') {
-            printf("why %s\n", qShare_Failure());
-        }
+        printf("failure %s\n", qShare_Failure());
         return false;
     }
     printf("connected %u\n", static_cast<unsigned>(module->getModuleAddress()));
@@ -378,9 +383,9 @@ int forge(const char* serialText, const char* portText) {
 
 void printUsage() {
     fputs(
-        "usage: share_peer find [--interface A.B.C.D]\n"
-        "       share_peer query SERIAL [--interface A.B.C.D] [--count N]\n"
-        "       share_peer pieces SERIAL [--interface A.B.C.D] [--count N]\n"
+        "usage: share_peer find [--interface A.B.C.D] [--keys DIR]\n"
+        "       share_peer query SERIAL [--interface A.B.C.D] [--count N] [--keys DIR]\n"
+        "       share_peer pieces SERIAL [--interface A.B.C.D] [--count N] [--keys DIR]\n"
         "       share_peer reach SOCKET\n"
         "       share_peer connect PORT\n"
         "       share_peer forge SERIAL PORT\n",
@@ -409,6 +414,9 @@ int main(int argc, char** argv) {
     }
     // The default action of SIGALRM ends the process.
     alarm(kLifetimeLimitSeconds);
+    if (!options.keys.empty()) {
+        qShare_SetKeyDirectory(options.keys.c_str());
+    }
     qCzmq_Prepare();
     int result = options.command == "find"    ? find(options)
                  : options.command == "query" ? query(options)

@@ -83,6 +83,7 @@ bool collect(const linkSpec* found, bool* accepted, void* reference) {
 
 TEST_F(ServerFixture, NetworkServerAnswersABeaconSearch) {
     ZV_SERVER_NETWORK_OR_SKIP();
+    NetworkKeys keys;
     uint32_t veth = 0;
     ASSERT_EQ(inet_pton(AF_INET, "10.77.0.1", &veth), 1);
     interface_ = veth;
@@ -92,9 +93,11 @@ TEST_F(ServerFixture, NetworkServerAnswersABeaconSearch) {
     std::vector<linkSpec> heard;
     qDiscovery_Enumerate_VexnetModules(collect, &heard, veth);
     bool ours = false;
+    uint8_t serverKey[32] = {};
     for (const linkSpec& described : heard) {
         if (described.port == port_) {
             ours = true;
+            memcpy(serverKey, described.reserved, sizeof serverKey);
             EXPECT_EQ(described.type, static_cast<uint32_t>(linkTypeNetworkClientTCPIP));
             EXPECT_EQ(described.ipAddress, veth);
             EXPECT_EQ(described.model, servedmodule::kModel);
@@ -102,8 +105,23 @@ TEST_F(ServerFixture, NetworkServerAnswersABeaconSearch) {
         }
     }
     EXPECT_TRUE(ours) << heard.size() << " answers heard";
-    // The frontend listens on the interface it announces.
-    RawClient client(port_, "10.77.0.1");
+    // The answer carries the server's own public key.
+    zcert_t* server = zcert_load((keys.directory() + "/server.key").c_str());
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(hex(std::string(reinterpret_cast<const char*>(serverKey), sizeof serverKey)),
+              hex(std::string(reinterpret_cast<const char*>(zcert_public_key(server)), 32)));
+    zcert_destroy(&server);
+    // The frontend listens on the interface it announces, for an allowed client key.
+    RawClient client(port_, "10.77.0.1", serverKey, keys.client());
     client.send(bytes({4, 3, 23, 1, 1}));
     EXPECT_EQ(hex(client.receive()), hex(bytes({4, 3, 23, 1, 1})));
+    // A key it was not given gets nothing, and nothing of it reaches the module.
+    zcert_t* stranger = zcert_new();
+    RawClient refused(port_, "10.77.0.1", serverKey, stranger);
+    refused.send(bytes({4, 3, 23, 2, 2}));
+    EXPECT_EQ(refused.receive(1000), "");
+    zcert_destroy(&stranger);
+    for (const std::string& request : moduleRequests()) {
+        EXPECT_NE(request, bytes({4, 3, 23, 2, 2}));
+    }
 }

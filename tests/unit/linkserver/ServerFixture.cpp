@@ -5,6 +5,8 @@
 #include "ProgramNetwork.h"
 #include "qCzmqSetup.h"
 #include "qLocalShare.h"
+#include "qShareFailure.h"
+#include "qShareKeys.h"
 
 namespace {
 
@@ -32,6 +34,45 @@ RawClient::RawClient(uint16_t port, const char* host) {
     } else {
         zsock_connect(socket_, "tcp://%s:%d", host, port);
     }
+}
+
+RawClient::RawClient(uint16_t port, const char* host, const uint8_t* serverKey, zcert_t* identity) {
+    qCzmq_Prepare();
+    socket_ = zsock_new(ZMQ_DEALER);
+    zsock_set_linger(socket_, 0);
+    zsock_set_sndtimeo(socket_, kSendLimitMs);
+    zcert_apply(identity, socket_);
+    zsock_set_curve_serverkey_bin(socket_, serverKey);
+    zsock_connect(socket_, "tcp://%s:%d", host, port);
+}
+
+NetworkKeys::NetworkKeys() {
+    qShare_SetKeyDirectory(directory_.path().c_str());
+    EXPECT_EQ(qShare_MakeKeys(), qErrNone) << qShare_Failure();
+    client_ = zcert_load(directory_.file("client.key").c_str());
+    EXPECT_NE(client_, nullptr);
+    zvtest::writeFile(directory_.file("clients/self.key"),
+                      zvtest::readFile(directory_.file("client.key")));
+    zvtest::writeFile(directory_.file("servers/self.key"),
+                      zvtest::readFile(directory_.file("server.key")));
+}
+
+NetworkKeys::~NetworkKeys() {
+    zcert_destroy(&client_);
+    qShare_SetKeyDirectory(nullptr);
+}
+
+CurveListener::CurveListener(zcert_t* pair) {
+    qCzmq_Prepare();
+    socket = zsock_new(ZMQ_ROUTER);
+    zsock_set_linger(socket, 0);
+    zcert_apply(pair, socket);
+    zsock_set_curve_server(socket, 1);
+    port = zsock_bind(socket, "tcp://%s:*", kVethAddress);
+}
+
+CurveListener::~CurveListener() {
+    zsock_destroy(&socket);
 }
 
 RawClient::~RawClient() {

@@ -27,6 +27,8 @@ const std::string& privateNetworkProblem();
 class RawClient {
   public:
     explicit RawClient(uint16_t port, const char* host = "127.0.0.1");
+    // A CURVE client of a server for the network with that public key, as identity.
+    RawClient(uint16_t port, const char* host, const uint8_t* serverKey, zcert_t* identity);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
@@ -37,6 +39,38 @@ class RawClient {
 
   private:
     zsock_t* socket_ = nullptr;
+};
+
+// A key directory for servers for the network, with this process's client pair allowed in and
+// its server trusted; the library uses it until the object goes.
+class NetworkKeys {
+  public:
+    NetworkKeys();
+    ~NetworkKeys();
+    NetworkKeys(const NetworkKeys&) = delete;
+    NetworkKeys& operator=(const NetworkKeys&) = delete;
+
+    const std::string& directory() const { return directory_.path(); }
+    // The client pair (owned by this object).
+    zcert_t* client() const { return client_; }
+
+  private:
+    zvtest::TempDir directory_;
+    zcert_t* client_ = nullptr;
+};
+
+// The private network's veth end on which bare servers listen.
+constexpr const char* kVethAddress = "10.77.0.1";
+
+// A bare CURVE server socket bound on the veth end with the given pair (no ZAP handler unless
+// the process has one); port is -1 when it could not bind.
+struct CurveListener {
+    explicit CurveListener(zcert_t* pair);
+    ~CurveListener();
+    CurveListener(const CurveListener&) = delete;
+    CurveListener& operator=(const CurveListener&) = delete;
+    zsock_t* socket = nullptr;
+    int port = -1;
 };
 
 class ServerFixture : public ::testing::Test {

@@ -8,9 +8,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ServerFixture.h"
+#include "qLinkSpec.h"
 #include "qStream.h"
 #include "qStream_ZeroMQClient.h"
 #include "unix_time.h"
@@ -106,9 +108,16 @@ TEST(ClientInterrupt, CtrlCCaughtByCzmqStillEndsTheProgram) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
+            // A CURVE server on the test network holding the key the client trusts.
+            NetworkKeys keys;
+            zcert_t* trusted = zcert_load((keys.directory() + "/server.key").c_str());
+            CurveListener listener(trusted);
+            linkSpec spec = qLinkSpec_Of(linkTypeNetworkClientTCPIP, 0x1234);
+            spec.ipAddress = inet_addr(kVethAddress);
+            spec.port = static_cast<uint32_t>(listener.port);
+            memcpy(spec.reserved, zcert_public_key(trusted), 32);
             qStream* stream = nullptr;
-            // A server on the test network: its connect is made in the background.
-            if (qStream_CreateClient(inet_addr("10.77.0.2"), 9, &stream) != qErrNone) {
+            if (qStream_CreateClientForSpec(&spec, &stream) != qErrNone) {
                 _exit(3);
             }
             // What CZMQ's own SIGINT handler records when a program lets it catch Ctrl+C.
