@@ -11,6 +11,7 @@
 #include "qLinkTransport.h"
 #include "unix_discovery.h"
 #include "qServer_ZeroMQInternal.h"
+#include "qShareFailureInternal.h"
 
 namespace {
 
@@ -140,6 +141,8 @@ qErr qServer_Start(qServer* server) {
     if (!isServer(server)) {
         return qErrParam;
     }
+    // A reason left by an earlier attempt of this thread must not explain this one.
+    qShare_ClearFailure();
     return _initServer(server) ? qErrNone : qErrResource;
 }
 
