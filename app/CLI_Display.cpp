@@ -91,6 +91,10 @@ void CLI_Display::error_message(const char* text) {
     errorLines.push_back(message.substr(start));
 }
 
+void CLI_Display::warning_message(const char* text) {
+    fprintf(stderr, "Warning: %s\n", text);
+}
+
 std::vector<std::string> CLI_Display::take_error_lines() {
     std::vector<std::string> lines;
     lines.swap(errorLines);

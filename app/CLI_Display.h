@@ -16,6 +16,8 @@ class CLI_Display : public UpdaterDisplayInterface {
     void update_spinner(bool active, const char* label) override;
     void info_message(const char* text) override;
     void error_message(const char* text) override;
+    // "Warning: " and the text, on standard error; not one of the error lines.
+    void warning_message(const char* text) override;
 
     // Sends info lines to standard error and draws no progress, so that standard output carries
     // only what the program writes there itself (the JSON documents of "--json").

@@ -31,11 +31,11 @@ std::vector<linkType> searchTypes(linkType type) {
 }
 
 void readDirectDevice(DeviceInfo& info, UpdaterDisplayInterface& display,
-                      const std::string& storageDirectory) {
+                      const std::string& lockDirectory, const std::string& storageDirectory) {
     info.modelName = qDefs_GetModelName(static_cast<uint8_t>(info.specifier.model));
     // A module in the middle of another Updater's run is listed, not talked to: a connection
     // from here would take its link away from that run.
-    if (ModuleLock::HeldElsewhere(storageDirectory, info.specifier.serialNumber)) {
+    if (ModuleLock::HeldElsewhere(lockDirectory, storageDirectory, info.specifier.serialNumber)) {
         info.error = qErrBusy;
         return;
     }
@@ -63,7 +63,8 @@ struct LinkQuery {
 // this program can list.
 bool readBusDevice(Module& router, const linkSpec& routerSpec, unsigned routerSerial,
                    uint8_t address, UpdaterDisplayInterface& display,
-                   const std::string& storageDirectory, DeviceInfo& info) {
+                   const std::string& lockDirectory, const std::string& storageDirectory,
+                   DeviceInfo& info) {
     Log::log(DEBUG_Updater, "Attempt Connect on address: 0x%02x\n", address);
     Module candidate(address, false, 0);
     _disableVexnet(candidate, display);
@@ -88,7 +89,7 @@ bool readBusDevice(Module& router, const linkSpec& routerSpec, unsigned routerSe
                 reinterpret_cast<const uint8_t*>(&routerSpec) + reachOffset,
                 sizeof(linkSpec) - reachOffset);
     info.scannedAddress = address;
-    if (ModuleLock::HeldElsewhere(storageDirectory, serial)) {
+    if (ModuleLock::HeldElsewhere(lockDirectory, storageDirectory, serial)) {
         info.error = qErrBusy;  // listed without reading more: another Updater is at it
         candidate.disconnect();
         return true;
@@ -147,7 +148,7 @@ std::vector<DeviceInfo> Updater::Discover_Devices(linkType type) {
         qDiscovery_EnumerateModules(searched, _discovered_device, &devices, qDISCOVERY_LOCALHOST);
     }
     for (DeviceInfo& info : devices) {
-        readDirectDevice(info, display, storageDirectory);
+        readDirectDevice(info, display, lockDirectory, storageDirectory);
     }
     return devices;
 }
@@ -166,7 +167,7 @@ std::vector<DeviceInfo> Updater::Discover_ZVNetwork_Devices(unsigned routerSeria
 
     Log::log(DEBUG_Updater, "Found Link Module");
     // A router another Updater updates through is not opened: that would take its link away.
-    if (ModuleLock::HeldElsewhere(storageDirectory, routerSerial)) {
+    if (ModuleLock::HeldElsewhere(lockDirectory, storageDirectory, routerSerial)) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Error %d on connectFromSpec",
                         qErrBusy);
         return devices;
@@ -204,7 +205,7 @@ std::vector<DeviceInfo> Updater::Discover_ZVNetwork_Devices(unsigned routerSeria
         }
         DeviceInfo info;
         if (readBusDevice(router, routerSpec, routerSerial, static_cast<uint8_t>(address), display,
-                          storageDirectory, info)) {
+                          lockDirectory, storageDirectory, info)) {
             devices.push_back(info);
         }
     }

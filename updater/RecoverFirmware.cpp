@@ -94,7 +94,8 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
     // Once the module is known, an update of it through its own link must wait for this one.
     std::unique_ptr<ModuleLock> moduleLock;
     if (isRealSerial(serial)) {
-        moduleLock = _lock_module(display, storageDirectory, serial);
+        moduleLock =
+            _lock_module(display, lockDirectory, storageDirectory, serial, lockFallbackWarned);
         if (!moduleLock) {
             return false;
         }

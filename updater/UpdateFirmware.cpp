@@ -142,13 +142,15 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
     }
     // Before anything reaches the module: a second loader in the middle of a transfer breaks it.
     // A router carries the whole routed transfer, so it is held as well.
-    std::unique_ptr<ModuleLock> lock = _lock_module(display, storageDirectory, serial);
+    std::unique_ptr<ModuleLock> lock =
+        _lock_module(display, lockDirectory, storageDirectory, serial, lockFallbackWarned);
     if (!lock) {
         return false;
     }
     std::unique_ptr<ModuleLock> routerLock;
     if (routerSerial != 0 && routerSerial != serial) {
-        routerLock = _lock_module(display, storageDirectory, routerSerial);
+        routerLock = _lock_module(display, lockDirectory, storageDirectory, routerSerial,
+                                  lockFallbackWarned);
         if (!routerLock) {
             return false;
         }

@@ -41,6 +41,9 @@ class Updater {
     // Recorded with the next successful update in the device's settings ("-l").
     void Set_Transfer_Message(const std::string& message) { transferMessage = message; }
     const std::string& StorageDirectory() const { return storageDirectory; }
+    // The machine's directory of module locks (MACHINE_LOCK_DIRECTORY; tests give their own).
+    void Set_Lock_Directory(const std::string& directory) { lockDirectory = directory; }
+    const std::string& Lock_Directory() const { return lockDirectory; }
 
     std::vector<DeviceInfo> Discover_Devices(linkType type);
     std::vector<DeviceInfo> Discover_ZVNetwork_Devices(unsigned routerSerial, linkType type);
@@ -90,6 +93,8 @@ class Updater {
 
     std::string serverUrl;
     std::string storageDirectory;
+    std::string lockDirectory;
+    bool lockFallbackWarned = false;  // the store's locks have been announced once
     UpdaterDisplayInterface& display;
     uint8_t recoveryChip = CHIP_IMX;  // set by identification, read by recovery
     bool useUEIBytesLoading = false;

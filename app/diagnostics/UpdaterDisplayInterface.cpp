@@ -18,6 +18,8 @@ void UpdaterDisplayInterface::show(Level level, const char* text) {
     if (level == LEVEL_ERROR) {
         ++errorsShown;
         error_message(text);
+    } else if (level == LEVEL_WARNING) {
+        warning_message(text);
     } else {
         info_message(text);
     }

@@ -43,7 +43,11 @@ const std::vector<std::string> kTwoTcpModules = {
 
 class DiscoverCommand : public ::testing::Test {
   protected:
-    void SetUp() override { ZV_PRIVATE_NETWORK_OR_SKIP(true); }
+    void SetUp() override {
+        ZV_PRIVATE_NETWORK_OR_SKIP(true);
+        // "-D" lists a module whose lock is held: no other test's update may hold it.
+        ZV_PRIVATE_RUN_LOCK_OR_SKIP();
+    }
 
     std::unique_ptr<BackgroundProgram> startModules(const std::vector<std::string>& modules) {
         std::vector<std::string> args = {"--duration", "120"};

@@ -56,6 +56,8 @@ std::vector<std::string> errorLines(const zvtest::RunResult& r) {
 void FirmwareFixture::SetUp() {
     // The module answers discovery and Updater discovers: keep both off the machine's network.
     ZV_PRIVATE_NETWORK_OR_SKIP(true);
+    // The modules of every test share their serial numbers: their locks must not meet.
+    ZV_PRIVATE_RUN_LOCK_OR_SKIP();
     builds = work.file("builds");
     zvtest::runProgram("/bin/mkdir", {"-p", builds + "/" + kSerial});
     prepare();

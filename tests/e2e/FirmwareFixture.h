@@ -1,6 +1,7 @@
 // The world of an update, made for one test: a private network with a veth pair, an update
 // server simulator serving builds from a directory on 127.0.0.1, a simulated module at 10.77.0.2,
-// and an empty store for the real Updater binary.
+// an empty store for the real Updater binary, and a /run/lock of the test's own for the module
+// locks of its Updater runs.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -116,9 +116,11 @@ class JsonFailure : public FirmwareFixture, public ::testing::WithParamInterface
 
     void holdLock(unsigned serial) {
         zvtest::runProgram("/bin/mkdir", {"-p", store.path() + "/updater"});
-        lock = std::make_unique<ModuleLock>(store.path() + "/updater", serial);
+        lock =
+            std::make_unique<ModuleLock>(MACHINE_LOCK_DIRECTORY, store.path() + "/updater", serial);
         ASSERT_TRUE(lock->held());
-        ASSERT_EQ(ModuleLock::Holder(store.path() + "/updater", serial), getpid());
+        ASSERT_EQ(ModuleLock::Holder(MACHINE_LOCK_DIRECTORY, store.path() + "/updater", serial),
+                  getpid());
     }
 
     std::vector<std::string> arguments() const {

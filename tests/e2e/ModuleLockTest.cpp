@@ -1,10 +1,13 @@
-// One Updater per module, run as users run it: two updates of one module started together, a
-// holder killed in the middle, "-D" while an update runs, and a recovery whose port is taken.
-// The module simulator's packet log shows what reached the module from which connection.
+// One Updater per module on the machine, run as users run it: two updates of one module started
+// together, from two stores, by two users; a holder killed in the middle, "-D" while an update
+// runs, the store's locks where the machine's directory is unfit, and a recovery whose port is
+// taken. The module simulator's packet log shows what reached the module from which connection.
+// Each test has a /run/lock of its own (FirmwareFixture), so /run/lock/zendrival is the test's.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,6 +123,46 @@ bool waitFor(Ready ready, int attempts = 200) {
     return false;
 }
 
+// Updater run by another user, as "Updater" is beside "sudo Updater": uid and gid 65534 with no
+// groups, a store of its own that it can write, and copies of files that it can read.
+class OtherUser {
+  public:
+    explicit OtherUser(const zvtest::TempDir& work) : home_(work.file("nobody")) {
+        chmod(work.path().c_str(), 0711);  // reachable, not readable
+        mkdir(home_.c_str(), 0777);
+        chmod(home_.c_str(), 0777);  // whatever the umask took away
+    }
+    // The "-i" directory of its runs.
+    const std::string& home() const { return home_; }
+    std::string storeRoot() const { return home_ + "/updater"; }
+    // A copy of path that the user can read.
+    std::string readable(const std::string& path) const {
+        const std::string copy = home_ + "/" + path.substr(path.rfind('/') + 1);
+        zvtest::writeFile(copy, zvtest::readFile(path));
+        chmod(copy.c_str(), 0644);
+        return copy;
+    }
+    RunResult updater(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                   zvtest::updaterBinary(), "-i", home_});
+        return zvtest::runProgram("/usr/bin/setpriv", args);
+    }
+
+  private:
+    std::string home_;
+};
+
+// The warning of a run that keeps its module locks in the store rooted at storeRoot.
+std::string storeLocksLine(const std::string& reason, const std::string& storeRoot) {
+    return "Warning: " + reason + "; module locks are kept in " + storeRoot +
+           "/.locks instead, which only runs using this store see";
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
 class ModuleLocking : public FirmwareFixture {
   protected:
     void prepare() override { makeNewBuild(); }
@@ -127,6 +170,9 @@ class ModuleLocking : public FirmwareFixture {
         return {"-i", store.path(), "-U", "-d", kSerial, "-f", bird};
     }
     std::string storeRoot() const { return store.path() + "/updater"; }
+    pid_t lockHolder(unsigned serial) const {
+        return ModuleLock::Holder(MACHINE_LOCK_DIRECTORY, storeRoot(), serial);
+    }
     Connections connections() const { return connectionsIn(zvtest::readFile(packetLog)); }
     // An update that holds the module's lock and stays before the module: without a file it
     // asks the server first, which accepts the request and never answers.
@@ -136,10 +182,33 @@ class ModuleLocking : public FirmwareFixture {
         auto holder = std::make_unique<SpawnedUpdater>(
             work, "holder",
             std::vector<std::string>{"-i", store.path(), "-U", "-d", kSerial, "-u", url});
-        EXPECT_TRUE(waitFor([&] {
-            return ModuleLock::Holder(storeRoot(), kSerialNumber) == holder->pid();
-        })) << "the first Updater never took the module's lock";
+        EXPECT_TRUE(waitFor([&] { return lockHolder(kSerialNumber) == holder->pid(); }))
+            << "the first Updater never took the module's lock";
         return holder;
+    }
+    // With the machine's directory made unfit for the reason: a held lock lives in the store,
+    // where the next run of the store meets it (and "-D" sees it), each run warning once.
+    void expectLocksInTheStore(const std::string& reason) {
+        const std::string warning = storeLocksLine(reason, storeRoot());
+        std::unique_ptr<SpawnedUpdater> holder = startHolder();
+        EXPECT_EQ(zvtest::readFile(ModuleLock::StorePath(storeRoot(), kSerialNumber)),
+                  std::to_string(holder->pid()) + "\n");
+        RunResult refused = updater({"-U", "-d", kSerial, "-f", bird});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_EQ(errorLines(refused),
+                  (std::vector<std::string>{warning, busyLine(holder->pid())}));
+        RunResult listed = updater({"-D", "-t", "TCP"});
+        EXPECT_EQ(lines(listed.out).back(),
+                  "    40F5849A  [Error (5): Is someone else connected to this device?]")
+            << listed.out;
+        EXPECT_EQ(connections().total, 0) << zvtest::readFile(packetLog);
+
+        kill(holder->pid(), SIGKILL);
+        EXPECT_EQ(errorLines(holder->wait()), std::vector<std::string>{warning});
+        RunResult next = updater({"-U", "-d", kSerial, "-f", bird});
+        ASSERT_EQ(next.exitCode, 0) << next.out << next.err;
+        EXPECT_EQ(errorLines(next), std::vector<std::string>{warning});
+        EXPECT_EQ(flash(), expectedFlash(bird));
     }
 
     const std::string packetLog = work.file("module.log");
@@ -176,12 +245,105 @@ TEST_F(ModuleLocking, KilledHolderDoesNotBlockTheNextRun) {
     kill(holder->pid(), SIGKILL);
     EXPECT_EQ(holder->wait().exitCode, 128 + SIGKILL);
     // The dead holder is still named in the file; it must not matter.
-    EXPECT_EQ(zvtest::readFile(ModuleLock::Path(storeRoot(), kSerialNumber)),
+    EXPECT_EQ(zvtest::readFile(ModuleLock::MachinePath(MACHINE_LOCK_DIRECTORY, kSerialNumber)),
               std::to_string(holder->pid()) + "\n");
     RunResult next = updater({"-U", "-d", kSerial, "-f", bird});
     ASSERT_EQ(next.exitCode, 0) << next.out << next.err;
     EXPECT_EQ(flash(), expectedFlash(bird));
     EXPECT_EQ(connections().upgrading, 1);
+}
+
+TEST_F(ModuleLocking, UpdateFromAnotherStoreLeavesTheModuleToTheFirst) {
+    // Slow replies keep the first transfer running while the second run tries.
+    startModule("latency-ms=20");
+    SpawnedUpdater first(work, "first", updateArgs());
+    ASSERT_TRUE(waitFor([&] {
+        return lockHolder(kSerialNumber) == first.pid() && connections().upgrading == 1;
+    })) << "the first Updater never started its transfer";
+    const int connectionsBefore = connections().total;
+    zvtest::TempDir otherStore;
+    RunResult second = zvtest::runProgram(
+        zvtest::updaterBinary(), {"-i", otherStore.path(), "-U", "-d", kSerial, "-f", bird});
+    const int connectionsAfter = connections().total;
+    const bool firstStillTransferring = first.running();
+    RunResult a = first.wait();
+
+    ASSERT_TRUE(firstStillTransferring) << "the first transfer ended too soon: " << a.out;
+    EXPECT_EQ(second.exitCode, 1) << second.out << second.err;
+    EXPECT_EQ(errorLines(second), std::vector<std::string>{busyLine(first.pid())});
+    EXPECT_FALSE(contains(second.out, "Transferring")) << second.out;
+    // The second run never connected, and only one connection ever sent upgrade commands.
+    EXPECT_EQ(connectionsAfter, connectionsBefore) << zvtest::readFile(packetLog);
+    ASSERT_EQ(a.exitCode, 0) << a.out << a.err;
+    EXPECT_EQ(flash(), expectedFlash(bird));
+    EXPECT_EQ(connections().upgrading, 1) << zvtest::readFile(packetLog);
+    // Neither store holds a lock.
+    EXPECT_FALSE(zvtest::pathExists(storeRoot() + "/.locks"));
+    EXPECT_FALSE(zvtest::pathExists(otherStore.path() + "/updater/.locks"));
+}
+
+TEST_F(ModuleLocking, AnotherUserIsKeptOffAndTakesTheLockAfterwards) {
+    ZV_NEEDS(geteuid() == 0 ? "" : "only root can run Updater as another user");
+    std::unique_ptr<SpawnedUpdater> holder = startHolder();
+    // The directory is open to all and sticky; the lock file is root's, readable by all.
+    EXPECT_EQ(modeOf(MACHINE_LOCK_DIRECTORY), static_cast<mode_t>(S_IFDIR | 01777));
+    const std::string lockFile = ModuleLock::MachinePath(MACHINE_LOCK_DIRECTORY, kSerialNumber);
+    EXPECT_EQ(modeOf(lockFile), static_cast<mode_t>(S_IFREG | 0644));
+
+    OtherUser nobody(work);
+    const std::string file = nobody.readable(bird);
+    RunResult refused = nobody.updater({"-U", "-d", kSerial, "-f", file});
+    EXPECT_EQ(refused.exitCode, 1) << refused.out << refused.err;
+    EXPECT_EQ(errorLines(refused), std::vector<std::string>{busyLine(holder->pid())});
+    // That user's "-D" names the module as taken and leaves it alone as well.
+    RunResult listed = nobody.updater({"-D", "-t", "TCP"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(lines(listed.out).back(),
+              "    40F5849A  [Error (5): Is someone else connected to this device?]")
+        << listed.out;
+    EXPECT_EQ(connections().total, 0) << zvtest::readFile(packetLog);
+
+    // Once root's run is gone, the other user locks root's file (for reading) and updates.
+    kill(holder->pid(), SIGKILL);
+    holder->wait();
+    RunResult next = nobody.updater({"-U", "-d", kSerial, "-f", file});
+    ASSERT_EQ(next.exitCode, 0) << next.out << next.err;
+    EXPECT_EQ(errorLines(next), std::vector<std::string>{});
+    EXPECT_EQ(flash(), expectedFlash(bird));
+    EXPECT_EQ(connections().upgrading, 1);
+    EXPECT_FALSE(zvtest::pathExists(nobody.storeRoot() + "/.locks"));
+}
+
+TEST_F(ModuleLocking, SymbolicLinkForTheLockDirectoryLeavesTheLocksInTheStore) {
+    // In the test's own /run/lock: a link to a directory that would do.
+    const std::string elsewhere = work.file("elsewhere");
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(elsewhere.c_str(), 01777), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), MACHINE_LOCK_DIRECTORY), 0);
+    expectLocksInTheStore(std::string(MACHINE_LOCK_DIRECTORY) + " is a symbolic link");
+    EXPECT_FALSE(zvtest::pathExists(elsewhere + "/40F5849A")) << "the link was followed";
+}
+
+TEST_F(ModuleLocking, LockDirectoryWithoutTheStickyBitLeavesTheLocksInTheStore) {
+    ASSERT_EQ(mkdir(MACHINE_LOCK_DIRECTORY, 0755), 0);
+    expectLocksInTheStore(std::string(MACHINE_LOCK_DIRECTORY) + " has no sticky bit");
+    EXPECT_FALSE(zvtest::pathExists(std::string(MACHINE_LOCK_DIRECTORY) + "/40F5849A"));
+}
+
+TEST_F(ModuleLocking, UserWhoCannotWriteRunLockKeepsTheLocksInTheStore) {
+    ZV_NEEDS(geteuid() == 0 ? "" : "only root can run Updater as another user");
+    ASSERT_EQ(chmod("/run/lock", 0755), 0);  // the test's own /run/lock
+    startModule();
+    OtherUser nobody(work);
+    RunResult r = nobody.updater({"-U", "-d", kSerial, "-f", nobody.readable(bird)});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(errorLines(r),
+              std::vector<std::string>{storeLocksLine(
+                  std::string("cannot create ") + MACHINE_LOCK_DIRECTORY + ": Permission denied",
+                  nobody.storeRoot())});
+    EXPECT_TRUE(zvtest::pathExists(ModuleLock::StorePath(nobody.storeRoot(), kSerialNumber)));
+    EXPECT_FALSE(zvtest::pathExists(MACHINE_LOCK_DIRECTORY));
+    EXPECT_EQ(flash(), expectedFlash(bird));
 }
 
 TEST_F(ModuleLocking, DiscoverDuringAnUpdateShowsTheModuleWithoutTouchingIt) {
@@ -217,8 +379,7 @@ TEST_F(ModuleLocking, RouterSearchLeavesAloneWhatAnotherUpdaterHolds) {
         // An update of one bus module holds that module: it is listed, the others are read.
         SpawnedUpdater holder(work, "direct",
                               {"-i", store.path(), "-U", "-d", "11111111", "-u", url});
-        ASSERT_TRUE(
-            waitFor([&] { return ModuleLock::Holder(storeRoot(), 0x11111111) == holder.pid(); }));
+        ASSERT_TRUE(waitFor([&] { return lockHolder(0x11111111) == holder.pid(); }));
         RunResult r = updater({"-D", "-r", "D272031D"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_TRUE(contains(r.out, "    11111111" + busy + "\n")) << r.out;
@@ -227,8 +388,7 @@ TEST_F(ModuleLocking, RouterSearchLeavesAloneWhatAnotherUpdaterHolds) {
     // A routed update holds the router: the search does not even open it.
     SpawnedUpdater routed(
         work, "routed", {"-i", store.path(), "-U", "-d", "22222222", "-r", "D272031D", "-u", url});
-    ASSERT_TRUE(
-        waitFor([&] { return ModuleLock::Holder(storeRoot(), 0xD272031D) == routed.pid(); }));
+    ASSERT_TRUE(waitFor([&] { return lockHolder(0xD272031D) == routed.pid(); }));
     const int connectionsBefore = connections().total;
     RunResult r = updater({"-D", "-r", "D272031D"});
     EXPECT_EQ(r.exitCode, 0);

@@ -90,7 +90,8 @@ TEST_F(StoreInfo, EmptyStoreSaysSoAndSucceeds) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, kVersionLine + "\n" + nothing);
 
-    // A module's lock is not a stored device.
+    // A module's lock kept in the store (where the machine's directory is unfit) is not a
+    // stored device.
     zvtest::runProgram("/bin/mkdir", {"-p", root() + "/.locks"});
     zvtest::writeFile(root() + "/.locks/" + kSerial, "4242\n");
     r = updater({"-I"});

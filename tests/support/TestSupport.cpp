@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -269,6 +271,49 @@ bool enterPrivateNetwork(bool veth, std::string* why) {
 std::string privateNetworkMissing(bool veth) {
     std::string why;
     return enterPrivateNetwork(veth, &why) ? std::string() : why;
+}
+
+bool enterPrivateRunLock(std::string* why) {
+    constexpr const char* kRunLock = "/run/lock";
+    static bool inPrivateNamespace = false;
+    static bool mounted = false;
+    struct stat st;
+    if (stat(kRunLock, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (why)
+            *why = std::string("the machine has no ") + kRunLock + " directory";
+        return false;
+    }
+    if (!inPrivateNamespace) {
+        // Mounts made from here on stay in this process and its children.
+        if (unshare(CLONE_NEWNS) != 0) {
+            if (why)
+                *why = std::string("unshare(CLONE_NEWNS): ") + strerror(errno);
+            return false;
+        }
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            if (why)
+                *why = std::string("mount --make-rprivate /: ") + strerror(errno);
+            return false;
+        }
+        inPrivateNamespace = true;
+    }
+    if (mounted) {
+        umount2(kRunLock, MNT_DETACH);  // the previous test's
+        mounted = false;
+    }
+    if (mount("zvtest-run-lock", kRunLock, "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+              "mode=1777,size=1m") != 0) {
+        if (why)
+            *why = std::string("mount -t tmpfs ") + kRunLock + ": " + strerror(errno);
+        return false;
+    }
+    mounted = true;
+    return true;
+}
+
+std::string privateRunLockMissing() {
+    std::string why;
+    return enterPrivateRunLock(&why) ? std::string() : why;
 }
 
 bool everyTestMustRun() {

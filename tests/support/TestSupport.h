@@ -64,6 +64,16 @@ bool enterPrivateNetwork(bool veth, std::string* why = nullptr);
 // The reason the namespace could not be entered, or "" once it was.
 std::string privateNetworkMissing(bool veth);
 
+// Gives this test process, and the programs it starts afterwards, a /run/lock of its own: an
+// empty tmpfs (mode 01777, as the machine's) in a private mount namespace, so that the module
+// locks of the Updater runs of a test, which live in /run/lock/zendrival for the whole machine,
+// meet only each other's, never those of a test running beside it or of the machine. The first
+// call makes the namespace; every call mounts a fresh, empty directory. False (with the reason in
+// *why) when the process may not, or the machine has no /run/lock.
+bool enterPrivateRunLock(std::string* why = nullptr);
+// The reason it could not be made, or "" once it was.
+std::string privateRunLockMissing();
+
 // True where every test has to run: as root, or with CI set. There the private network, the
 // emulated USB bus and the tools install-deps provides can always be made, so a set-up that fails
 // is a fault of the test bench, and skipping would hide part of the suite.
@@ -86,3 +96,5 @@ bool everyTestMustRun();
 
 // In a test body: enter a private network namespace, or skip (or fail) as ZV_NEEDS does.
 #define ZV_PRIVATE_NETWORK_OR_SKIP(veth) ZV_NEEDS(zvtest::privateNetworkMissing(veth))
+// In a test body: a private /run/lock (enterPrivateRunLock), or skip (or fail) likewise.
+#define ZV_PRIVATE_RUN_LOCK_OR_SKIP() ZV_NEEDS(zvtest::privateRunLockMissing())

@@ -77,6 +77,18 @@ TEST(CLIDisplay, LevelsGoToTheirStreams) {
     EXPECT_EQ(err.text(), "bad 7\n");
 }
 
+TEST(CLIDisplay, WarningsGoToStandardErrorAndAreNoErrors) {
+    CLI_Display display;
+    CaptureOutput err(stderr);
+    CaptureOutput out(stdout);
+    display.message(UpdaterDisplayInterface::LEVEL_WARNING, "careful %d", 3);
+    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(err.text(), "Warning: careful 3\n");
+    // Neither an explained failure nor a line of the "--json" document's "error".
+    EXPECT_EQ(display.errors_shown(), 0u);
+    EXPECT_TRUE(display.take_error_lines().empty());
+}
+
 TEST(CLIDisplay, MutingSilencesMessagesButNotProgress) {
     TerminalDisplay display;
     CaptureOutput out(stdout);

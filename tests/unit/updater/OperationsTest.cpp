@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -21,7 +22,8 @@ class RecordingDisplay : public UpdaterDisplayInterface {
     void update_spinner(bool, const char*) override {}
     void info_message(const char* text) override { infos.emplace_back(text); }
     void error_message(const char* text) override { errors.emplace_back(text); }
-    std::vector<std::string> infos, errors;
+    void warning_message(const char* text) override { warnings.emplace_back(text); }
+    std::vector<std::string> infos, errors, warnings;
 };
 
 // Nothing listens on this port of loopback: requests fail at once, without leaving the machine.
@@ -29,8 +31,15 @@ constexpr const char* kDeadServer = "http://127.0.0.1:9/cgi/u";
 
 class Operations : public ::testing::Test {
   protected:
+    // The module locks in a directory of the test's own, not the machine's.
+    void SetUp() override {
+        ASSERT_EQ(mkdir(lockDirectory.c_str(), 01777), 0);
+        updater.Set_Lock_Directory(lockDirectory);
+    }
     std::string deviceDir() { return store.path() + "/40F5849A"; }
     zvtest::TempDir store;
+    zvtest::TempDir locks;
+    const std::string lockDirectory = locks.file("zendrival");
     RecordingDisplay display;
     Updater updater{kDeadServer, store.path().c_str(), display};
 };
@@ -116,7 +125,7 @@ TEST_F(Operations, ServerListWithoutAServerIsEmpty) {
 namespace {
 
 TEST_F(Operations, ModuleHeldByAnotherUpdaterEndsTheUpdateBeforeAnythingElse) {
-    ModuleLock other(store.path(), 0x40F5849A);
+    ModuleLock other(lockDirectory, store.path(), 0x40F5849A);
     ASSERT_TRUE(other.held());
     // Neither the build choice nor the connection is tried: this would otherwise fail on them.
     EXPECT_FALSE(updater.Update_Firmware(0x40F5849A, 0, "", 0, 0, false));
@@ -126,12 +135,34 @@ TEST_F(Operations, ModuleHeldByAnotherUpdaterEndsTheUpdateBeforeAnythingElse) {
                                        std::to_string(getpid()) + ")"});
     // A routed update holds the router too.
     display.errors.clear();
-    ModuleLock router(store.path(), 0xD272031D);
+    ModuleLock router(lockDirectory, store.path(), 0xD272031D);
     EXPECT_FALSE(updater.Update_Firmware(0x2181F0EE, 0, "", 0, 0xD272031D, false));
     EXPECT_EQ(display.errors,
               std::vector<std::string>{"Module D272031D is being updated by another Updater "
                                        "(process " +
                                        std::to_string(getpid()) + ")"});
+}
+
+TEST_F(Operations, LocksKeptInTheStoreAreAnnouncedOnceARun) {
+    // The machine's directory is unfit: a symbolic link.
+    const std::string link = locks.file("link");
+    ASSERT_EQ(symlink(lockDirectory.c_str(), link.c_str()), 0);
+    updater.Set_Lock_Directory(link);
+    const std::string warning = link + " is a symbolic link; module locks are kept in " +
+                                store.path() +
+                                "/.locks instead, which only runs using this store see";
+    // A routed update locks the module and the router: one warning for both, no error of its
+    // own, and the update goes on to the build choice.
+    EXPECT_FALSE(updater.Update_Firmware(0x2181F0EE, 0, "", 0, 0xD272031D, false));
+    EXPECT_EQ(display.warnings, std::vector<std::string>{warning});
+    EXPECT_EQ(display.errors,
+              std::vector<std::string>{"Could not find valid build for this device."});
+    EXPECT_TRUE(zvtest::pathExists(store.path() + "/.locks/2181F0EE"));
+    EXPECT_TRUE(zvtest::pathExists(store.path() + "/.locks/D272031D"));
+    EXPECT_FALSE(zvtest::pathExists(lockDirectory + "/2181F0EE"));
+    // The run goes on: no second warning.
+    EXPECT_FALSE(updater.Update_Firmware(0x2181F0EE, 0, "", 0, 0, false));
+    EXPECT_EQ(display.warnings.size(), 1u);
 }
 
 TEST_F(Operations, RecoveryPortHeldByAnotherProgramIsNeverAsked) {
