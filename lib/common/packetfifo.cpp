@@ -1,5 +1,7 @@
 #include "packetfifo.h"
 
+#include "packetfifoCursor.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -310,12 +312,19 @@ qPacket* qPacketFifo_GetFirst(qPacketFifoHandle handle, qPacketFilter filter, vo
     return qPacketFifo_AwaitFirst(handle, filter, reference, 0);
 }
 
-// A waiter wakes on every put, but offers the filter only the packets it has not seen yet: ids
-// up to lastExamined were already refused during this call. Filters may have side effects (count,
-// log, match a sequence), so offering a packet twice would be wrong, not just slow.
 qPacket* qPacketFifo_AwaitFirst(qPacketFifoHandle handle, qPacketFilter filter, void* reference,
                                 uint32_t timeoutMs) {
-    if (filter == nullptr) {
+    qPacketFifoCursor cursor;
+    return qPacketFifo_AwaitFirstNew(handle, filter, reference, timeoutMs, &cursor);
+}
+
+// A waiter wakes on every put, but offers the filter only the packets it has not seen yet: ids
+// up to the cursor's mark were already refused, in this call or an earlier one with the cursor.
+// Filters may have side effects (count, log, match a sequence), so offering a packet twice would
+// be wrong, not just slow.
+qPacket* qPacketFifo_AwaitFirstNew(qPacketFifoHandle handle, qPacketFilter filter, void* reference,
+                                   uint32_t timeoutMs, qPacketFifoCursor* cursor) {
+    if (filter == nullptr || cursor == nullptr) {
         return nullptr;
     }
     FifoRef fifo = findFifo(handle);
@@ -324,7 +333,11 @@ qPacket* qPacketFifo_AwaitFirst(qPacketFifoHandle handle, qPacketFilter filter, 
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> queueLock(fifo->lock);
-    int64_t lastExamined = fifo->windowStart - 1;
+    if (cursor->queue != handle) {
+        cursor->queue = handle;
+        cursor->lastOffered = fifo->windowStart - 1;
+    }
+    int64_t& lastExamined = cursor->lastOffered;
     auto match = fifo->packets.end();
     auto scanNewPackets = [&] {
         match = fifo->packets.end();

@@ -171,6 +171,8 @@ qLinkID qLink_Init(qLinkID id, qStream* stream) {
     link->writerStarted = 0;
     link->syncState = qSYNC_IDLE;
     link->pooled = 0;
+    // A new stream has met nothing yet that callers must leave to the reader thread.
+    link->readingHandedBack = false;
     if (renewQueue(&link->inbound) != qErrNone || renewQueue(&link->outbound) != qErrNone) {
         return 0;
     }

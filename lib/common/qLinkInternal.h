@@ -72,11 +72,19 @@ struct qLinkObject {
     // closed under it too, taken together with the write lock (a reading caller's user filter may
     // send, so neither lock is taken before the other).
     std::mutex readLock;
-    // Until this time (steady clock, in ns) the reader thread leaves the reading to the callers.
-    // It waits for that on the condition; a caller that cannot read after all ends the wait.
+    // Until this time (steady clock, in ns) the reader thread leaves the reading to the callers,
+    // unless a waiter relies on it. It waits for that on the condition; a waiter that comes to
+    // rely on it, or a stop, ends the wait.
     std::atomic<int64_t> callersReadUntilNs{0};
     std::mutex standByLock;
     std::condition_variable standByEnded;
+    // Callers waiting on the inbound queue for a packet that only the reader thread can read for
+    // them now (their time is too short to read, the link resynchronises, or the stream's get
+    // waits long): the reader thread does not stand by while there are any.
+    std::atomic<uint32_t> callersAwaitingReader{0};
+    // A caller's get met something that only the reader thread acts on (a dropped connection, a
+    // failure): callers leave the reading to the reader thread until it has read a byte again.
+    std::atomic<bool> readingHandedBack{false};
     // Complete packets handled so far (counted under the read lock): tells a caller that one came.
     std::atomic<uint64_t> packetsHandled{0};
     // The stream's longest wait for a byte (qStream::getWaitMs), kept where callers can read it
@@ -106,6 +114,10 @@ void* sOutPipeProcess(void* argument);
 void qLink_ReaderBegin(qLinkObject* link);
 qErr qLink_ReaderStep(qLinkObject* link);
 
+// Feeds one received byte to the synchronisation procedure or the packet being received, as the
+// link's status says (with the read lock held).
+void qLink_HandleByte(qLinkObject* link, uint8_t byte);
+
 // Queues the six sync requests; status becomes synchronising.
 void qLink_StartSync(qLinkObject* link);
 // Feeds one received byte to the synchronisation procedure.
@@ -123,10 +135,13 @@ void qLink_DestroyPacketLog(qLinkObject* link);
 // qLink_AwaitFirst for a held link object; the caller reads the stream itself while it may.
 qPacket* qLink_AwaitFirstReading(qLinkObject* link, qPacketFilter filter, void* reference,
                                  uint32_t timeoutMs);
+// Whether the calling thread holds the link's read lock as its reader (the reader thread, or a
+// caller reading for itself, and any user filter they run).
+bool qLink_ThreadReads(const qLinkObject* link);
 // Lets the reader thread read again at once, should it stand by for callers.
 void qLink_EndReaderStandBy(qLinkObject* link);
-// One pass of the reader thread's loop: while callers read, it waits until they may have stopped;
-// otherwise it reads under the read lock (qLink_ReaderStep).
+// One pass of the reader thread's loop: while callers read, and no waiter relies on it, it waits
+// until they may have stopped; otherwise it reads under the read lock (qLink_ReaderStep).
 void qLink_ReaderThreadStep(qLinkObject* link);
 
 // A filter that accepts every packet.

@@ -104,6 +104,14 @@ void qLink_ReaderBegin(qLinkObject* link) {
     link->syncState = qSYNC_IDLE;
 }
 
+void qLink_HandleByte(qLinkObject* link, uint8_t byte) {
+    if (link->status.load() == qLINK_STATUS_SYNCING) {
+        qLink_SyncByte(link, byte);
+    } else {
+        onPacketByte(link, byte);
+    }
+}
+
 qErr qLink_ReaderStep(qLinkObject* link) {
     uint8_t byte = 0;
     qErr err = qStream_Read(link->stream, &byte, 1);
@@ -111,10 +119,8 @@ qErr qLink_ReaderStep(qLinkObject* link) {
         onNoByte(link);
     } else if (err != qErrNone) {
         onReadError(link, err);
-    } else if (link->status.load() == qLINK_STATUS_SYNCING) {
-        qLink_SyncByte(link, byte);
     } else {
-        onPacketByte(link, byte);
+        qLink_HandleByte(link, byte);
     }
     return err;
 }

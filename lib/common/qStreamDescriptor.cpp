@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "qStreamForCaller.h"
+
 qErr qStreamDescriptor_GetByte(int descriptor, int waitMs, uint8_t* byte) {
     // Some drivers block a read until a byte comes, however long the peer stays silent; the read
     // is made only once the descriptor has something (or has hung up).
@@ -21,6 +23,11 @@ qErr qStreamDescriptor_GetByte(int descriptor, int waitMs, uint8_t* byte) {
         return qErrNone;
     }
     if (rc == 0) {
+        // A hang-up reads as ready at once: the reader thread pauses instead of spinning, while
+        // a caller leaves it to the reader thread.
+        if (qStream_ReadingForCaller()) {
+            return qErrBusy;
+        }
         poll(nullptr, 0, waitMs);
         return qErrNotReady;
     }

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "qStreamForCaller.h"
 #include "unix_time.h"
 
 namespace {
@@ -27,6 +28,9 @@ struct SocketRecord {
     sockaddr_in address{};
     int descriptor = -1;
     bool connected = false;
+    // A caller's get met a dropped connection and left it: the reader thread's next get
+    // reconnects as if it had met it itself (the kernel reports the drop only once).
+    bool dropped = false;
     // The reader thread (get) and the writer thread (write) may both reconnect; the descriptor
     // and the connected flag change only under this lock.
     std::mutex lock;
@@ -47,6 +51,7 @@ bool isConnected(const SocketRecord* record) {
 
 void closeSocket(SocketRecord* record) {
     record->connected = false;
+    record->dropped = false;
     if (record->descriptor >= 0) {
         close(record->descriptor);
         record->descriptor = -1;
@@ -138,8 +143,12 @@ enum class ReceiveOutcome { Received, Nothing, PeerClosed, Failed };
 // One receive of whatever the kernel holds. A connection found reset is made again (the module
 // rebooted) and read once more. Caller holds the lock.
 ReceiveOutcome receiveBlock(SocketRecord* record, qErr* failure) {
-    ssize_t got = recv(record->descriptor, record->received, sizeof record->received, MSG_DONTWAIT);
-    if (got < 0 && isDroppedConnection(errno)) {
+    const bool dropped = record->dropped;
+    record->dropped = false;
+    ssize_t got =
+        dropped ? -1
+                : recv(record->descriptor, record->received, sizeof record->received, MSG_DONTWAIT);
+    if (dropped || (got < 0 && isDroppedConnection(errno))) {
         if (resetSocket(record) != qErrNone) {
             *failure = qErrConnection;
             return ReceiveOutcome::Failed;
@@ -161,6 +170,40 @@ ReceiveOutcome receiveBlock(SocketRecord* record, qErr* failure) {
     return ReceiveOutcome::Received;
 }
 
+// A get for a caller (qStreamForCaller.h): bytes, or a moment's silence, on a healthy
+// connection; everything else is left to the reader thread. The lock is only tried: a writer may
+// hold it for as long as a reconnect takes.
+qErr callerGet(SocketRecord* record, uint8_t* byte) {
+    std::unique_lock<std::mutex> guard(record->lock, std::try_to_lock);
+    if (!guard.owns_lock() || !isConnected(record) || record->dropped) {
+        return qErrBusy;
+    }
+    pollfd readable{record->descriptor, POLLIN | POLLRDHUP, 0};
+    guard.unlock();
+    const int ready = poll(&readable, 1, qSTREAM_IDLE_WAIT_MS);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) {
+        return qErrNotReady;
+    }
+    // A reset, a hang-up or the peer's close: poll says so without taking the error from the
+    // socket, which the reader thread's receive then meets.
+    if (ready < 0 || readable.revents != POLLIN || !guard.try_lock() ||
+        readable.fd != record->descriptor) {
+        return qErrBusy;
+    }
+    const ssize_t got =
+        recv(record->descriptor, record->received, sizeof record->received, MSG_DONTWAIT);
+    if (got > 0) {
+        record->receivedLength = static_cast<size_t>(got);
+        record->receivedNext = 0;
+        return takeBuffered(record, byte);
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return qErrNotReady;
+    }
+    record->dropped = got < 0 && isDroppedConnection(errno);
+    return qErrBusy;
+}
+
 qErr socketGet(uint8_t* byte, void* reference) {
     if (!validRecord(reference) || byte == nullptr) {
         return qErrParam;
@@ -169,13 +212,18 @@ qErr socketGet(uint8_t* byte, void* reference) {
     if (takeBuffered(record, byte) == qErrNone) {
         return qErrNone;
     }
+    if (qStream_ReadingForCaller()) {
+        return callerGet(record, byte);
+    }
+    bool dropped = false;
     {
         std::lock_guard<std::mutex> guard(record->lock);
         if (!isConnected(record)) {
             return qErrConnection;
         }
+        dropped = record->dropped;
     }
-    if (!awaitReadable(record)) {
+    if (!dropped && !awaitReadable(record)) {
         return qErrNotReady;
     }
     ReceiveOutcome outcome;

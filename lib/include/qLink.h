@@ -76,11 +76,17 @@ ZENDRIVAL_EXPORT qErr qLink_SendPackets(qLinkID id, const qPacket* const* packet
 ZENDRIVAL_EXPORT qPacket* qLink_GetPacket(qLinkID id);
 ZENDRIVAL_EXPORT qPacket* qLink_AwaitPacket(qLinkID id, uint32_t timeoutMs);
 ZENDRIVAL_EXPORT qPacket* qLink_GetFirst(qLinkID id, qPacketFilter filter, void* reference);
+// Waits for the first packet the filter accepts: up to timeoutMs, through resynchronisations and
+// I/O errors of the link, and ends early only when the link stops. During one call the filter
+// sees each packet at most once, in arrival order.
 ZENDRIVAL_EXPORT qPacket* qLink_AwaitFirst(qLinkID id, qPacketFilter filter, void* reference,
                                            uint32_t timeoutMs);
 ZENDRIVAL_EXPORT size_t qLink_DrainPackets(qLinkID id, qPacketFilter filter, void* reference);
-// The user filter runs on the reader thread for every complete packet; a result of 1 means the
-// filter consumed it. Null clears it.
+// The user filter runs for every complete packet on whichever thread reads the stream: the
+// reader thread, or a caller of qLink_AwaitFirst that reads its reply itself; one at a time, in
+// stream order. A result of 1 means the filter consumed it. Null clears it. A filter may send, and
+// may await packets of other links or of its own (of its own it finds only those already queued:
+// no more are read until it returns).
 ZENDRIVAL_EXPORT qErr qLink_InstallUserPacketFilter(qLinkID id, qPacketFilter filter,
                                                     void* reference);
 ZENDRIVAL_EXPORT qErr qLink_EnablePooledPackets(qLinkID id, bool pooled);

@@ -18,7 +18,9 @@
 // - A stream is used by at most two threads at once: one reading thread at a time calls only get
 //   (through qStream_Read, qStream_ReadWithin and the record readers, which also own the
 //   push-back buffer): a link's reader thread, or a caller of qLink_AwaitFirst that reads the
-//   reply itself, under the link's read lock. One writing thread at a time calls put and write:
+//   reply itself, under the link's read lock. A caller's get takes a byte or reports that none
+//   came; whatever else the transport does (reconnect, pause, a failure) is left to the reader
+//   thread: the library's streams report it to a caller as qErrBusy without acting on it. One writing thread at a time calls put and write:
 //   the link's writer thread, or a caller of qLink_SendPackets, under the link's write lock.
 //   Single-threaded owners such as the recovery protocols do both from one thread.
 #pragma once

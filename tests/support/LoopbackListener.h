@@ -10,13 +10,15 @@
 
 class LoopbackListener {
   public:
-    LoopbackListener() {
+    // backlog 0 lets one connection wait to be accepted; the SYNs of later ones are dropped, as
+    // by a host that has gone from the network.
+    explicit LoopbackListener(int backlog = 8) {
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 8);
+        listen(listener_, backlog);
         socklen_t length = sizeof address;
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
