@@ -84,18 +84,23 @@ TEST_F(LinkWaitPromisesTest, AFilterSeesEachPacketOnce) {
     EXPECT_EQ(offers, (std::map<uint8_t, int>{{0x21, 1}, {0x22, 1}}));
 }
 
-// The module's connection is reset while a caller reads, and the module cannot be reached again:
-// its port takes no more connections, as when it has gone from the network. Reconnecting is the
-// reader thread's, however long the kernel tries; the caller's wait ends on time.
-TEST(LinkWaitPromises, ACallerLeavesAVanishedPeerToTheReaderThread) {
+// How a 300 ms wait ended when the module's connection was reset 150 ms into it.
+struct VanishedPeerWait {
+    std::chrono::milliseconds waited;
+    // Whether the caller met the reset (rather than the reader thread, which may read when the
+    // caller begins).
+    bool callerMetIt;
+};
+
+// The module's connection is reset and the module cannot be reached again: its port takes no
+// more connections, as when it has gone from the network.
+VanishedPeerWait awaitWhileThePeerVanishes() {
     LoopbackListener listener(0);
     qStream* stream = nullptr;
-    ASSERT_EQ(qStream_CreateSocket(listener.address(), listener.port(), &stream), qErrNone);
+    EXPECT_EQ(qStream_CreateSocket(listener.address(), listener.port(), &stream), qErrNone);
     qLinkID id = qLink_Create(stream);
-    ASSERT_NE(id, 0u);
     const int connection = listener.accept();
-    ASSERT_GE(connection, 0);
-    ASSERT_EQ(hex(receiveFrom(connection, 3)), hex(routeOn()));
+    EXPECT_EQ(hex(receiveFrom(connection, 3)), hex(routeOn()));
     // Fills the port's queue of connections waiting to be accepted.
     const int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_in port{};
@@ -103,26 +108,36 @@ TEST(LinkWaitPromises, ACallerLeavesAVanishedPeerToTheReaderThread) {
     port.sin_addr.s_addr = listener.address();
     port.sin_port = htons(static_cast<uint16_t>(listener.port()));
     connect(filler, reinterpret_cast<sockaddr*>(&port), sizeof port);
-
     std::thread vanish([connection] {
-        // Long enough for the caller to have taken over the reading.
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
         linger reset{1, 0};
         setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         close(connection);
     });
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(qLink_AwaitFirst(id, acceptNothing, nullptr, 200), nullptr);
-    const auto waited = since(start);
+    EXPECT_EQ(qLink_AwaitFirst(id, acceptNothing, nullptr, 300), nullptr);
+    const VanishedPeerWait outcome{since(start), qLink_Lookup(id)->readingHandedBack.load()};
     vanish.join();
-    EXPECT_GE(waited.count(), 190);
-    // The margin is for a loaded machine; a caller that reconnected would wait for minutes.
-    EXPECT_LT(waited.count(), 600);
-    EXPECT_TRUE(qLink_Lookup(id)->readingHandedBack.load());
     // The refused connection ends the reader thread's reconnect at the kernel's next try.
     listener.stopListening();
     close(filler);
     EXPECT_EQ(qLink_Destroy(&id), qErrNone);
+    return outcome;
+}
+
+// Reconnecting is the reader thread's, however long the kernel tries; the caller's wait ends on
+// time. The caller takes over the reading within a moment of its wait, so it is the one to meet
+// the reset but on a machine too busy to let it.
+TEST(LinkWaitPromises, ACallerLeavesAVanishedPeerToTheReaderThread) {
+    bool callerMetIt = false;
+    for (int attempt = 1; attempt <= 5 && !callerMetIt; ++attempt) {
+        const VanishedPeerWait wait = awaitWhileThePeerVanishes();
+        callerMetIt = wait.callerMetIt;
+        EXPECT_GE(wait.waited.count(), 290);
+        // The margin is for a loaded machine; a caller that reconnected would wait for minutes.
+        EXPECT_LT(wait.waited.count(), 700);
+    }
+    EXPECT_TRUE(callerMetIt);
 }
 
 // A user filter of one link that exchanges on a second link, then awaits a packet of its own

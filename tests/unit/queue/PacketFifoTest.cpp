@@ -270,8 +270,9 @@ TEST(PacketFifo, PacedWaitsTakeEarlyAndLatePacketsAndKeepTheirDeadline) {
         EXPECT_EQ(takeTag(qPacketFifo_Await(fifo.handle, 5000)), tag);
     }
     auto waitFor = [&fifo](uint8_t tag, microseconds after, uint32_t timeoutMs) {
-        LatePut put(fifo.handle, tag, after);
+        // The clock starts before the putter can: its pause must not begin before the wait's.
         const auto start = steady_clock::now();
+        LatePut put(fifo.handle, tag, after);
         EXPECT_EQ(takeTag(qPacketFifo_Await(fifo.handle, timeoutMs)), tag);
         return duration_cast<microseconds>(steady_clock::now() - start);
     };
