@@ -11,6 +11,7 @@
 
 #include "LoopbackListener.h"
 #include "StreamPolling.h"
+#include "qStreamForCaller.h"
 #include "qStreamsocket.h"
 
 namespace {
@@ -113,6 +114,26 @@ TEST_F(SocketStreamTest, ResetByPeerReconnectsOnRead) {
     ASSERT_TRUE(accepted);
     ASSERT_EQ(qStream_Write(stream, reinterpret_cast<const uint8_t*>("ok"), 2), qErrNone);
     EXPECT_EQ(server.receive(2), "ok");
+}
+
+// A get for a caller awaiting a reply takes bytes but leaves a reset to the reader thread,
+// untouched: the reader's get then still reconnects.
+TEST_F(SocketStreamTest, ACallersGetLeavesTheResetToTheReader) {
+    server.send("a");
+    uint8_t byte = 0;
+    {
+        qStreamForCallerScope forCaller;
+        ASSERT_EQ(readWithin(stream, &byte, 1), qErrNone);
+        EXPECT_EQ(byte, 'a');
+        server.closePeer(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrBusy);
+        EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrBusy);
+    }
+    std::thread acceptor([this] { accepted = server.accept(); });
+    EXPECT_EQ(qStream_Read(stream, &byte, 1), qErrNotReady);
+    acceptor.join();
+    EXPECT_TRUE(accepted);
 }
 
 TEST_F(SocketStreamTest, WriteAfterModuleVanishedIsConnectionError) {
