@@ -57,12 +57,13 @@ class CpuMeter {
 };
 
 // One row of CPU time per unit (per exchange, per KiB) in microseconds, for the library and for
-// the raw socket side by side, with the ratio library / raw; raw < 0 leaves out the raw side.
+// the raw side (a socket unless rawName says otherwise) side by side, with the ratio library /
+// raw; raw < 0 leaves out the raw side.
 inline void printCpuRow(const char* indent, const char* unit, double librarySeconds,
-                        double rawSeconds) {
+                        double rawSeconds, const char* rawName = "raw socket") {
     std::printf("%sCPU per %-14s library %8.1f us", indent, unit, librarySeconds * 1e6);
     if (rawSeconds >= 0) {
-        std::printf("   raw socket %8.1f us   ratio %.2f", rawSeconds * 1e6,
+        std::printf("   %s %8.1f us   ratio %.2f", rawName, rawSeconds * 1e6,
                     rawSeconds > 0 ? librarySeconds / rawSeconds : 0.0);
     }
     std::printf("\n");
