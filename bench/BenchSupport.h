@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -79,5 +80,26 @@ inline bool readExactly(int fd, uint8_t* buffer, size_t size) {
     }
     return true;
 }
+
+// Packets on a raw link: Link sends bytes (send) and reads exactly so many (read); this adds
+// the packet's framing (address, length, data) on top.
+template <class Link>
+class RawPackets {
+  public:
+    // One whole packet: its data bytes.
+    bool receive(std::vector<uint8_t>& data) {
+        uint8_t header[2];
+        if (!self().read(header, 2))
+            return false;
+        data.resize(header[1]);
+        return self().read(data.data(), data.size());
+    }
+    bool exchange(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply) {
+        return self().send(request) && receive(reply);
+    }
+
+  private:
+    Link& self() { return static_cast<Link&>(*this); }
+};
 
 }  // namespace bench

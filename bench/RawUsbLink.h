@@ -12,9 +12,11 @@
 #include <cstring>
 #include <vector>
 
+#include "BenchSupport.h"
+
 namespace bench {
 
-class RawUsbLink {
+class RawUsbLink : public RawPackets<RawUsbLink> {
   public:
     explicit RawUsbLink(uint32_t serial) {
         if (libusb_init(&context_) != LIBUSB_SUCCESS) {
@@ -63,17 +65,18 @@ class RawUsbLink {
         }
         return true;
     }
-    // One whole packet: address, length, data; its data bytes.
-    bool receive(std::vector<uint8_t>& data) {
-        uint8_t header[2];
-        if (!read(header, 2)) {
-            return false;
+    // Exactly size bytes, from what the last IN transfer brought and then from new ones.
+    bool read(uint8_t* buffer, size_t size) {
+        for (size_t done = 0; done < size;) {
+            if (position_ == received_.size() && !refill()) {
+                return false;
+            }
+            size_t n = std::min(size - done, received_.size() - position_);
+            std::memcpy(buffer + done, &received_[position_], n);
+            position_ += n;
+            done += n;
         }
-        data.resize(header[1]);
-        return read(data.data(), data.size());
-    }
-    bool exchange(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply) {
-        return send(request) && receive(reply);
+        return true;
     }
 
   private:
@@ -116,20 +119,6 @@ class RawUsbLink {
         }
         libusb_free_config_descriptor(config);
         return inEndpoint_ != 0 && outEndpoint_ != 0;
-    }
-
-    // Exactly size bytes, from what the last IN transfer brought and then from new ones.
-    bool read(uint8_t* buffer, size_t size) {
-        for (size_t done = 0; done < size;) {
-            if (position_ == received_.size() && !refill()) {
-                return false;
-            }
-            size_t n = std::min(size - done, received_.size() - position_);
-            std::memcpy(buffer + done, &received_[position_], n);
-            position_ += n;
-            done += n;
-        }
-        return true;
     }
 
     bool refill() {
