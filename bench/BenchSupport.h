@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -57,12 +58,13 @@ class CpuMeter {
 };
 
 // One row of CPU time per unit (per exchange, per KiB) in microseconds, for the library and for
-// the raw socket side by side, with the ratio library / raw; raw < 0 leaves out the raw side.
+// the raw side (a socket unless rawName says otherwise) side by side, with the ratio library /
+// raw; raw < 0 leaves out the raw side.
 inline void printCpuRow(const char* indent, const char* unit, double librarySeconds,
-                        double rawSeconds) {
+                        double rawSeconds, const char* rawName = "raw socket") {
     std::printf("%sCPU per %-14s library %8.1f us", indent, unit, librarySeconds * 1e6);
     if (rawSeconds >= 0) {
-        std::printf("   raw socket %8.1f us   ratio %.2f", rawSeconds * 1e6,
+        std::printf("   %s %8.1f us   ratio %.2f", rawName, rawSeconds * 1e6,
                     rawSeconds > 0 ? librarySeconds / rawSeconds : 0.0);
     }
     std::printf("\n");
@@ -78,5 +80,26 @@ inline bool readExactly(int fd, uint8_t* buffer, size_t size) {
     }
     return true;
 }
+
+// Packets on a raw link: Link sends bytes (send) and reads exactly so many (read); this adds
+// the packet's framing (address, length, data) on top.
+template <class Link>
+class RawPackets {
+  public:
+    // One whole packet: its data bytes.
+    bool receive(std::vector<uint8_t>& data) {
+        uint8_t header[2];
+        if (!self().read(header, 2))
+            return false;
+        data.resize(header[1]);
+        return self().read(data.data(), data.size());
+    }
+    bool exchange(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply) {
+        return self().send(request) && receive(reply);
+    }
+
+  private:
+    Link& self() { return static_cast<Link&>(*this); }
+};
 
 }  // namespace bench

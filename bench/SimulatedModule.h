@@ -32,7 +32,7 @@ inline bool simulatorListening(zvtest::BackgroundProgram& sim, Endpoint* endpoin
 }
 
 // A plain TCP connection to the simulator, with Nagle off as the library's socket stream has it.
-class RawLink {
+class RawLink : public RawPackets<RawLink> {
   public:
     explicit RawLink(const Endpoint& endpoint) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -60,17 +60,6 @@ class RawLink {
         return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
     bool read(uint8_t* buffer, size_t size) { return readExactly(fd_, buffer, size); }
-    // One whole packet: address, length, data; its data bytes.
-    bool receive(std::vector<uint8_t>& data) {
-        uint8_t header[2];
-        if (!read(header, 2))
-            return false;
-        data.resize(header[1]);
-        return read(data.data(), data.size());
-    }
-    bool exchange(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply) {
-        return send(request) && receive(reply);
-    }
 
   private:
     int fd_ = -1;

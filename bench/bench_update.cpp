@@ -11,10 +11,11 @@
 //
 // --router updates a module that sits on the I2C bus of a router module, through the router's
 // TCP/IP link (the raw socket sends the same packets, addressed to the module behind, on it).
-// --usb updates the module 5EED0002 on the emulated USB bus through libusb; there is no raw
-// socket to compare with, so only the library's figures are printed. It starts no simulator:
-// run it under scripts/usb-run with that module plugged in, as scripts/bench does (usb-run
-// --module serial=5EED0002,address=2,hb-ms=0,block-size=1024 build/bench/bench_update --usb).
+// --usb updates the module 5EED0002 on the emulated USB bus through libusb, and compares it with
+// the same exchanges made with plain libusb calls (bench/RawUsbLink.h) in place of the raw socket.
+// It starts no simulator: run it under scripts/usb-run with that module plugged in, as
+// scripts/bench does (usb-run --module serial=5EED0002,address=2,hb-ms=0,block-size=1024
+// build/bench/bench_update --usb).
 //
 // Run it under scripts/netns-run: the simulator also listens for discovery requests.
 #include <memory>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "QuietDisplay.h"
+#include "RawUsbLink.h"
 #include "SimulatedModule.h"
 #include "UpdaterEntity.h"
 #include "qUEI.h"
@@ -70,14 +72,15 @@ struct Measured {
     double cpuSeconds = 0;
 };
 
-// One DATA exchange of 26 bytes on a raw socket, count times; the mean of one.
-Measured rawDataRoundTrip(const Target& target, int count) {
+// One DATA exchange of 26 bytes on a raw link (a socket, or libusb over USB), count times; the
+// mean of one.
+template <class Link>
+Measured rawDataRoundTrip(Link& link, uint8_t address, int count) {
     Measured mean;
-    RawLink link(target.endpoint);
     std::vector<uint8_t> reply;
-    if (!link.ok() || !link.exchange(packet(target.address, {95, 3, 0, 0, 0, 0x80, 0}), reply))
+    if (!link.ok() || !link.exchange(packet(address, {95, 3, 0, 0, 0, 0x80, 0}), reply))
         return mean;
-    std::vector<uint8_t> data = {target.address, 28, 95, 1};
+    std::vector<uint8_t> data = {address, 28, 95, 1};
     data.resize(30, 0x5A);
     bench::CpuMeter cpu;
     auto start = std::chrono::steady_clock::now();
@@ -92,7 +95,8 @@ Measured rawDataRoundTrip(const Target& target, int count) {
 
 // The pieces of one piece of image as the wire carries them: DATA packets of 26 bytes each
 // awaiting their reply, or one UEI byte sequence (24 bytes a packet) in one write.
-bool rawPiece(RawLink& link, uint8_t address, const uint8_t* bytes, size_t length, bool useUEI) {
+template <class Link>
+bool rawPiece(Link& link, uint8_t address, const uint8_t* bytes, size_t length, bool useUEI) {
     std::vector<uint8_t> reply;
     if (!useUEI) {
         for (size_t done = 0; done < length; done += 26) {
@@ -117,12 +121,11 @@ bool rawPiece(RawLink& link, uint8_t address, const uint8_t* bytes, size_t lengt
     return link.send(wire) && link.receive(reply);
 }
 
-// The same firmware block as the library sends it, on a raw socket: the same acknowledged
-// exchanges (PREPARE, then each piece's data, SUM and WRITE).
-Measured rawTransfer(const Target& target, const std::vector<uint8_t>& block, bool useUEI) {
+// The same firmware block as the library sends it, on a raw link: the same acknowledged exchanges
+// (PREPARE, then each piece's data, SUM and WRITE).
+template <class Link>
+Measured rawTransfer(Link& link, uint8_t address, const std::vector<uint8_t>& block, bool useUEI) {
     Measured total;
-    const uint8_t address = target.address;
-    RawLink link(target.endpoint);
     std::vector<uint8_t> reply;
     bench::CpuMeter cpu;
     auto start = std::chrono::steady_clock::now();
@@ -279,39 +282,58 @@ struct Figures {
     unsigned long plainExchanges = 0, ueiExchanges = 0;
 };
 
-// raw has no rounds (seconds 1e9) when there is no raw socket to compare with.
-void report(const char* name, const Best& library, const Best& raw, unsigned long exchanges,
-            const Best& roundTrip, unsigned long bytes) {
-    const bool hasRaw = raw.seconds < 1e9;
+// rawName says what the raw side is: "raw socket", or "raw libusb" over USB.
+void report(const char* name, const char* rawName, const Best& library, const Best& raw,
+            unsigned long exchanges, const Best& roundTrip, unsigned long bytes) {
     const double kib = bytes / 1024.0;
     std::printf("  %s\n", name);
     std::printf("    through the library   %8.1f KiB/s  %7.3f s  (%lu acknowledged exchanges)\n",
                 kib / library.seconds, library.seconds, exchanges);
-    if (hasRaw) {
-        std::printf("    same bytes, raw socket %7.1f KiB/s  %7.3f s  ratio %.2f\n",
-                    kib / raw.seconds, raw.seconds, raw.seconds / library.seconds);
-        std::printf("    exchanges x round trip          %7.3f s  ratio %.2f\n",
-                    exchanges * roundTrip.seconds, exchanges * roundTrip.seconds / library.seconds);
-    }
+    std::printf("    same bytes, %-10s %7.1f KiB/s  %7.3f s  ratio %.2f\n", rawName,
+                kib / raw.seconds, raw.seconds, raw.seconds / library.seconds);
+    std::printf("    exchanges x round trip          %7.3f s  ratio %.2f\n",
+                exchanges * roundTrip.seconds, exchanges * roundTrip.seconds / library.seconds);
     bench::printCpuRow("    ", "exchange", library.cpuSeconds / exchanges,
-                       hasRaw ? raw.cpuSeconds / exchanges : -1);
-    bench::printCpuRow("    ", "KiB flashed", library.cpuSeconds / kib,
-                       hasRaw ? raw.cpuSeconds / kib : -1);
+                       raw.cpuSeconds / exchanges, rawName);
+    bench::printCpuRow("    ", "KiB flashed", library.cpuSeconds / kib, raw.cpuSeconds / kib,
+                       rawName);
+}
+
+// The raw side's measurements, each on a link of its own as the library's are: Link is made from
+// linkArguments.
+template <class Link, class Arguments>
+bool measureRaw(uint8_t address, const std::vector<uint8_t>& block, int pingCount,
+                const Arguments& linkArguments, Figures& figures) {
+    Measured r, rp, ru;
+    {
+        Link link(linkArguments);
+        r = rawDataRoundTrip(link, address, pingCount);
+    }
+    {
+        Link link(linkArguments);
+        rp = rawTransfer(link, address, block, false);
+    }
+    {
+        Link link(linkArguments);
+        ru = rawTransfer(link, address, block, true);
+    }
+    if (r.seconds < 0 || rp.seconds < 0 || ru.seconds < 0)
+        return false;
+    figures.roundTrip.add(r.seconds, r.cpuSeconds);
+    figures.rawPlain.add(rp.seconds, rp.cpuSeconds);
+    figures.rawUEI.add(ru.seconds, ru.cpuSeconds);
+    return true;
 }
 
 // One round of every measurement; false when an exchange failed.
 bool measureRound(const Target& target, const std::vector<uint8_t>& block, int pingCount,
                   Figures& figures) {
-    if (target.path != Path::Usb) {
-        Measured r = rawDataRoundTrip(target, pingCount);
-        Measured rp = rawTransfer(target, block, false);
-        Measured ru = rawTransfer(target, block, true);
-        if (r.seconds < 0 || rp.seconds < 0 || ru.seconds < 0)
-            return false;
-        figures.roundTrip.add(r.seconds, r.cpuSeconds);
-        figures.rawPlain.add(rp.seconds, rp.cpuSeconds);
-        figures.rawUEI.add(ru.seconds, ru.cpuSeconds);
-    }
+    const bool rawDone =
+        target.path == Path::Usb
+            ? measureRaw<bench::RawUsbLink>(target.address, block, pingCount, kSerial, figures)
+            : measureRaw<RawLink>(target.address, block, pingCount, target.endpoint, figures);
+    if (!rawDone)
+        return false;
     Transfer p = timeUpdate(target, block, false);
     Transfer u = timeUpdate(target, block, true);
     if (p.seconds < 0 || u.seconds < 0)
@@ -391,19 +413,19 @@ int main(int argc, char** argv) {
     }
     std::printf("Firmware update of %u KiB %s, simulator latency %d ms, best of %d\n", options.kib,
                 pathName(options.path), options.latencyMs, options.rounds);
-    if (options.path != Path::Usb) {
-        std::printf("  raw DATA round trip        %8.1f us\n", figures.roundTrip.seconds * 1e6);
-    }
-    report("plain DATA packets", figures.plain, figures.rawPlain, figures.plainExchanges,
+    const char* rawName = options.path == Path::Usb ? "raw libusb" : "raw socket";
+    std::printf("  raw DATA round trip        %8.1f us\n", figures.roundTrip.seconds * 1e6);
+    report("plain DATA packets", rawName, figures.plain, figures.rawPlain, figures.plainExchanges,
            figures.roundTrip, bytes);
-    report("UEI data, pooled packets", figures.uei, figures.rawUEI, figures.ueiExchanges,
+    report("UEI data, pooled packets", rawName, figures.uei, figures.rawUEI, figures.ueiExchanges,
            figures.roundTrip, bytes);
     std::printf("  UEI data / plain speed     %8.2f   (target: at least 5)\n",
                 figures.plain.seconds / figures.uei.seconds);
     if (options.path == Path::Usb) {
+        std::printf("  (target for the ratio to raw libusb: at least 0.90)\n");
         // umockdev's preload hands every USB request of this process to the simulator over a
         // socket, so that work is in this process's CPU too, which a real bus does not cost.
-        std::printf("  (the emulated bus's forwarding of each USB request is in this CPU time)\n");
+        std::printf("  (the emulated bus's forwarding of each USB request is in both CPU times)\n");
     } else if (options.latencyMs == 0) {
         std::printf(
             "  (targets for the ratio to the raw socket: plain DATA at least 0.90, UEI data "

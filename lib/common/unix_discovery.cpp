@@ -97,6 +97,26 @@ bool offerUsbDevice(libusb_device* device, qDiscoveryCallback callback, void* re
     return more;
 }
 
+// Offers every module on the context's bus to the callback; how many it took.
+int enumerateUsbOn(libusb_context* context, qDiscoveryCallback callback, void* reference) {
+    libusb_device** devices = nullptr;
+    ssize_t listed = libusb_get_device_list(context, &devices);
+    if (listed < 0) {
+        qDebug_Print(qDEBUG_DISCOVERY, "USB device list failed: %s\n",
+                     libusb_error_name(static_cast<int>(listed)));
+        return 0;
+    }
+    int count = 0;
+    for (ssize_t i = 0; i < listed; ++i) {
+        if (is_zendrival_device(devices[i]) &&
+            !offerUsbDevice(devices[i], callback, reference, &count)) {
+            break;
+        }
+    }
+    libusb_free_device_list(devices, 1);
+    return count;
+}
+
 bool isLoopbackOrAny(uint32_t address) {
     return address == 0 || address == qDISCOVERY_LOCALHOST;
 }
@@ -257,25 +277,16 @@ linkSpec* qDiscovery_CreateTCPIPSpec(const uint8_t* reply, size_t length, uint32
 }
 
 int qDiscovery_Enumerate_USBModules(qDiscoveryCallback callback, void* reference) {
-    libusb_context* context = Zendrival_libusb_context();
-    if (context == nullptr || callback == nullptr) {
+    if (callback == nullptr) {
         return 0;
     }
-    libusb_device** devices = nullptr;
-    ssize_t listed = libusb_get_device_list(context, &devices);
-    if (listed < 0) {
-        qDebug_Print(qDEBUG_DISCOVERY, "USB device list failed: %s\n",
-                     libusb_error_name(static_cast<int>(listed)));
+    // Held for the whole listing: a callback may end the context meanwhile.
+    libusb_context* context = Zendrival_libusb_acquire();
+    if (context == nullptr) {
         return 0;
     }
-    int count = 0;
-    for (ssize_t i = 0; i < listed; ++i) {
-        if (is_zendrival_device(devices[i]) &&
-            !offerUsbDevice(devices[i], callback, reference, &count)) {
-            break;
-        }
-    }
-    libusb_free_device_list(devices, 1);
+    int count = enumerateUsbOn(context, callback, reference);
+    Zendrival_libusb_release(context);
     return count;
 }
 

@@ -72,9 +72,8 @@ qErr qStream_CreateUSB(uint32_t serialNumber, qStream** stream) {
     if (!qStream_CreateOwning(usbGet, usbPut, usbWrite, usbDelete, record, stream)) {
         return qErrMemory;
     }
-    // The kernel driver's node is read like any descriptor; libusb waits for a whole transfer.
-    if (kernelMode) {
-        (*stream)->getWaitMs = qSTREAM_IDLE_WAIT_MS;
-    }
+    // The kernel driver's node is read like any descriptor, and a libusb get waits as briefly,
+    // its transfer going on meanwhile: a caller awaiting a reply may read it itself.
+    (*stream)->getWaitMs = qSTREAM_IDLE_WAIT_MS;
     return qErrNone;
 }

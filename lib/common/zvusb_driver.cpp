@@ -1,6 +1,7 @@
 #include "zvusb_driver.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -16,9 +17,12 @@
 namespace {
 
 constexpr unsigned kOutTimeoutMs = 50;
-// A read waits this long for the module; it bounds how long a get may wait.
-constexpr unsigned kInTimeoutMs = 1000;
-static_assert(kInTimeoutMs <= qSTREAM_GET_WAIT_LIMIT_MS, "a USB get would wait too long");
+// A get waits this long for the module, as a get over a descriptor does, so that a caller awaiting
+// a reply may read it itself. The transfer goes on after the get gives up: no answer is lost.
+constexpr unsigned kInWaitMs = qSTREAM_IDLE_WAIT_MS;
+// How long closing waits for libusb to give a cancelled IN transfer back. usbfs gives it back at
+// once, even for a device that left the bus; this only bounds a bus that never does.
+constexpr unsigned kCancelPatienceMs = 2000;
 constexpr int kMaxOutFailures = 10;
 constexpr int kMaxKernelWriteCalls = 1000;
 // A hostile descriptor may announce a zero packet size; fall back to the full-speed bulk size.
@@ -82,8 +86,95 @@ qErr stateError(const zvusb* device) {
     }
 }
 
-void releaseHandle(zvusb* device) {
+// --- The IN transfer ----------------------------------------------------------------------------
+
+void LIBUSB_CALL onInTransferDone(libusb_transfer* transfer) {
+    __atomic_store_n(static_cast<int*>(transfer->user_data), 1, __ATOMIC_RELEASE);
+}
+
+bool inTransferFinished(const zvusb* device) {
+    return __atomic_load_n(&device->inCompleted, __ATOMIC_ACQUIRE) != 0;
+}
+
+// Handles libusb's events until the IN transfer's callback has run or ms have passed. The thread
+// that handles the completion may be another one (libusb lets one thread at a time handle a
+// context's events, and the others wait for it): the flag its callback sets ends the wait either
+// way.
+void awaitInTransfer(zvusb* device, unsigned ms) {
+    using namespace std::chrono;
+    const steady_clock::time_point deadline = steady_clock::now() + milliseconds(ms);
+    while (!inTransferFinished(device)) {
+        const auto left = duration_cast<microseconds>(deadline - steady_clock::now()).count();
+        if (left <= 0) {
+            return;
+        }
+        timeval wait = {static_cast<time_t>(left / 1000000),
+                        static_cast<suseconds_t>(left % 1000000)};
+        libusb_handle_events_timeout_completed(device->context, &wait, &device->inCompleted);
+    }
+}
+
+// No timeout: the transfer waits for the module as long as it takes, across gets.
+qErr submitInTransfer(zvusb* device) {
+    libusb_fill_bulk_transfer(device->inTransfer, device->handle, device->inEndpoint,
+                              device->receiveBuffer, ZVUSB_RECEIVE_BUFFER_SIZE, onInTransferDone,
+                              &device->inCompleted, 0);
+    __atomic_store_n(&device->inCompleted, 0, __ATOMIC_RELAXED);
+    if (libusb_submit_transfer(device->inTransfer) != LIBUSB_SUCCESS) {
+        return qErrIO;
+    }
+    device->inFlight = true;
+    return qErrNone;
+}
+
+// The finished transfer's bytes become the receive buffer; a stall is cleared and reads as no
+// byte yet, as does a transfer that brought none.
+qErr takeInTransfer(zvusb* device) {
+    device->inFlight = false;
+    const libusb_transfer* transfer = device->inTransfer;
+    switch (transfer->status) {
+        case LIBUSB_TRANSFER_COMPLETED:
+            if (transfer->actual_length <= 0) {
+                return qErrNotReady;
+            }
+            device->available = transfer->actual_length > ZVUSB_RECEIVE_BUFFER_SIZE
+                                    ? ZVUSB_RECEIVE_BUFFER_SIZE
+                                    : transfer->actual_length;
+            device->readPosition = device->receiveBuffer;
+            return qErrNone;
+        case LIBUSB_TRANSFER_STALL:
+            libusb_clear_halt(device->handle, device->inEndpoint);
+            return qErrNotReady;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return qErrNotReady;
+        default:
+            return qErrIO;
+    }
+}
+
+// Cancels an IN transfer in flight and waits until libusb has given it back. False when it never
+// came back: then nothing it refers to (the record, the handle, the context) may be freed.
+bool settleInTransfer(zvusb* device) {
+    if (!device->inFlight) {
+        return true;
+    }
+    // Fails when the transfer completed meanwhile; its callback is then still to run.
+    libusb_cancel_transfer(device->inTransfer);
+    awaitInTransfer(device, kCancelPatienceMs);
+    if (!inTransferFinished(device)) {
+        return false;
+    }
+    device->inFlight = false;
+    return true;
+}
+
+// Closes the handle and gives back the context; false, leaving both, when an IN transfer would
+// not settle.
+bool releaseHandle(zvusb* device) {
     if (device->handle != nullptr) {
+        if (!settleInTransfer(device)) {
+            return false;
+        }
         if (device->state.load() == ZVUSB_STATE_READY ||
             device->state.load() == ZVUSB_STATE_FAILED) {
             libusb_release_interface(device->handle, device->interfaceNumber);
@@ -91,8 +182,13 @@ void releaseHandle(zvusb* device) {
         libusb_close(device->handle);
         device->handle = nullptr;
     }
+    if (device->context != nullptr) {
+        Zendrival_libusb_release(device->context);
+        device->context = nullptr;
+    }
     device->available = 0;
     device->readPosition = device->receiveBuffer;
+    return true;
 }
 
 // --- libusb enumeration --------------------------------------------------------------------------
@@ -209,24 +305,16 @@ qErr findAndOpen(zvusb* device, libusb_device** list, ssize_t count) {
     return qErrNotFound;
 }
 
+// Starts a transfer unless one is in flight, and waits for it briefly; one that has not finished
+// stays in flight for the next get.
 qErr refillReceiveBuffer(zvusb* device) {
-    int transferred = 0;
-    int rc = libusb_bulk_transfer(device->handle, device->inEndpoint, device->receiveBuffer,
-                                  ZVUSB_RECEIVE_BUFFER_SIZE, &transferred, kInTimeoutMs);
-    if (rc == LIBUSB_ERROR_PIPE) {
-        libusb_clear_halt(device->handle, device->inEndpoint);
-        return qErrNotReady;
+    if (!device->inFlight) {
+        if (qErr err = submitInTransfer(device); err != qErrNone) {
+            return err;
+        }
     }
-    if (rc != LIBUSB_SUCCESS && rc != LIBUSB_ERROR_TIMEOUT) {
-        return qErrIO;
-    }
-    if (transferred <= 0) {
-        return qErrNotReady;
-    }
-    device->available =
-        transferred > ZVUSB_RECEIVE_BUFFER_SIZE ? ZVUSB_RECEIVE_BUFFER_SIZE : transferred;
-    device->readPosition = device->receiveBuffer;
-    return qErrNone;
+    awaitInTransfer(device, kInWaitMs);
+    return inTransferFinished(device) ? takeInTransfer(device) : qErrNotReady;
 }
 
 qErr kernelOpenErrorCode(int error) {
@@ -249,6 +337,14 @@ zvusb* zvusb_create_usb(bool useLibusb) {
     device->mode = useLibusb ? ZVUSB_MODE_LIBUSB : ZVUSB_MODE_KERNEL;
     device->descriptor = -1;
     device->handle = nullptr;
+    device->context = nullptr;
+    device->inTransfer = useLibusb ? libusb_alloc_transfer(0) : nullptr;
+    if (useLibusb && device->inTransfer == nullptr) {
+        delete device;
+        return nullptr;
+    }
+    device->inFlight = false;
+    device->inCompleted = 0;
     device->state = ZVUSB_STATE_CREATED;
     device->errorCount = 0;
     device->available = 0;
@@ -261,13 +357,18 @@ qErr zvusb_destroy(zvusb** device) {
         return qErrParam;
     }
     zvusb* d = *device;
-    releaseHandle(d);
+    *device = nullptr;
+    if (!releaseHandle(d)) {
+        // libusb still holds the transfer, which points into the record: both are left to it.
+        d->state = ZVUSB_STATE_NONE;
+        return qErrTimeout;
+    }
     if (d->descriptor >= 0) {
         close(d->descriptor);
     }
+    libusb_free_transfer(d->inTransfer);
     d->check = 0;
     delete d;
-    *device = nullptr;
     return qErrNone;
 }
 
@@ -328,19 +429,23 @@ qErr zvusb_open_zendrival_USBlib_device(zvusb* device, const char* serialText) {
     if (device->state.load() == ZVUSB_STATE_NONE) {
         return qErrResource;
     }
-    releaseHandle(device);
+    if (!releaseHandle(device)) {
+        return qErrBusy;
+    }
     rememberSerial(device, serialText);
-    libusb_context* context = Zendrival_libusb_context();
-    if (context == nullptr) {
+    device->context = Zendrival_libusb_acquire();
+    if (device->context == nullptr) {
         return qErrInitialization;
     }
     libusb_device** list = nullptr;
-    ssize_t count = libusb_get_device_list(context, &list);
-    if (count < 0) {
-        return qErrIO;
+    ssize_t count = libusb_get_device_list(device->context, &list);
+    qErr err = count < 0 ? qErrIO : findAndOpen(device, list, count);
+    if (count >= 0) {
+        libusb_free_device_list(list, 1);
     }
-    qErr err = findAndOpen(device, list, count);
-    libusb_free_device_list(list, 1);
+    if (err != qErrNone) {
+        releaseHandle(device);
+    }
     return err;
 }
 
@@ -405,9 +510,9 @@ qErr zvusb_close_zendrival_USBlib_device(zvusb* device) {
     if (qErr err = entryCheck(device, ZVUSB_MODE_LIBUSB, true); err != qErrNone) {
         return err;
     }
-    releaseHandle(device);
+    const bool released = releaseHandle(device);
     device->state = ZVUSB_STATE_CLOSED;
-    return qErrNone;
+    return released ? qErrNone : qErrTimeout;
 }
 
 // --- Kernel driver mode --------------------------------------------------------------------------

@@ -42,6 +42,15 @@ struct zvusb {
     char serialText[ZVUSB_SERIAL_TEXT_SIZE];
     int descriptor;
     libusb_device_handle* handle;
+    // libusb mode: the shared context's use this device holds while its handle is open.
+    libusb_context* context;
+    // libusb mode: the bulk IN transfer into receiveBuffer. It stays submitted from one get to
+    // the next until the module answers, so that a read is under way before a request goes out.
+    libusb_transfer* inTransfer;
+    bool inFlight;
+    // Set by the transfer's callback on whichever thread handles libusb's events (this device's
+    // reader, another link's reader, a writer inside a synchronous transfer); read atomically.
+    int inCompleted;
     // Read by the link's reader and writer threads alike; the error filter moves it to failed.
     std::atomic<uint32_t> state;
     uint8_t interfaceNumber;
@@ -58,7 +67,8 @@ struct zvusb {
 // A new device record in state created; libusb mode also makes the shared libusb context. Null
 // when memory runs out or libusb cannot start.
 zvusb* zvusb_create_usb(bool useLibusb);
-// Closes whatever is open, frees the record and clears the caller's pointer.
+// Closes whatever is open, frees the record and clears the caller's pointer. A transfer still in
+// flight is cancelled first, and the record is freed only after libusb has finished with it.
 qErr zvusb_destroy(zvusb** device);
 
 // True when the kernel driver node of the module with this serial number exists.
@@ -70,6 +80,8 @@ void zvusb_set_kernel_node_directory(const char* directory);
 // Each dispatches on the device's mode.
 qErr zvusb_open_zendrival_device(zvusb* device, const char* serialText);
 qErr zvusb_write_to_device(zvusb* device, const uint8_t* bytes, size_t length);
+// A get waits at most qSTREAM_IDLE_WAIT_MS for a byte in either mode; libusb mode leaves its
+// transfer in flight when none came, for the next get to pick up.
 qErr zvusb_get_from_device(zvusb* device, uint8_t* byte);
 qErr zvusb_close_zendrival_device(zvusb* device);
 

@@ -7,10 +7,10 @@
 //   (qErrNotReady), that the input has ended (qErrEOF, files only) or that the transport failed
 //   (qErrIO, qErrConnection, qErrPacket for a damaged frame). It never blocks for good, so that a
 //   link's reader sees a stop request in time: streams over a descriptor (serial port, socket,
-//   the kernel driver's node, COBS frames over them) wait at most qSTREAM_IDLE_WAIT_MS for a
-//   byte (a socket that was reset reconnects on top of that), and no get waits longer than
-//   qSTREAM_GET_WAIT_LIMIT_MS for one (the USB read time-out; the link client's poll). A file's
-//   get does not wait at all.
+//   the kernel driver's node, COBS frames over them) and USB through libusb (whose transfer goes
+//   on between gets) wait at most qSTREAM_IDLE_WAIT_MS for a byte (a socket that was reset
+//   reconnects on top of that), and no get waits longer than qSTREAM_GET_WAIT_LIMIT_MS for one
+//   (the link client's poll). A file's get does not wait at all.
 // - put and write hand bytes to the transport and return once it has taken them (a serial port
 //   drains its output); they may wait for the transport, but not for the peer to answer.
 // - del releases the transport; it is called once, by the owner, after the reading and the

@@ -2,6 +2,10 @@
 // is made, carries requests and replies, and is shared by everyone who asks for the same module.
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
+#include "UsbContext.h"
 #include "UsbTestBench.h"
 #include "qLink.h"
 #include "qPacket.h"
@@ -37,6 +41,28 @@ qErr readSerialNumber(qLinkID id, uint8_t address, uint32_t* serial) {
               reply->data[5] << 8 | reply->data[6];
     return qPacket_Destroy(&reply);
 }
+
+// The thread that handled the last serial-number reply, recorded by a user filter: the filter
+// runs on whichever thread reads the packet from the stream.
+class ReplyReader {
+  public:
+    std::thread::id last() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return last_;
+    }
+    static uint8_t record(const qPacket* packet, void* reference) {
+        if (isSerialNumberReply(packet, nullptr)) {
+            auto* reader = static_cast<ReplyReader*>(reference);
+            std::lock_guard<std::mutex> guard(reader->lock_);
+            reader->last_ = std::this_thread::get_id();
+        }
+        return 0;
+    }
+
+  private:
+    std::mutex lock_;
+    std::thread::id last_;
+};
 
 class UsbLink : public ::testing::Test {
   protected:
@@ -101,6 +127,48 @@ TEST_F(UsbLink, ModuleCanBeLinkedAgainAfterTheLinkIsGone) {
 TEST_F(UsbLink, NoLinkToAnAbsentOrHeldModule) {
     EXPECT_EQ(create(usbtest::kAbsentSerial), 0u);
     EXPECT_EQ(create(usbtest::kClaimedSerial), 0u);
+}
+
+TEST_F(UsbLink, ACallerAwaitingAReplyReadsItOnItsOwnThread) {
+    qLinkID id = create(module.serial);
+    ASSERT_NE(id, 0u);
+    ReplyReader reader;
+    ASSERT_EQ(qLink_InstallUserPacketFilter(id, ReplyReader::record, &reader), qErrNone);
+    // The first reply after an idle moment may still come through the reader thread, which was
+    // waiting on the stream already; the caller reads one of the next ones itself.
+    bool readByCaller = false;
+    for (int exchange = 0; exchange < 20 && !readByCaller; ++exchange) {
+        uint32_t serial = 0;
+        ASSERT_EQ(readSerialNumber(id, module.address, &serial), qErrNone);
+        EXPECT_EQ(serial, module.serial);
+        readByCaller = reader.last() == std::this_thread::get_id();
+    }
+    EXPECT_TRUE(readByCaller);
+    ASSERT_EQ(qLink_InstallUserPacketFilter(id, nullptr, nullptr), qErrNone);
+}
+
+TEST_F(UsbLink, EndingTheUsbContextLeavesOpenLinksWorkingAndGivesNewOnesAFreshOne) {
+    qLinkID first = create(module.serial);
+    ASSERT_NE(first, 0u);
+    libusb_context* inUse = Zendrival_libusb_context();
+    const int users = Zendrival_libusb_users();
+    ASSERT_GE(users, 1);
+    Zendrival_libusb_exit();
+    EXPECT_EQ(Zendrival_libusb_users(), users) << "the open link still holds its context";
+    uint32_t serial = 0;
+    ASSERT_EQ(readSerialNumber(first, module.address, &serial), qErrNone);
+    EXPECT_EQ(serial, module.serial);
+    // The next module opened is on a fresh context, while the ended one still serves the link.
+    const usbtest::SimulatedUsbModule& quiet = usbtest::simulatedModule(usbtest::kQuietSerial);
+    qLinkID second = create(quiet.serial);
+    ASSERT_NE(second, 0u);
+    EXPECT_NE(Zendrival_libusb_context(), inUse);
+    EXPECT_EQ(Zendrival_libusb_users(), users + 1);
+    // The first link's close ends the old context; the second link goes on.
+    ASSERT_EQ(qLink_Destroy(&made.front()), qErrNone);
+    EXPECT_EQ(Zendrival_libusb_users(), users);
+    ASSERT_EQ(readSerialNumber(second, quiet.address, &serial), qErrNone);
+    EXPECT_EQ(serial, quiet.serial);
 }
 
 }  // namespace

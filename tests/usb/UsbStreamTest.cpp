@@ -21,6 +21,10 @@ constexpr uint8_t kSystemCommand = 3;
 constexpr uint8_t kSerialNumberOption = 9;
 // Only to stop a broken exchange from hanging the test.
 constexpr auto kReplyPatience = std::chrono::seconds(20);
+// A get with nothing to read waits about qSTREAM_IDLE_WAIT_MS; far less than a whole transfer's
+// second even on a busy machine.
+constexpr auto kShortGetBound = std::chrono::milliseconds(500);
+constexpr const char* kCancelledNote = "usb IN cancelled";
 
 struct StreamCloser {
     void operator()(qStream* stream) const { qStream_Destroy(&stream); }
@@ -104,6 +108,17 @@ class UsbStream : public ::testing::Test {
         Bytes reply;
         ASSERT_EQ(readReply(stream, reply, 9), qErrNone);
         EXPECT_EQ(reply, serialNumberReply(address, serial));
+    }
+
+    // One get while the module has nothing to say: it gives up soon, leaving its transfer waiting.
+    void expectShortEmptyGet(qStream* stream) {
+        uint8_t byte = 0x5A;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(stream->get(&byte, stream->reference), qErrNotReady);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(waited, kShortGetBound)
+            << std::chrono::duration_cast<std::chrono::milliseconds>(waited).count() << " ms";
+        EXPECT_EQ(byte, 0x5A);
     }
 };
 
@@ -213,6 +228,32 @@ TEST_F(UsbStream, FifthInErrorGivesUpForGood) {
     EXPECT_EQ(usbtest::countNotes(notes, "usb IN error"), 5u);
     // Only the first request went out on the bus.
     EXPECT_EQ(outTransfers(notes), std::vector<std::string>{"usb OUT 2"});
+}
+
+TEST_F(UsbStream, GetWithNothingToReadGivesUpSoonAndItsTransferBringsTheAnswer) {
+    StreamHandle stream = open(usbtest::kQuietSerial);
+    ASSERT_NE(stream, nullptr);
+    // Short enough for a caller awaiting a reply to read the stream itself.
+    EXPECT_EQ(stream->getWaitMs, static_cast<uint32_t>(qSTREAM_IDLE_WAIT_MS));
+    const size_t cancelled = usbtest::countNotes(usbtest::kQuietSerial, kCancelledNote);
+    expectShortEmptyGet(stream.get());
+    expectShortEmptyGet(stream.get());
+    // The read under way since the first get brings the answer to a request made only now.
+    expectSerialNumberExchange(stream.get(), usbtest::kQuietSerial);
+    EXPECT_EQ(usbtest::countNotes(usbtest::kQuietSerial, kCancelledNote), cancelled);
+}
+
+TEST_F(UsbStream, ClosingCancelsTheTransferInFlightAndLetsTheModuleGo) {
+    const size_t cancelled = usbtest::countNotes(usbtest::kQuietSerial, kCancelledNote);
+    StreamHandle stream = open(usbtest::kQuietSerial);
+    ASSERT_NE(stream, nullptr);
+    expectShortEmptyGet(stream.get());
+    stream.reset();
+    EXPECT_EQ(usbtest::countNotes(usbtest::kQuietSerial, kCancelledNote), cancelled + 1);
+    // The interface was released once the transfer came back: the module opens and answers again.
+    StreamHandle again = open(usbtest::kQuietSerial);
+    ASSERT_NE(again, nullptr);
+    expectSerialNumberExchange(again.get(), usbtest::kQuietSerial);
 }
 
 }  // namespace

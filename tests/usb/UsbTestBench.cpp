@@ -36,6 +36,7 @@ const std::vector<SimulatedUsbModule>& simulatedModules() {
         {kFourInErrorsSerial, 14, 15, true, "model=15,hb-ms=0,usb-in-errors=4"},
         {kFiveInErrorsSerial, 16, 16, true, "model=16,hb-ms=0,usb-in-errors=5"},
         {kLinkSerial, 8, 17, true, "model=17"},
+        {kQuietSerial, 18, 18, true, "model=18,hb-ms=0"},
     };
     return modules;
 }
@@ -94,6 +95,10 @@ size_t countNotes(const std::vector<std::string>& notes, const std::string& text
         count += note == text ? 1 : 0;
     }
     return count;
+}
+
+size_t countNotes(uint32_t serial, const std::string& text) {
+    return countNotes(simulatorNotes(serial), text);
 }
 
 }  // namespace usbtest

@@ -24,6 +24,8 @@ constexpr uint32_t kStallSerial = 0x0A5B0006;
 constexpr uint32_t kFourInErrorsSerial = 0x0A5B0007;
 constexpr uint32_t kFiveInErrorsSerial = 0x0A5B0008;
 constexpr uint32_t kLinkSerial = 0x0A5B0009;
+// Read while it has nothing to say, so that a transfer waits for it.
+constexpr uint32_t kQuietSerial = 0x0A5B000A;
 // No module has this serial number.
 constexpr uint32_t kAbsentSerial = 0x0A5BFFFF;
 
@@ -52,6 +54,8 @@ std::string busMissingReason();
 std::vector<std::string> simulatorNotes(uint32_t serial);
 // How many of those lines equal text.
 size_t countNotes(const std::vector<std::string>& notes, const std::string& text);
+// How many of the module's log lines equal text.
+size_t countNotes(uint32_t serial, const std::string& text);
 
 }  // namespace usbtest
 

@@ -358,6 +358,7 @@ long UsbGadget::discard(UMockdevIoctlClient* client, unsigned long urbAddress, i
             }
             urb.done = true;
             urb.status = -ENOENT;
+            log_.note(serial_, "usb IN cancelled");
             return 0;
         }
     }
