@@ -13,6 +13,7 @@
 
 #include "UsbContext.h"
 #include "qStreamDescriptor.h"
+#include "qStreamForCaller.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ void awaitInTransfer(zvusb* device, unsigned ms) {
 // No timeout: the transfer waits for the module as long as it takes, across gets.
 qErr submitInTransfer(zvusb* device) {
     libusb_fill_bulk_transfer(device->inTransfer, device->handle, device->inEndpoint,
-                              device->receiveBuffer, ZVUSB_RECEIVE_BUFFER_SIZE, onInTransferDone,
+                              device->transferBuffer, ZVUSB_RECEIVE_BUFFER_SIZE, onInTransferDone,
                               &device->inCompleted, 0);
     __atomic_store_n(&device->inCompleted, 0, __ATOMIC_RELAXED);
     if (libusb_submit_transfer(device->inTransfer) != LIBUSB_SUCCESS) {
@@ -127,8 +128,10 @@ qErr submitInTransfer(zvusb* device) {
     return qErrNone;
 }
 
-// The finished transfer's bytes become the receive buffer; a stall is cleared and reads as no
-// byte yet, as does a transfer that brought none.
+// The finished transfer's bytes become the receive buffer, and the transfer goes out again at
+// once: the module's next answer then finds a read waiting, as it would a reader thread's (should
+// that submit fail, the next get's does and reports it). A stall is cleared and reads as no byte
+// yet, as does a transfer that brought none.
 qErr takeInTransfer(zvusb* device) {
     device->inFlight = false;
     const libusb_transfer* transfer = device->inTransfer;
@@ -140,7 +143,10 @@ qErr takeInTransfer(zvusb* device) {
             device->available = transfer->actual_length > ZVUSB_RECEIVE_BUFFER_SIZE
                                     ? ZVUSB_RECEIVE_BUFFER_SIZE
                                     : transfer->actual_length;
+            memcpy(device->receiveBuffer, device->transferBuffer,
+                   static_cast<size_t>(device->available));
             device->readPosition = device->receiveBuffer;
+            submitInTransfer(device);
             return qErrNone;
         case LIBUSB_TRANSFER_STALL:
             libusb_clear_halt(device->handle, device->inEndpoint);
@@ -317,6 +323,22 @@ qErr refillReceiveBuffer(zvusb* device) {
     return inTransferFinished(device) ? takeInTransfer(device) : qErrNotReady;
 }
 
+// A caller's refill (qStreamForCaller.h): the bytes of a transfer that completed, or no byte yet.
+// A device that is not ready, a transfer that cannot be submitted and one that failed or stalled
+// are left as they are to the reader thread, whose get acts on them and counts the error.
+qErr refillForCaller(zvusb* device) {
+    if (stateError(device) != qErrNone ||
+        (!device->inFlight && submitInTransfer(device) != qErrNone)) {
+        return qErrBusy;
+    }
+    awaitInTransfer(device, kInWaitMs);
+    if (!inTransferFinished(device)) {
+        return qErrNotReady;
+    }
+    return device->inTransfer->status == LIBUSB_TRANSFER_COMPLETED ? takeInTransfer(device)
+                                                                   : qErrBusy;
+}
+
 qErr kernelOpenErrorCode(int error) {
     return error == EBUSY ? qErrBusy : qErrIO;
 }
@@ -489,7 +511,11 @@ qErr zvusb_get_from_USBlib_device(zvusb* device, uint8_t* byte) {
     if (qErr err = entryCheck(device, ZVUSB_MODE_LIBUSB, byte != nullptr); err != qErrNone) {
         return err;
     }
-    if (device->available <= 0) {
+    if (device->available <= 0 && qStream_ReadingForCaller()) {
+        if (qErr err = refillForCaller(device); err != qErrNone) {
+            return err;
+        }
+    } else if (device->available <= 0) {
         qErr err = stateError(device);
         if (err == qErrIO) {
             return err;  // given up after repeated errors: no tolerance any more

@@ -44,9 +44,11 @@ struct zvusb {
     libusb_device_handle* handle;
     // libusb mode: the shared context's use this device holds while its handle is open.
     libusb_context* context;
-    // libusb mode: the bulk IN transfer into receiveBuffer. It stays submitted from one get to
-    // the next until the module answers, so that a read is under way before a request goes out.
+    // libusb mode: the bulk IN transfer into transferBuffer. It stays submitted from one get to
+    // the next until the module answers, and is submitted again as soon as its bytes have been
+    // moved to receiveBuffer, so that a read is under way before the next request goes out.
     libusb_transfer* inTransfer;
+    uint8_t transferBuffer[ZVUSB_RECEIVE_BUFFER_SIZE];
     bool inFlight;
     // Set by the transfer's callback on whichever thread handles libusb's events (this device's
     // reader, another link's reader, a writer inside a synchronous transfer); read atomically.

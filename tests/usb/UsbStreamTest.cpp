@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "UsbTestBench.h"
+#include "qStreamForCaller.h"
 #include "unix_streamusb.h"
 
 namespace {
@@ -208,6 +209,29 @@ TEST_F(UsbStream, FourInErrorsReadAsNoByteYet) {
         4u);
     // A success cleared the error count: the stream keeps working.
     expectSerialNumberExchange(stream.get(), usbtest::kFourInErrorsSerial);
+}
+
+TEST_F(UsbStream, AnInErrorMetByACallerIsLeftToTheReader) {
+    StreamHandle stream = open(usbtest::kCallerInErrorSerial);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(writeBytes(stream.get(), {kSyncAddress, 0}), qErrNone);
+    uint8_t byte = 0x5A;
+    qErr callers = qErrNotReady;
+    {
+        qStreamForCallerScope forCaller;
+        for (int get = 0; get < 50 && callers == qErrNotReady; ++get) {
+            callers = qStream_Read(stream.get(), &byte, 1);
+        }
+    }
+    EXPECT_EQ(callers, qErrBusy);
+    EXPECT_EQ(
+        usbtest::countNotes(usbtest::simulatorNotes(usbtest::kCallerInErrorSerial), "usb IN error"),
+        1u);
+    // The reader's get takes the failed transfer, tolerates it, and reads on to the answer.
+    EXPECT_EQ(qStream_Read(stream.get(), &byte, 1), qErrNotReady);
+    Bytes reply;
+    ASSERT_EQ(readReply(stream.get(), reply, 2), qErrNone);
+    EXPECT_EQ(reply, (Bytes{usbtest::simulatedModule(usbtest::kCallerInErrorSerial).address, 0}));
 }
 
 TEST_F(UsbStream, FifthInErrorGivesUpForGood) {

@@ -37,6 +37,7 @@ const std::vector<SimulatedUsbModule>& simulatedModules() {
         {kFiveInErrorsSerial, 16, 16, true, "model=16,hb-ms=0,usb-in-errors=5"},
         {kLinkSerial, 8, 17, true, "model=17"},
         {kQuietSerial, 18, 18, true, "model=18,hb-ms=0"},
+        {kCallerInErrorSerial, 20, 19, true, "model=19,hb-ms=0,usb-in-errors=1"},
     };
     return modules;
 }

@@ -26,6 +26,8 @@ constexpr uint32_t kFiveInErrorsSerial = 0x0A5B0008;
 constexpr uint32_t kLinkSerial = 0x0A5B0009;
 // Read while it has nothing to say, so that a transfer waits for it.
 constexpr uint32_t kQuietSerial = 0x0A5B000A;
+// One IN transfer fails, read by a caller awaiting a reply.
+constexpr uint32_t kCallerInErrorSerial = 0x0A5B000B;
 // No module has this serial number.
 constexpr uint32_t kAbsentSerial = 0x0A5BFFFF;
 
