@@ -20,9 +20,10 @@
 //   push-back buffer): a link's reader thread, or a caller of qLink_AwaitFirst that reads the
 //   reply itself, under the link's read lock. A caller's get takes a byte or reports that none
 //   came; whatever else the transport does (reconnect, pause, a failure) is left to the reader
-//   thread: the library's streams report it to a caller as qErrBusy without acting on it. One writing thread at a time calls put and write:
-//   the link's writer thread, or a caller of qLink_SendPackets, under the link's write lock.
-//   Single-threaded owners such as the recovery protocols do both from one thread.
+//   thread: the library's streams report it to a caller as qErrBusy without acting on it. One
+//   writing thread at a time calls put and write: the link's writer thread, or a caller of
+//   qLink_SendPackets, under the link's write lock. Single-threaded owners such as the recovery
+//   protocols do both from one thread.
 #pragma once
 
 #include "ZendrivalExport.h"
