@@ -10,6 +10,14 @@
 
 namespace sharetest {
 
+HostedModule firstModule() {
+    HostedModule module;
+    module.serial = kSerial;
+    module.model = kModel;
+    module.address = kAddress;
+    return module;
+}
+
 namespace {
 
 std::string hex8(uint32_t value) {

@@ -42,6 +42,9 @@ struct HostedModule {
     unsigned sharedPort = 0;
 };
 
+// The module most share tests put on host A: SharedModule.h's serial number, model and address.
+HostedModule firstModule();
+
 class BeaconHosts : public ::testing::Test {
   protected:
     void SetUp() override;

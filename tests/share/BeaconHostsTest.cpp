@@ -16,20 +16,13 @@
 
 using sharetest::BeaconHosts;
 using sharetest::FindResult;
+using sharetest::firstModule;
 using sharetest::FoundLink;
 using sharetest::HostedModule;
 using sharetest::kHostAAddress;
 using sharetest::kHostBAddress;
 
 namespace {
-
-HostedModule firstModule() {
-    HostedModule module;
-    module.serial = sharetest::kSerial;
-    module.model = sharetest::kModel;
-    module.address = sharetest::kAddress;
-    return module;
-}
 
 HostedModule secondModule() {
     HostedModule module;

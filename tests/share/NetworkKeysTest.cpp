@@ -15,20 +15,13 @@
 #include "qError.h"
 
 using sharetest::BeaconHosts;
+using sharetest::firstModule;
 using sharetest::HostedModule;
 using sharetest::KeyDirectory;
 using sharetest::kHostAAddress;
 using sharetest::kHostBAddress;
 
 namespace {
-
-HostedModule sharedModule() {
-    HostedModule module;
-    module.serial = sharetest::kSerial;
-    module.model = sharetest::kModel;
-    module.address = sharetest::kAddress;
-    return module;
-}
 
 // The requests a client sends the module when it connects and queries: the address query and
 // the serial number read (linkshare itself asks the address once and never the serial number).
@@ -57,7 +50,7 @@ struct RefusedClient {
 }  // namespace
 
 TEST_F(BeaconHosts, OnlyTheAllowedClientReachesTheModuleOverTheNetwork) {
-    const HostedModule module = startSharedModule(sharedModule(), true);
+    const HostedModule module = startSharedModule(firstModule(), true);
     ASSERT_FALSE(HasFatalFailure());
     const std::string log = scratch_.file("modules.log");
     const size_t before = clientRequestsIn(log);
@@ -99,7 +92,7 @@ TEST_F(BeaconHosts, OnlyTheAllowedClientReachesTheModuleOverTheNetwork) {
 }
 
 TEST_F(BeaconHosts, NetworkSharerRefusesASecretKeyOthersCanRead) {
-    std::vector<HostedModule> modules{sharedModule()};
+    std::vector<HostedModule> modules{firstModule()};
     ASSERT_NO_FATAL_FAILURE(startModules(&modules));
     const std::string secret = serverKeys_.path + "/server.key_secret";
     ASSERT_EQ(chmod(secret.c_str(), 0644), 0);
