@@ -63,7 +63,19 @@ bool Updater::identifyChip(Fingerprint& out, const std::string& port, unsigned s
 }
 
 bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, unsigned serial,
-                               std::string birdFile, bool) {
+                               std::string birdFile, bool overrideChecks) {
+    const unsigned errorsBefore = display.errors_shown();
+    const uint64_t started = qTime_GetMSTicks();
+    outcome = UpdateOutcome();
+    outcome.serial = isRealSerial(serial) ? serial : 0;
+    outcome.link = "RECOVER";
+    const bool ok = recoverFirmware(port, build, baud, serial, birdFile, overrideChecks);
+    finishOutcome(ok, errorsBefore, started);
+    return ok;
+}
+
+bool Updater::recoverFirmware(std::string port, unsigned build, unsigned baud, unsigned serial,
+                              std::string birdFile, bool) {
     const uint64_t started = qTime_GetMSTicks();
     std::optional<SerialPortLock> portLock;
     if (!lockRecoveryPort(display, port, portLock, recoveryPortBusy)) {

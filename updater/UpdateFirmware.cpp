@@ -131,6 +131,29 @@ qErr Updater::connectThroughRouter(Module& target, std::unique_ptr<Module>& rout
 bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdFile,
                               unsigned char moduleAddress, unsigned routerSerial,
                               bool overrideChecks) {
+    const unsigned errorsBefore = display.errors_shown();
+    const uint64_t started = qTime_GetMSTicks();
+    outcome = UpdateOutcome();
+    outcome.serial = serial;
+    outcome.routerSerial = routerSerial;
+    outcome.link = routerSerial != 0 ? "I2C" : "";
+    const bool ok =
+        updateFirmware(serial, build, birdFile, moduleAddress, routerSerial, overrideChecks);
+    finishOutcome(ok, errorsBefore, started);
+    return ok;
+}
+
+void Updater::finishOutcome(bool ok, unsigned errorsBefore, uint64_t started) {
+    outcome.seconds = double(qTime_GetMSTicks() - started) / 1000.0;
+    outcome.errorLine = display.error_text(errorsBefore);
+    if (outcome.result == UpdateResult::NONE) {
+        outcome.result = ok ? UpdateResult::UPDATED : UpdateResult::FAILED;
+    }
+}
+
+bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFile,
+                             unsigned char moduleAddress, unsigned routerSerial,
+                             bool overrideChecks) {
     if (serial == 0) {
         display.message(ERROR, "Update command must specify the specific device");
         return false;

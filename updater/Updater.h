@@ -13,6 +13,7 @@
 #include "DeviceInfo.h"
 #include "Fingerprint.h"
 #include "StoredInfo.h"
+#include "UpdateOutcome.h"
 #include "UpdaterDisplayInterface.h"
 #include "qError.h"
 #include "qLinkSpec.h"
@@ -62,6 +63,8 @@ class Updater {
                          unsigned baud, bool resetAfter);
     bool Recover_Firmware(std::string port, unsigned build, unsigned baud, unsigned serial,
                           std::string birdFile, bool overrideChecks);
+    // What the last update or recovery found and did, also when it failed.
+    const UpdateOutcome& Last_Outcome() const { return outcome; }
     // Whether the last identification or recovery stopped because another program held its port.
     bool Recovery_Port_Busy() const { return recoveryPortBusy; }
 
@@ -70,6 +73,13 @@ class Updater {
     std::vector<StoredDevice> Get_StoredInfo(unsigned serial);
 
   private:
+    // The operations behind Update_Firmware and Recover_Firmware, which fill in the outcome.
+    bool updateFirmware(unsigned serial, unsigned build, std::string birdFile,
+                        unsigned char moduleAddress, unsigned routerSerial, bool overrideChecks);
+    bool recoverFirmware(std::string port, unsigned build, unsigned baud, unsigned serial,
+                         std::string birdFile, bool overrideChecks);
+    // The result (UPDATED or FAILED unless a step chose one), the first error line and the time.
+    void finishOutcome(bool ok, unsigned errorsBefore, uint64_t started);
     // Get_Fingerprint's work, with the port already held.
     bool identifyChip(Fingerprint& out, const std::string& port, unsigned serial,
                       const std::string& birdFile, unsigned baud, bool resetAfter);
@@ -101,6 +111,7 @@ class Updater {
     bool recoveryEcho = false;
     bool recoveryPortBusy = false;
     std::string transferMessage;
+    UpdateOutcome outcome;
 };
 
 // The store for one operation; none (after one error line naming the caller) when it cannot be

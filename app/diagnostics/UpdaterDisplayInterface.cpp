@@ -17,6 +17,7 @@ void UpdaterDisplayInterface::message(Level level, const char* format, ...) {
 void UpdaterDisplayInterface::show(Level level, const char* text) {
     if (level == LEVEL_ERROR) {
         ++errorsShown;
+        errorTexts.emplace_back(text);
         error_message(text);
     } else if (level == LEVEL_WARNING) {
         warning_message(text);

@@ -1,6 +1,9 @@
 // The user-facing channel of every operation: messages, a progress bar and a spinner.
 #pragma once
 
+#include <string>
+#include <vector>
+
 class UpdaterDisplayInterface {
   public:
     enum Level { LEVEL_INFO = 0, LEVEL_ERROR = 1, LEVEL_WARNING = 2 };
@@ -22,6 +25,11 @@ class UpdaterDisplayInterface {
     // Error messages shown so far, so that an operation can tell whether its failure has been
     // explained to the user already.
     unsigned errors_shown() const { return errorsShown; }
+    // The text of error message number index (from 0, in the order shown), "" when there is
+    // none: an operation names its failure with the first error it showed.
+    std::string error_text(unsigned index) const {
+        return index < errorTexts.size() ? errorTexts[index] : std::string();
+    }
 
   protected:
     // Operations take the display by reference and never delete it.
@@ -32,4 +40,5 @@ class UpdaterDisplayInterface {
 
     bool muted = false;
     unsigned errorsShown = 0;
+    std::vector<std::string> errorTexts;
 };
