@@ -1,8 +1,9 @@
-# Install rules. Four components, one Debian package each (see ZendrivalPackaging.cmake):
+# Install rules. Five components, one Debian package each (see ZendrivalPackaging.cmake):
 #   runtime      the shared device library, libzendrival.so.N
 #   program      Updater with its udev rules, man page and bash completion
 #   simulators   the simulators and tools under tools/ with their man pages
 #   development  the headers, the .so link, pkg-config file, CMake package and zendrival(3)
+#   ansible      the Ansible collection zendrival.updater (ZendrivalAnsible.cmake)
 # Each package also gets its copyright file and its Debian changelog (ZendrivalPackaging.cmake).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)

@@ -3,6 +3,7 @@
 #   updater_VERSION_ARCH.deb             the program
 #   updater-simulators_VERSION_ARCH.deb  the simulators and tools
 #   libzendrival-dev_VERSION_ARCH.deb    what building a program against the library takes
+#   updater-ansible_VERSION_all.deb      the Ansible collection (when ansible-galaxy was found)
 # scripts/package-check builds them and runs lintian on each, which must report nothing.
 set(CPACK_PACKAGE_NAME updater)
 set(CPACK_PACKAGE_VENDOR "Pelmorax")
@@ -13,7 +14,11 @@ set(CPACK_PACKAGE_CONTACT "Zendrival Updater developers <updater@zendrival.inval
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
-set(CPACK_COMPONENTS_ALL runtime program simulators development)
+set(ZV_PACKAGE_COMPONENTS runtime program simulators development)
+if(ZV_ANSIBLE_COLLECTION_BUILT)
+  list(APPEND ZV_PACKAGE_COMPONENTS ansible)
+endif()
+set(CPACK_COMPONENTS_ALL ${ZV_PACKAGE_COMPONENTS})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Not a native package: the Debian revision keeps the changelog apart from the upstream one.
@@ -110,11 +115,26 @@ Headers, the link to the shared library, a pkg-config file (zendrival) and a
 CMake package (Zendrival::zendrival) for building programs that reach
 Zendrival modules over USB, TCP/IP and serial links. zendrival(3) shows how.")
 
+# The collection runs on the controller; Updater runs on the managed hosts, so the package only
+# suggests it. Python files and YAML: the same package for every architecture.
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_NAME updater-ansible)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_DEPENDS "ansible-core (>= 2.14)")
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_SUGGESTS "updater")
+set(CPACK_DEBIAN_ANSIBLE_DESCRIPTION
+  "Ansible collection for updating Zendrival module firmware
+The collection zendrival.updater for Ansible: its module firmware runs
+Updater on the managed hosts, updates every module each host reaches (or
+one), supports check mode through Updater's dry run and returns each
+module's result. An example playbook rolls an update over an inventory a
+batch of hosts at a time.")
+
 # --- every package ---------------------------------------------------------------------------
 # Debian keeps a package's copyright file and changelog in /usr/share/doc/PACKAGE; lintian reads
 # the package's overrides from /usr/share/lintian/overrides/PACKAGE.
 configure_file(${ZV_PACKAGING_DIR}/debian/changelog.in ${ZV_GZIP_DIR}/changelog.Debian @ONLY)
-foreach(component runtime program simulators development)
+foreach(component ${ZV_PACKAGE_COMPONENTS})
   string(TOUPPER ${component} upper)
   set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
   install(FILES ${ZV_PACKAGING_DIR}/debian/copyright DESTINATION ${doc_dir} COMPONENT ${component})
