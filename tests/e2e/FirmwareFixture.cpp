@@ -72,7 +72,8 @@ std::string FirmwareFixture::makeBird(const std::string& path, const std::string
 }
 
 std::string FirmwareFixture::makeBuild(const std::string& path, unsigned build,
-                                       const std::string& version, const std::string& extra) {
+                                       const std::string& version, const std::string& extra,
+                                       const std::string& serial) {
     std::string first = imageBytes(3000, build);
     std::string second = imageBytes(1500, build + 1);
     stamp(first, build, version);
@@ -84,7 +85,7 @@ std::string FirmwareFixture::makeBuild(const std::string& path, unsigned build,
     description << "block type=0 address=0x10000000 file=" << base << ".loader\n"
                 << "block type=1 address=0x00004000 file=" << base << ".fw1\n"
                 << "block type=1 address=0x00005000 file=" << base << ".fw2\n"
-                << "info build=" << build << " version=" << version << " serial=" << kSerial
+                << "info build=" << build << " version=" << version << " serial=" << serial
                 << " model=Hub-4\n"
                 << extra;
     return makeBird(path, description.str());

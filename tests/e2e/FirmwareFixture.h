@@ -34,10 +34,10 @@ class FirmwareFixture : public ::testing::Test {
 
     // Writes DESCRIPTION for birdtool and builds it into path; the path.
     std::string makeBird(const std::string& path, const std::string& description);
-    // A Hub-4 build for kSerial: a loader block, two firmware blocks stamped with the build (and
+    // A Hub-4 build for serial: a loader block, two firmware blocks stamped with the build (and
     // the version, when it is MAJOR.MINOR.PATCH).
     std::string makeBuild(const std::string& path, unsigned build, const std::string& version,
-                          const std::string& extra = "");
+                          const std::string& extra = "", const std::string& serial = kSerial);
     // The build the update tests send: 1300 (2.13.0) at work/1300.bird, kept in bird.
     std::string makeNewBuild();
     // Writes a file into the store's directory of kSerial, made when missing.
