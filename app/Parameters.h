@@ -34,6 +34,7 @@ struct Parameters {
     bool flagN = false;
     std::string storageDirectory;
     std::string programName;
+    std::string commandLine;  // all of it, quoted as a shell would need it (the module history)
     std::string homeDirectory;
     std::string logFileMode = "a+";
     std::string logFileName = "Updater.log";

@@ -71,6 +71,7 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
     outcome.link = "RECOVER";
     const bool ok = recoverFirmware(port, build, baud, serial, birdFile, overrideChecks);
     finishOutcome(ok, errorsBefore, started);
+    closeAttempt();
     return ok;
 }
 
@@ -104,11 +105,11 @@ bool Updater::recoverFirmware(std::string port, unsigned build, unsigned baud, u
         recoveryBuild = build != 0 ? build : serverBuild;
     }
     // Once the module is known, an update of it through its own link must wait for this one.
-    std::unique_ptr<ModuleLock> moduleLock;
     if (isRealSerial(serial)) {
-        moduleLock =
+        outcome.serial = serial;
+        heldModuleLock =
             _lock_module(display, lockDirectory, storageDirectory, serial, lockFallbackWarned);
-        if (!moduleLock) {
+        if (!heldModuleLock) {
             return false;
         }
     }

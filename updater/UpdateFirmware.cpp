@@ -140,6 +140,7 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
     const bool ok =
         updateFirmware(serial, build, birdFile, moduleAddress, routerSerial, overrideChecks);
     finishOutcome(ok, errorsBefore, started);
+    closeAttempt();
     return ok;
 }
 
@@ -165,9 +166,9 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
     }
     // Before anything reaches the module: a second loader in the middle of a transfer breaks it.
     // A router carries the whole routed transfer, so it is held as well.
-    std::unique_ptr<ModuleLock> lock =
+    heldModuleLock =
         _lock_module(display, lockDirectory, storageDirectory, serial, lockFallbackWarned);
-    if (!lock) {
+    if (!heldModuleLock) {
         return false;
     }
     std::unique_ptr<ModuleLock> routerLock;

@@ -19,6 +19,7 @@
 #include "qLinkSpec.h"
 
 class KeyValueStore;
+class ModuleLock;
 class UpdaterStore;
 class UpdaterStoreItem;
 namespace Pelmorax {
@@ -35,12 +36,18 @@ class Updater {
     enum RecoveryChip : uint8_t { CHIP_IMX = 1, CHIP_LPC = 2 };
 
     Updater(const char* serverUrl, const char* storageDirectory, UpdaterDisplayInterface& display);
+    ~Updater();
 
     void Set_UEIBytes_Load(bool useUEIBytes) { useUEIBytesLoading = useUEIBytes; }
     // Keeps the LPC bootloader's echo on while the firmware is written ("-e").
     void Set_Recovery_Echo(bool keepEcho) { recoveryEcho = keepEcho; }
     // Recorded with the next successful update in the device's settings ("-l").
     void Set_Transfer_Message(const std::string& message) { transferMessage = message; }
+    // "-n": every choice is made and nothing is changed; no history line is written.
+    void Set_Dry_Run(bool on) { dryRun = on; }
+    // What the module's history records of the program that made an attempt.
+    void Set_Command_Line(const std::string& text) { commandLine = text; }
+    void Set_Program_Version(const std::string& text) { programVersion = text; }
     const std::string& StorageDirectory() const { return storageDirectory; }
     // The machine's directory of module locks (MACHINE_LOCK_DIRECTORY; tests give their own).
     void Set_Lock_Directory(const std::string& directory) { lockDirectory = directory; }
@@ -80,6 +87,10 @@ class Updater {
                          std::string birdFile, bool overrideChecks);
     // The result (UPDATED or FAILED unless a step chose one), the first error line and the time.
     void finishOutcome(bool ok, unsigned errorsBefore, uint64_t started);
+    // Appends the finished outcome to the module's history while the module's lock is still
+    // held, then lets the lock go.
+    void closeAttempt();
+    void recordHistory();
     // Get_Fingerprint's work, with the port already held.
     bool identifyChip(Fingerprint& out, const std::string& port, unsigned serial,
                       const std::string& birdFile, unsigned baud, bool resetAfter);
@@ -111,7 +122,13 @@ class Updater {
     bool recoveryEcho = false;
     bool recoveryPortBusy = false;
     std::string transferMessage;
+    bool dryRun = false;
+    std::string commandLine;
+    std::string programVersion;
     UpdateOutcome outcome;
+    // The lock of the module an update or recovery is at, taken by the operation and kept until
+    // its history line is written.
+    std::unique_ptr<ModuleLock> heldModuleLock;
 };
 
 // The store for one operation; none (after one error line naming the caller) when it cannot be
