@@ -57,7 +57,7 @@ json buildNumberOf(const std::string& key) {
     return value <= 0xFFFFFFFFull ? json(value) : json(nullptr);
 }
 
-json storedDeviceObject(const StoredDevice& device) {
+json storedDeviceObject(const StoredDevice& device, bool historyEntries) {
     json builds = json::array();
     for (const StoredBuild& build : device.builds) {
         json entry = {{"file", build.file}, {"readable", build.readable}};
@@ -71,10 +71,19 @@ json storedDeviceObject(const StoredDevice& device) {
     for (const auto& [key, value] : device.settings) {
         settings[key] = value;
     }
-    return {{"serial", device.name},
-            {"directory", device.directory},
-            {"settings", settings},
-            {"builds", builds}};
+    json object = {{"serial", device.name},
+                   {"directory", device.directory},
+                   {"settings", settings},
+                   {"builds", builds},
+                   {"history_count", device.history.size()}};
+    if (historyEntries) {
+        json history = json::array();
+        for (const HistoryEntry& entry : device.history) {
+            history.push_back(HistoryEntry_Json(entry));
+        }
+        object["history"] = history;
+    }
+    return object;
 }
 
 }  // namespace
@@ -129,10 +138,10 @@ json _json_fingerprint(const Fingerprint& fingerprint) {
     return {{"command", "fingerprint"}, {"fingerprint", words}};
 }
 
-json _json_stored_info(const std::vector<StoredDevice>& devices) {
+json _json_stored_info(const std::vector<StoredDevice>& devices, bool historyEntries) {
     json list = json::array();
     for (const StoredDevice& device : devices) {
-        list.push_back(storedDeviceObject(device));
+        list.push_back(storedDeviceObject(device, historyEntries));
     }
     return {{"command", "stored_info"}, {"devices", list}};
 }
@@ -160,7 +169,8 @@ json _json_check_bird(const std::string& path) {
     return document;
 }
 
-json _json_update(unsigned serial, unsigned routerSerial) {
+json _json_update(unsigned serial, unsigned routerSerial, const UpdateOutcome& outcome,
+                  bool dryRun) {
     json document = _json_command("update");
     if (serial != 0) {
         document["serial"] = _json_hex_word(serial);
@@ -168,18 +178,55 @@ json _json_update(unsigned serial, unsigned routerSerial) {
     if (routerSerial != 0) {
         document["router_serial"] = _json_hex_word(routerSerial);
     }
+    _json_add_outcome(document, outcome, dryRun);
     return document;
 }
 
-json _json_recovery(const std::string& port, unsigned serial) {
+json _json_recovery(const std::string& port, unsigned serial, const UpdateOutcome& outcome,
+                    bool dryRun) {
     json document = _json_command("recover");
     if (!port.empty()) {
         document["serial_port"] = port;
     }
-    if (serial != 0) {
-        document["serial"] = _json_hex_word(serial);
+    const unsigned known = serial != 0 ? serial : outcome.serial;
+    if (known != 0) {
+        document["serial"] = _json_hex_word(known);
     }
+    _json_add_outcome(document, outcome, dryRun);
     return document;
+}
+
+void _json_add_outcome(json& document, const UpdateOutcome& outcome, bool dryRun) {
+    if (outcome.result == UpdateResult::NONE && !dryRun) {
+        return;  // the operation never ran
+    }
+    auto known = [](unsigned value) { return value != 0 ? json(value) : json(nullptr); };
+    if (!outcome.link.empty()) {
+        document["link_type"] = outcome.link;
+    }
+    if (!outcome.model.empty()) {
+        document["model"] = outcome.model;
+    }
+    document["build_before"] = known(outcome.buildBefore);
+    document["build_after"] = known(outcome.buildAfter);
+    if (outcome.result != UpdateResult::NONE) {
+        document["result"] = UpdateResultName(outcome.result);
+    }
+    document["seconds"] = outcome.seconds;
+    if (!dryRun) {
+        return;
+    }
+    document["dry_run"] = true;
+    document["plan"] = {
+        {"build", known(outcome.chosenBuild)},
+        {"source", BuildSourceName(outcome.source)},
+        {"file", outcome.file.empty() ? json(nullptr) : json(outcome.file)},
+        {"blocks", outcome.blocks},
+        {"bytes", outcome.bytes},
+        {"exchanges", outcome.exchanges},
+        {"round_trip_ms", outcome.roundTripMs},
+        {"estimate_seconds", outcome.estimateSeconds},
+    };
 }
 
 void _print_json(const json& document) {

@@ -10,6 +10,7 @@
 #include "BuildPath.h"
 #include "CLI_Display.h"
 #include "CheckBird.h"
+#include "CommandLineText.h"
 #include "JsonOutput.h"
 #include "JsonReport.h"
 #include "Log.h"
@@ -42,6 +43,10 @@ std::string prepareStorageDirectory(CLI_Display& display, const Parameters& para
         base = BuildPath(home, ".pelmorax", nullptr);
     }
     std::string root = BuildPath(base.c_str(), "updater", nullptr);
+    // A dry run makes nothing, not even the store: a store that is not there holds nothing.
+    if (params.flagN) {
+        return root;
+    }
     if (qDirectory_Ensure(root.c_str(), 0755) != 0) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "Could not find updater directory at %s", root.c_str());
@@ -83,7 +88,11 @@ int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params, Json
     }
     unsigned build = updater.Download_Firmware(params.deviceSerialNumber, params.buildNumber,
                                                params.overrideModelChecks, false);
-    report.print(_json_download(params.deviceSerialNumber, build));
+    nlohmann::json document = _json_download(params.deviceSerialNumber, build);
+    if (params.flagN) {
+        document["dry_run"] = true;
+    }
+    report.print(document);
     if (build == 0) {
         return EXIT_FAILED;
     }
@@ -147,15 +156,17 @@ int runUpdate(CLI_Display& display, Updater& updater, const Parameters& params,
         ok = updater.Recover_Firmware(params.serialPort, build, params.baudRate,
                                       params.deviceSerialNumber, params.birdFilePath,
                                       params.overrideModelChecks);
-        report.print(_json_recovery(params.serialPort, params.deviceSerialNumber));
+        report.print(_json_recovery(params.serialPort, params.deviceSerialNumber,
+                                    updater.Last_Outcome(), params.flagN));
     } else if (params.deviceSerialNumber != 0) {
         ok = updater.Update_Firmware(params.deviceSerialNumber, build, params.birdFilePath,
                                      params.targetModuleAddress, params.routerSerialNumber,
                                      params.overrideModelChecks);
-        report.print(_json_update(params.deviceSerialNumber, params.routerSerialNumber));
+        report.print(_json_update(params.deviceSerialNumber, params.routerSerialNumber,
+                                  updater.Last_Outcome(), params.flagN));
     } else {
         error(display, "Must specify the specific device to be updated");
-        report.print(_json_update(0, params.routerSerialNumber));
+        report.print(_json_update(0, params.routerSerialNumber, UpdateOutcome(), params.flagN));
         return EXIT_FAILED;
     }
     return ok ? EXIT_OK : EXIT_FAILED;
@@ -184,11 +195,12 @@ int runListBuilds(CLI_Display& display, Updater& updater, const Parameters& para
 int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& params,
                   JsonReport& report) {
     std::vector<StoredDevice> devices = updater.Get_StoredInfo(params.deviceSerialNumber);
+    const bool oneDevice = params.deviceSerialNumber != 0;  // with its history's entries
     if (devices.empty() && params.deviceSerialNumber != 0) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "No stored information for device [%08X] in %s", params.deviceSerialNumber,
                         updater.StorageDirectory().c_str());
-        report.print(_json_stored_info(devices));
+        report.print(_json_stored_info(devices, oneDevice));
         return EXIT_FAILED;
     }
     if (devices.empty()) {
@@ -196,9 +208,9 @@ int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& para
                         updater.StorageDirectory().c_str());
     }
     if (params.jsonOutput) {
-        report.print(_json_stored_info(devices));
+        report.print(_json_stored_info(devices, oneDevice));
     } else {
-        _display_stored_info(display, devices);
+        _display_stored_info(display, devices, oneDevice);
     }
     return EXIT_OK;
 }
@@ -208,6 +220,10 @@ int runCommands(CLI_Display& display, Parameters& params, const std::string& sto
     Updater updater(params.updateServerUrl.c_str(), storage.c_str(), display);
     updater.Set_Recovery_Echo(params.echoDuringRecovery);
     updater.Set_Transfer_Message(params.historyLogMessage);
+    updater.Set_Dry_Run(params.flagN);
+    updater.Set_Skip_Current(params.skipCurrent);
+    updater.Set_Command_Line(params.commandLine);
+    updater.Set_Program_Version(UPDATER_APP_RELEASE);
     int result = EXIT_OK;
     if (params.commands.IsSet(CMD_FINGERPRINT)) {
         if (params.serialPort.empty()) {
@@ -284,6 +300,7 @@ int run(int argc, char** argv) {
     CLI_Display display;
     Log::SetOutput(stderr);
     int parsed = _get_params(display, argc, argv, &params);
+    params.commandLine = _command_line_text(argc, argv);
     if (params.jsonOutput) {
         display.divert_info_to_stderr();
     }

@@ -19,6 +19,7 @@
 #include "qLinkSpec.h"
 
 class KeyValueStore;
+class ModuleLock;
 class UpdaterStore;
 class UpdaterStoreItem;
 namespace Pelmorax {
@@ -35,12 +36,22 @@ class Updater {
     enum RecoveryChip : uint8_t { CHIP_IMX = 1, CHIP_LPC = 2 };
 
     Updater(const char* serverUrl, const char* storageDirectory, UpdaterDisplayInterface& display);
+    ~Updater();
 
     void Set_UEIBytes_Load(bool useUEIBytes) { useUEIBytesLoading = useUEIBytes; }
     // Keeps the LPC bootloader's echo on while the firmware is written ("-e").
     void Set_Recovery_Echo(bool keepEcho) { recoveryEcho = keepEcho; }
     // Recorded with the next successful update in the device's settings ("-l").
     void Set_Transfer_Message(const std::string& message) { transferMessage = message; }
+    // "-n": updates, downloads and recoveries make every choice and send, write and lock
+    // nothing; they print their plan instead.
+    void Set_Dry_Run(bool dry) { dryRun = dry; }
+    bool Dry_Run() const { return dryRun; }
+    // "--skip-current": an update leaves a module that already runs the chosen build alone.
+    void Set_Skip_Current(bool skip) { skipCurrent = skip; }
+    // What the module's history records of the program that made an attempt.
+    void Set_Command_Line(const std::string& text) { commandLine = text; }
+    void Set_Program_Version(const std::string& text) { programVersion = text; }
     const std::string& StorageDirectory() const { return storageDirectory; }
     // The machine's directory of module locks (MACHINE_LOCK_DIRECTORY; tests give their own).
     void Set_Lock_Directory(const std::string& directory) { lockDirectory = directory; }
@@ -80,6 +91,35 @@ class Updater {
                          std::string birdFile, bool overrideChecks);
     // The result (UPDATED or FAILED unless a step chose one), the first error line and the time.
     void finishOutcome(bool ok, unsigned errorsBefore, uint64_t started);
+    // Takes serial's lock into heldLocks (a dry run only checks that nobody holds it); false after
+    // one error line.
+    bool holdModule(unsigned serial);
+    // Chooses the build (unless a file is given) and loads its file; false after one error line.
+    bool loadUpdateFile(UpdaterStoreItem& item, unsigned serial, unsigned& build,
+                        const std::string& birdFile, BirdFile& file);
+    bool storeHolds(UpdaterStoreItem& item, unsigned build);
+    // The dry run's load_bird: the given file, or the build from the store, creating nothing.
+    BirdFile loadStoredOrGiven(unsigned serial, const std::string& birdFile, unsigned build,
+                               const char* verb);
+    bool storedRecoveryImage(unsigned serial, unsigned build);
+    // A recovery dry run's end: the estimate at baud and the plan.
+    bool planRecovery(unsigned baud);
+    // False after one error line (and WRONG_MODEL when the two do not belong together).
+    bool fileFitsModule(BirdFile& file, Pelmorax::Zendrival::Module& target, unsigned serial);
+    // With "--skip-current": true (UNCHANGED) when the module already runs the chosen build.
+    bool runsChosenBuild(unsigned serial);
+    // Link, model and build of the connected module, and the file's facts, into the outcome.
+    void noteModule(Pelmorax::Zendrival::Module& target, unsigned routerSerial);
+    void noteBuildBefore(Pelmorax::Zendrival::Module& target);
+    void noteFile(const BirdFile& file);
+    void announceDryRun(unsigned serial);
+    // The dry run's end: measures the link, estimates the transfer and prints the plan.
+    bool planUpdate(Pelmorax::Zendrival::Module& target, const BirdFile& file);
+    void showPlan();
+    // Appends the finished outcome to the module's history while the module's lock is still
+    // held, then lets the lock go.
+    void closeAttempt();
+    void recordHistory();
     // Get_Fingerprint's work, with the port already held.
     bool identifyChip(Fingerprint& out, const std::string& port, unsigned serial,
                       const std::string& birdFile, unsigned baud, bool resetAfter);
@@ -111,14 +151,24 @@ class Updater {
     bool recoveryEcho = false;
     bool recoveryPortBusy = false;
     std::string transferMessage;
+    bool dryRun = false;
+    std::string commandLine;
+    std::string programVersion;
     UpdateOutcome outcome;
+    // The locks of the module an update or recovery is at (and of its router), taken by the
+    // operation and kept until its history line is written.
+    std::vector<std::unique_ptr<ModuleLock>> heldLocks;
+    bool skipCurrent = false;
+    bool dryRunAnnounced = false;
+    unsigned pendingDownload = 0;  // the build a dry run's "-G" would have stored
+    unsigned planBaud = 0;         // the line rate a recovery's plan is estimated for
 };
 
 // The store for one operation; none (after one error line naming the caller) when it cannot be
-// created.
+// created. A read-only store (a dry run's) creates nothing.
 std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
                                                   const std::string& storageDirectory,
-                                                  const char* caller);
+                                                  const char* caller, bool readOnly = false);
 
 // A user's text as a settings value: line breaks become blanks, blanks at the ends go.
 std::string _settings_value_text(const std::string& text);
