@@ -108,7 +108,8 @@ class Updater {
     bool fileFitsModule(BirdFile& file, Pelmorax::Zendrival::Module& target, unsigned serial);
     // With "--skip-current": true (UNCHANGED) when the module already runs the chosen build.
     bool runsChosenBuild(unsigned serial);
-    // Link, model and build of the connected module, and the file's facts, into the outcome.
+    // The connected module's link into the outcome; with "-n" or "--skip-current" also its model
+    // and build (read-only requests that a plain update does not make).
     void noteModule(Pelmorax::Zendrival::Module& target, unsigned routerSerial);
     void noteBuildBefore(Pelmorax::Zendrival::Module& target);
     void noteFile(const BirdFile& file);
