@@ -106,8 +106,8 @@ bool Updater::recoverFirmware(std::string port, unsigned build, unsigned baud, u
     // Once the module is known, an update of it through its own link must wait for this one.
     std::unique_ptr<ModuleLock> moduleLock;
     if (isRealSerial(serial)) {
-        moduleLock =
-            _lock_module(display, lockDirectory, storageDirectory, serial, lockFallbackWarned);
+        moduleLock = _lock_module(display, lockDirectory, storageDirectory, serial,
+                                  lockFallbackWarned, lockWaitSeconds);
         if (!moduleLock) {
             return false;
         }

@@ -165,15 +165,15 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
     }
     // Before anything reaches the module: a second loader in the middle of a transfer breaks it.
     // A router carries the whole routed transfer, so it is held as well.
-    std::unique_ptr<ModuleLock> lock =
-        _lock_module(display, lockDirectory, storageDirectory, serial, lockFallbackWarned);
+    std::unique_ptr<ModuleLock> lock = _lock_module(display, lockDirectory, storageDirectory,
+                                                    serial, lockFallbackWarned, lockWaitSeconds);
     if (!lock) {
         return false;
     }
     std::unique_ptr<ModuleLock> routerLock;
     if (routerSerial != 0 && routerSerial != serial) {
         routerLock = _lock_module(display, lockDirectory, storageDirectory, routerSerial,
-                                  lockFallbackWarned);
+                                  lockFallbackWarned, lockWaitSeconds);
         if (!routerLock) {
             return false;
         }
