@@ -32,7 +32,8 @@ constexpr OptionEntry kOptions[] = {
     {ID_VALUE, "-r", true},           {ID_VALUE, "-s", true},     {ID_VALUE, "-o", true},
     {ID_VALUE, "-e", false},          {ID_VALUE, "-l", true},     {ID_VALUE, "-k", true},
     {ID_VALUE, "-u", true},           {ID_HELP, "--help", false}, {ID_HTTP, "--http", false},
-    {ID_HTTPS, "--https", false},     {ID_JSON, "--json", false},
+    {ID_HTTPS, "--https", false},     {ID_JSON, "--json", false}, {ID_VALUE, "-a", false},
+    {ID_VALUE, "-j", true},           {ID_VALUE, "-w", true},
 };
 
 // Shared state of one parse.
@@ -113,6 +114,15 @@ void readTransport(ParseState& state, const char* arg) {
         p->transport = TRANSPORT_INVALID;
         state.error(
             "Invalid transport type:[%s]\nMust be one of the following: USB, TCPIP, RECOVER", arg);
+    }
+}
+
+// "-w": whole seconds, 0 included.
+void readWait(ParseState& state, const char* arg) {
+    state.params->lockWaitGiven = true;
+    state.params->lockWaitSeconds = _get_int_arg(arg, nullptr);
+    if (arg[0] == '\0' || !onlyCharactersOf(arg, "0123456789")) {
+        state.error("Invalid wait [%s]: give whole seconds", arg);
     }
 }
 
@@ -198,6 +208,18 @@ void applyValue(ParseState& state, const char* option, const char* arg) {
         case 'u':
             p->updateServerUrl = arg;
             ++state.urlChoices;
+            break;
+        case 'a':
+            p->updateAll = true;
+            break;
+        case 'j':
+            p->jobs = _get_int_arg(arg, nullptr);
+            if (p->jobs == 0) {
+                state.error("Invalid number of jobs [%s]: give a whole number from 1", arg);
+            }
+            break;
+        case 'w':
+            readWait(state, arg);
             break;
         default:
             break;
