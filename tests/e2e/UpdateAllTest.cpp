@@ -12,8 +12,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
+#include <functional>
 
+#include "Eventually.h"
 #include "ModuleLock.h"
 #include "SpawnedUpdater.h"
 #include "UpdateAllFixture.h"
@@ -33,16 +34,9 @@ const std::string kBroken = "0BADF00D";
 const std::string kSecondHub = "6B28D1EF";
 const std::string kHeader = "Module    Link  Router    Before  After  Result     Time";
 
-// Polls (bounded) until ready() holds.
-template <typename Ready>
-bool waitFor(Ready ready, int attempts = 600) {
-    for (int i = 0; i < attempts; ++i) {
-        if (ready()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+// Polls until ready() holds; the limit only matters to a test about to fail.
+bool waitFor(const std::function<bool()>& ready) {
+    return zvtest::eventually(ready, std::chrono::seconds(30), std::chrono::milliseconds(50));
 }
 
 // The lines of text from line on.
@@ -122,8 +116,7 @@ TEST_F(UpdateAll, EveryModuleFoundIsUpdatedOnceAndASecondRunLeavesThemAlone) {
         EXPECT_EQ(module["build_before"], expected.before);
         EXPECT_EQ(module["build_after"], 1300);
         EXPECT_EQ(module["error"], nullptr);
-        EXPECT_TRUE(module["seconds"].is_number() && module["seconds"].get<double>() > 0)
-            << module;
+        EXPECT_TRUE(module["seconds"].is_number() && module["seconds"].get<double>() > 0) << module;
         // The table (on standard error with "--json") says the same.
         const std::string router = expected.router.empty() ? "-       " : expected.router;
         const std::string row = tableRow(first.err, expected.serial);
