@@ -211,8 +211,8 @@ int runCommands(CLI_Display& display, Parameters& params, const std::string& sto
     updater.Set_Recovery_Echo(params.echoDuringRecovery);
     updater.Set_Transfer_Message(params.historyLogMessage);
     updater.Set_Lock_Wait(params.lockWaitSeconds);
-    // Every module's "-G" and "-U" run in processes of their own.
-    if (params.updateAll) {
+    // Every module's "-G" and "-U" run in processes of their own; "-D" still comes before "-U".
+    if (params.updateAll && !params.commands.IsSet(CMD_DISCOVER)) {
         return _update_all(display, updater, params, report);
     }
     int result = EXIT_OK;
