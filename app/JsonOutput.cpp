@@ -160,7 +160,8 @@ json _json_check_bird(const std::string& path) {
     return document;
 }
 
-json _json_update(unsigned serial, unsigned routerSerial) {
+json _json_update(unsigned serial, unsigned routerSerial, const UpdateOutcome& outcome,
+                  bool dryRun) {
     json document = _json_command("update");
     if (serial != 0) {
         document["serial"] = _json_hex_word(serial);
@@ -168,18 +169,55 @@ json _json_update(unsigned serial, unsigned routerSerial) {
     if (routerSerial != 0) {
         document["router_serial"] = _json_hex_word(routerSerial);
     }
+    _json_add_outcome(document, outcome, dryRun);
     return document;
 }
 
-json _json_recovery(const std::string& port, unsigned serial) {
+json _json_recovery(const std::string& port, unsigned serial, const UpdateOutcome& outcome,
+                    bool dryRun) {
     json document = _json_command("recover");
     if (!port.empty()) {
         document["serial_port"] = port;
     }
-    if (serial != 0) {
-        document["serial"] = _json_hex_word(serial);
+    const unsigned known = serial != 0 ? serial : outcome.serial;
+    if (known != 0) {
+        document["serial"] = _json_hex_word(known);
     }
+    _json_add_outcome(document, outcome, dryRun);
     return document;
+}
+
+void _json_add_outcome(json& document, const UpdateOutcome& outcome, bool dryRun) {
+    if (outcome.result == UpdateResult::NONE && !dryRun) {
+        return;  // the operation never ran
+    }
+    auto known = [](unsigned value) { return value != 0 ? json(value) : json(nullptr); };
+    if (!outcome.link.empty()) {
+        document["link_type"] = outcome.link;
+    }
+    if (!outcome.model.empty()) {
+        document["model"] = outcome.model;
+    }
+    document["build_before"] = known(outcome.buildBefore);
+    document["build_after"] = known(outcome.buildAfter);
+    if (outcome.result != UpdateResult::NONE) {
+        document["result"] = UpdateResultName(outcome.result);
+    }
+    document["seconds"] = outcome.seconds;
+    if (!dryRun) {
+        return;
+    }
+    document["dry_run"] = true;
+    document["plan"] = {
+        {"build", known(outcome.chosenBuild)},
+        {"source", BuildSourceName(outcome.source)},
+        {"file", outcome.file.empty() ? json(nullptr) : json(outcome.file)},
+        {"blocks", outcome.blocks},
+        {"bytes", outcome.bytes},
+        {"exchanges", outcome.exchanges},
+        {"round_trip_ms", outcome.roundTripMs},
+        {"estimate_seconds", outcome.estimateSeconds},
+    };
 }
 
 void _print_json(const json& document) {

@@ -34,9 +34,15 @@ nlohmann::json _json_download(unsigned serial, unsigned build);
 // "-C": the file checked (when given).
 nlohmann::json _json_check_bird(const std::string& path);
 // "-U": the device (when given) and the router it was reached through (0: direct).
-nlohmann::json _json_update(unsigned serial, unsigned routerSerial);
+// An update's document: what the command line named, then what the outcome knows (link, model,
+// builds before and after, result, time; a dry run's plan).
+nlohmann::json _json_update(unsigned serial, unsigned routerSerial, const UpdateOutcome& outcome,
+                            bool dryRun);
 // "-U -t RECOVER": the serial port (when given) and the device named with "-d" (0: none).
-nlohmann::json _json_recovery(const std::string& port, unsigned serial);
+nlohmann::json _json_recovery(const std::string& port, unsigned serial,
+                              const UpdateOutcome& outcome, bool dryRun);
+// The outcome's members of an update or recovery document.
+void _json_add_outcome(nlohmann::json& document, const UpdateOutcome& outcome, bool dryRun);
 
 // "%08X", the form every serial number and fingerprint word takes.
 std::string _json_hex_word(unsigned value);

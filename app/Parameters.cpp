@@ -19,21 +19,46 @@ enum OptionId {
     ID_HTTPS = 3,
     ID_HTTP = 4,
     ID_JSON = 5,
+    ID_SKIP_CURRENT = 6,
 };
 
 constexpr OptionEntry kOptions[] = {
-    {ID_COMMAND, "-B", false},        {ID_COMMAND, "-L", false},  {ID_COMMAND, "-D", false},
-    {ID_COMMAND, "-G", false},        {ID_COMMAND, "-I", false},  {ID_COMMAND, "-U", false},
-    {ID_COMMAND, "-OVERRIDE", false}, {ID_COMMAND, "-N", false},  {ID_COMMAND, "-Y", false},
-    {ID_COMMAND, "-C", false},        {ID_HELP, "-h", false},     {ID_HELP, "-H", false},
-    {ID_VALUE, "-n", false},          {ID_VALUE, "-X", true},     {ID_VALUE, "-Z", true},
-    {ID_VALUE, "-m", true},           {ID_VALUE, "-i", true},     {ID_VALUE, "-b", true},
-    {ID_VALUE, "-d", true},           {ID_VALUE, "-t", true},     {ID_VALUE, "-f", true},
-    {ID_VALUE, "-r", true},           {ID_VALUE, "-s", true},     {ID_VALUE, "-o", true},
-    {ID_VALUE, "-e", false},          {ID_VALUE, "-l", true},     {ID_VALUE, "-k", true},
-    {ID_VALUE, "-u", true},           {ID_HELP, "--help", false}, {ID_HTTP, "--http", false},
-    {ID_HTTPS, "--https", false},     {ID_JSON, "--json", false}, {ID_VALUE, "-a", false},
-    {ID_VALUE, "-j", true},           {ID_VALUE, "-w", true},
+    {ID_COMMAND, "-B", false},
+    {ID_COMMAND, "-L", false},
+    {ID_COMMAND, "-D", false},
+    {ID_COMMAND, "-G", false},
+    {ID_COMMAND, "-I", false},
+    {ID_COMMAND, "-U", false},
+    {ID_COMMAND, "-OVERRIDE", false},
+    {ID_COMMAND, "-N", false},
+    {ID_COMMAND, "-Y", false},
+    {ID_COMMAND, "-C", false},
+    {ID_HELP, "-h", false},
+    {ID_HELP, "-H", false},
+    {ID_VALUE, "-n", false},
+    {ID_VALUE, "-X", true},
+    {ID_VALUE, "-Z", true},
+    {ID_VALUE, "-m", true},
+    {ID_VALUE, "-i", true},
+    {ID_VALUE, "-b", true},
+    {ID_VALUE, "-d", true},
+    {ID_VALUE, "-t", true},
+    {ID_VALUE, "-f", true},
+    {ID_VALUE, "-r", true},
+    {ID_VALUE, "-s", true},
+    {ID_VALUE, "-o", true},
+    {ID_VALUE, "-e", false},
+    {ID_VALUE, "-l", true},
+    {ID_VALUE, "-k", true},
+    {ID_VALUE, "-u", true},
+    {ID_HELP, "--help", false},
+    {ID_HTTP, "--http", false},
+    {ID_HTTPS, "--https", false},
+    {ID_JSON, "--json", false},
+    {ID_SKIP_CURRENT, "--skip-current", false},
+    {ID_VALUE, "-a", false},
+    {ID_VALUE, "-j", true},
+    {ID_VALUE, "-w", true},
 };
 
 // Shared state of one parse.
@@ -277,6 +302,9 @@ int _get_params(CLI_Display& display, int argc, char** argv, Parameters* params)
                 break;
             case ID_JSON:
                 params->jsonOutput = true;
+                break;
+            case ID_SKIP_CURRENT:
+                params->skipCurrent = true;
                 break;
             case ID_COMMAND:
                 applyCommand(state, text);

@@ -31,7 +31,8 @@ struct Parameters {
     std::string buildNumber;  // decimal text; empty means the latest build
     bool echoDuringRecovery = false;
     std::string updateServerUrl;
-    bool flagN = false;
+    bool flagN = false;        // "-n": a dry run of "-U", "-G" and "-U -t RECOVER"
+    bool skipCurrent = false;  // "--skip-current": "-U" leaves a module on the chosen build alone
     std::string storageDirectory;
     std::string programName;
     std::string homeDirectory;

@@ -44,6 +44,10 @@ std::string prepareStorageDirectory(CLI_Display& display, const Parameters& para
         base = BuildPath(home, ".pelmorax", nullptr);
     }
     std::string root = BuildPath(base.c_str(), "updater", nullptr);
+    // A dry run makes nothing, not even the store: a store that is not there holds nothing.
+    if (params.flagN) {
+        return root;
+    }
     if (qDirectory_Ensure(root.c_str(), 0755) != 0) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "Could not find updater directory at %s", root.c_str());
@@ -85,7 +89,11 @@ int runGetBuild(CLI_Display& display, Updater& updater, Parameters& params, Json
     }
     unsigned build = updater.Download_Firmware(params.deviceSerialNumber, params.buildNumber,
                                                params.overrideModelChecks, false);
-    report.print(_json_download(params.deviceSerialNumber, build));
+    nlohmann::json document = _json_download(params.deviceSerialNumber, build);
+    if (params.flagN) {
+        document["dry_run"] = true;
+    }
+    report.print(document);
     if (build == 0) {
         return EXIT_FAILED;
     }
@@ -149,15 +157,17 @@ int runUpdate(CLI_Display& display, Updater& updater, const Parameters& params,
         ok = updater.Recover_Firmware(params.serialPort, build, params.baudRate,
                                       params.deviceSerialNumber, params.birdFilePath,
                                       params.overrideModelChecks);
-        report.print(_json_recovery(params.serialPort, params.deviceSerialNumber));
+        report.print(_json_recovery(params.serialPort, params.deviceSerialNumber,
+                                    updater.Last_Outcome(), params.flagN));
     } else if (params.deviceSerialNumber != 0) {
         ok = updater.Update_Firmware(params.deviceSerialNumber, build, params.birdFilePath,
                                      params.targetModuleAddress, params.routerSerialNumber,
                                      params.overrideModelChecks);
-        report.print(_json_update(params.deviceSerialNumber, params.routerSerialNumber));
+        report.print(_json_update(params.deviceSerialNumber, params.routerSerialNumber,
+                                  updater.Last_Outcome(), params.flagN));
     } else {
         error(display, "Must specify the specific device to be updated");
-        report.print(_json_update(0, params.routerSerialNumber));
+        report.print(_json_update(0, params.routerSerialNumber, UpdateOutcome(), params.flagN));
         return EXIT_FAILED;
     }
     return ok ? EXIT_OK : EXIT_FAILED;
@@ -210,6 +220,8 @@ int runCommands(CLI_Display& display, Parameters& params, const std::string& sto
     Updater updater(params.updateServerUrl.c_str(), storage.c_str(), display);
     updater.Set_Recovery_Echo(params.echoDuringRecovery);
     updater.Set_Transfer_Message(params.historyLogMessage);
+    updater.Set_Dry_Run(params.flagN);
+    updater.Set_Skip_Current(params.skipCurrent);
     updater.Set_Lock_Wait(params.lockWaitSeconds);
     // Every module's "-G" and "-U" run in processes of their own; "-D" still comes before "-U".
     if (params.updateAll && !params.commands.IsSet(CMD_DISCOVER)) {

@@ -87,6 +87,17 @@ void KeyValueStore::Load(const char* path) {
     }
 }
 
+void KeyValueStore::LoadIfPresent(const char* path) {
+    qFile* file = path == nullptr ? nullptr : qFile_Open(path, qFileModeRead);
+    if (file == nullptr) {
+        return;
+    }
+    fileName_ = path;
+    changed_ = false;
+    parse(file);
+    qFile_Close(&file);
+}
+
 void KeyValueStore::parse(qFile* file) {
     char line[LINE_BUFFER_SIZE];
     size_t length = 0;

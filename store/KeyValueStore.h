@@ -17,6 +17,8 @@ class KeyValueStore {
     // Adds the file's entries (the store is not emptied first). A file that cannot be opened is
     // created holding CREATED_TIME and UPDATED_TIME.
     void Load(const char* path);
+    // Load without creating: an absent file gives an empty store and writes nothing.
+    void LoadIfPresent(const char* path);
     // Writes every entry in key order to path, or to the file last loaded or saved. Failures are
     // logged only.
     void Save(const char* path = nullptr);

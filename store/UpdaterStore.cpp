@@ -86,8 +86,13 @@ void UpdaterStore_EnsureDirectory(const std::string& path) {
     }
 }
 
-UpdaterStore::UpdaterStore(const char* root) : root_(root == nullptr ? "" : root) {
-    UpdaterStore_EnsureDirectory(root_);
+UpdaterStore::UpdaterStore(const char* root) : UpdaterStore(root, false) {}
+
+UpdaterStore::UpdaterStore(const char* root, bool readOnly)
+    : root_(root == nullptr ? "" : root), readOnly_(readOnly) {
+    if (!readOnly_) {
+        UpdaterStore_EnsureDirectory(root_);
+    }
 }
 
 UpdaterStoreItem UpdaterStore::AddDevice(unsigned serial) {
@@ -95,6 +100,9 @@ UpdaterStoreItem UpdaterStore::AddDevice(unsigned serial) {
 }
 
 UpdaterStoreItem UpdaterStore::AddDevice(const char* name) {
+    if (readOnly_) {
+        throw std::runtime_error("UpdaterStore: read-only view of " + root_);
+    }
     std::string device = BuildPath(root_.c_str(), name == nullptr ? "" : name, nullptr);
     UpdaterStore_EnsureDirectory(device);
     return UpdaterStoreItem(root_.c_str(), name, STORE_ITEM_DIRECTORY);
@@ -113,7 +121,8 @@ bool UpdaterStore::FindDevice(const char* name, UpdaterStoreItem* item) {
              search.sought);
     if (found && item != nullptr) {
         *item = UpdaterStoreItem(root_.c_str(), search.found.c_str(),
-                                 search.isDirectory ? STORE_ITEM_DIRECTORY : STORE_ITEM_FILE);
+                                 search.isDirectory ? STORE_ITEM_DIRECTORY : STORE_ITEM_FILE,
+                                 readOnly_);
     }
     return found;
 }

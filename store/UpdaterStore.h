@@ -19,6 +19,9 @@ class UpdaterStore {
   public:
     // Ensures the root directory; throws std::runtime_error when it cannot.
     explicit UpdaterStore(const char* root);
+    // readOnly: creates nothing, neither the root nor a device's settings file (a dry run's
+    // view); AddDevice must not be called on it.
+    UpdaterStore(const char* root, bool readOnly);
 
     const std::string& BasePath() const { return root_; }
 
@@ -33,6 +36,7 @@ class UpdaterStore {
 
   private:
     std::string root_;
+    bool readOnly_ = false;
 };
 
 // Ensures path is a directory (mode 0755), logging what it found; throws std::runtime_error.

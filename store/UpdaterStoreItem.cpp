@@ -17,11 +17,19 @@ bool isPlainFileName(const char* name) {
 }  // namespace
 
 UpdaterStoreItem::UpdaterStoreItem(const char* parent, const char* name, store_item_t kind)
+    : UpdaterStoreItem(parent, name, kind, false) {}
+
+UpdaterStoreItem::UpdaterStoreItem(const char* parent, const char* name, store_item_t kind,
+                                   bool readOnly)
     : parent_(parent == nullptr ? "" : parent), name_(name == nullptr ? "" : name), kind_(kind) {
     if (kind_ != STORE_ITEM_FILE && IsValid()) {
         std::string settings =
             BuildPath(parent_.c_str(), name_.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr);
-        settings_.Load(settings.c_str());
+        if (readOnly) {
+            settings_.LoadIfPresent(settings.c_str());
+        } else {
+            settings_.Load(settings.c_str());
+        }
     }
 }
 

@@ -19,6 +19,8 @@ class UpdaterStoreItem {
     // Keeps the three and loads parent/name/.settings (created when absent). Plain files have no
     // settings of their own, so a file item loads none.
     UpdaterStoreItem(const char* parent, const char* name, store_item_t kind);
+    // The same without creating the settings file when it is absent (a dry run writes nothing).
+    UpdaterStoreItem(const char* parent, const char* name, store_item_t kind, bool readOnly);
 
     bool IsValid() const { return !parent_.empty() && !name_.empty(); }
     const std::string& ParentPath() const { return parent_; }

@@ -5,9 +5,9 @@
 
 std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
                                                   const std::string& storageDirectory,
-                                                  const char* caller) {
+                                                  const char* caller, bool readOnly) {
     try {
-        return std::make_unique<UpdaterStore>(storageDirectory.c_str());
+        return std::make_unique<UpdaterStore>(storageDirectory.c_str(), readOnly);
     } catch (const std::runtime_error& e) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "Failed to Create UpdaterStore in: %s - Exception: %s", caller, e.what());

@@ -97,6 +97,7 @@ unsigned Updater::storeDownload(UpdaterStoreItem& item, unsigned build, const st
 
 unsigned Updater::Download_Firmware(unsigned serial, std::string buildText, bool overrideChecks,
                                     bool noCalibration) {
+    announceDryRun(serial);
     unsigned build = 0;
     if (!buildText.empty() && !parseRequestedBuild(buildText, build)) {
         display.message(ERROR, "Build number '%s' must be an number", buildText.c_str());
@@ -111,12 +112,12 @@ unsigned Updater::Download_Firmware(unsigned serial, std::string buildText, bool
         return 0;
     }
     std::unique_ptr<UpdaterStore> store =
-        _createUpdaterStore(display, storageDirectory, "Download_Firmware");
+        _createUpdaterStore(display, storageDirectory, "Download_Firmware", dryRun);
     if (!store) {
         return 0;
     }
     UpdaterStoreItem item;
-    if (!store->FindDevice(serial, &item)) {
+    if (!store->FindDevice(serial, &item) && !dryRun) {
         Log::log(DEBUG_APP, "Could not find device in our update history.\n");
         try {
             item = store->AddDevice(serial);
@@ -144,6 +145,13 @@ unsigned Updater::Download_Firmware(unsigned serial, std::string buildText, bool
             return 0;
         }
         display.message(INFO, "Build %u is valid", build);
+    }
+    if (dryRun) {
+        // The file is neither fetched nor stored: a following "-U" plans with this build.
+        display.message(INFO, "Dry run: build %u would be downloaded into %s", build,
+                        storageDirectory.c_str());
+        pendingDownload = build;
+        return build;
     }
     std::string data;
     bool fetched = fetchBuild(serial, firmware, build, noCalibration, data);

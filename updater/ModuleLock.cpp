@@ -352,3 +352,15 @@ std::unique_ptr<ModuleLock> _lock_module(UpdaterDisplayInterface& display,
     }
     return nullptr;
 }
+
+bool _module_not_held(UpdaterDisplayInterface& display, const std::string& machineDirectory,
+                      const std::string& storageDirectory, unsigned serial) {
+    const pid_t holder = ModuleLock::Holder(machineDirectory, storageDirectory, serial);
+    if (holder == 0 || holder == getpid()) {
+        return true;
+    }
+    display.message(UpdaterDisplayInterface::LEVEL_ERROR,
+                    "Module %08X is being updated by another Updater (process %d)", serial,
+                    static_cast<int>(holder));
+    return false;
+}

@@ -76,3 +76,8 @@ std::unique_ptr<ModuleLock> _lock_module(UpdaterDisplayInterface& display,
                                          const std::string& machineDirectory,
                                          const std::string& storageDirectory, unsigned serial,
                                          bool& warned, unsigned waitSeconds = 0);
+
+// What _lock_module would say of a module another Updater holds, without taking its lock or
+// making any file: a dry run's look. False after the same error line.
+bool _module_not_held(UpdaterDisplayInterface& display, const std::string& machineDirectory,
+                      const std::string& storageDirectory, unsigned serial);

@@ -59,6 +59,14 @@ bool Updater::identifyChip(Fingerprint& out, const std::string& port, unsigned s
         return true;
     }
     recoveryChip = CHIP_IMX;
+    if (dryRun) {
+        display.message(ERROR,
+                        "No LPC bootloader answered on %s, and a dry run does not start the "
+                        "recovery loader through which an i.MX chip is identified",
+                        port.c_str());
+        outcome.result = UpdateResult::ERROR;
+        return false;
+    }
     return _get_fingerprint_imx(display, *this, port, serial, birdFile, out, resetAfter);
 }
 
@@ -69,6 +77,7 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
     outcome = UpdateOutcome();
     outcome.serial = isRealSerial(serial) ? serial : 0;
     outcome.link = "RECOVER";
+    announceDryRun(serial);
     const bool ok = recoverFirmware(port, build, baud, serial, birdFile, overrideChecks);
     finishOutcome(ok, errorsBefore, started);
     return ok;
@@ -102,23 +111,30 @@ bool Updater::recoverFirmware(std::string port, unsigned build, unsigned baud, u
         }
         serial = serverSerial;
         recoveryBuild = build != 0 ? build : serverBuild;
+        outcome.source = BuildSource::RECOVERY_SERVER;
+    } else {
+        outcome.source = BuildSource::FILE_GIVEN;
     }
+    outcome.serial = isRealSerial(serial) ? serial : 0;
+    outcome.chosenBuild = recoveryBuild;
     // Once the module is known, an update of it through its own link must wait for this one.
-    std::unique_ptr<ModuleLock> moduleLock;
-    if (isRealSerial(serial)) {
-        moduleLock = _lock_module(display, lockDirectory, storageDirectory, serial,
-                                  lockFallbackWarned, lockWaitSeconds);
-        if (!moduleLock) {
-            return false;
-        }
+    std::vector<std::unique_ptr<ModuleLock>> moduleLock;
+    if (isRealSerial(serial) && !holdModule(serial, moduleLock)) {
+        return false;
     }
     BirdFile file;
+    if (dryRun && birdFile.empty() && !storedRecoveryImage(serial, recoveryBuild)) {
+        display.message(INFO, "Dry run: build %u would be downloaded first", recoveryBuild);
+        return planRecovery(baud);
+    }
     try {
-        file = load_bird("Recovering", birdFile, serial, recoveryBuild, true);
+        file = dryRun ? loadStoredOrGiven(serial, birdFile, recoveryBuild, "Recovering")
+                      : load_bird("Recovering", birdFile, serial, recoveryBuild, true);
     } catch (const std::runtime_error&) {
         display.message(ERROR, "Failed to load bird file");
         return false;
     }
+    noteFile(file);
     if (file.GetBlocks().empty()) {
         // Without a path the store could not be made, which has been reported.
         if (!file.GetPath().empty()) {
@@ -137,6 +153,9 @@ bool Updater::recoverFirmware(std::string port, unsigned build, unsigned baud, u
         if (!file.DecodeFirmwareBlocks(key)) {
             display.message(ERROR, "Failed to load bird file");
             return false;
+        }
+        if (dryRun) {
+            return planRecovery(baud);
         }
         ok = _recover_firmware_lpc(display, file, port, baud, fingerprint, recoveryEcho);
     } else {

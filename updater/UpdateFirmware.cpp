@@ -54,36 +54,49 @@ RefindAttempt refindAsUpdated(Module& target, Module* router, unsigned serial,
 }  // namespace
 
 unsigned Updater::chooseBuild(UpdaterStoreItem& item, unsigned serial, unsigned build) {
+    outcome.source = BuildSource::BUILD_GIVEN;
     if (build == 0) {
         std::string buildText;
         std::string firmware;
         if (UpdateServerRequest::QueryBuild(serial, buildText, firmware, serverUrl.c_str())) {
             build = _build_number_from_text(buildText);
+            outcome.source = BuildSource::SERVER_LATEST;
         }
     }
-    if (build != 0) {
-        try {
-            item.ReadBirdFile((std::to_string(build) + ".bird").c_str());
-        } catch (const std::runtime_error&) {
-            build = 0;
-            display.message(INFO,
-                            "New firmware is available.  Updater will proceed if valid "
-                            "firmware is found locally.");
-        }
+    // The build a dry run's "-G" would have stored counts as stored.
+    if (build != 0 && !storeHolds(item, build) && !(dryRun && build == pendingDownload)) {
+        build = 0;
+        display.message(INFO,
+                        "New firmware is available.  Updater will proceed if valid "
+                        "firmware is found locally.");
     }
     if (build == 0) {
         build = static_cast<unsigned>(item.Settings().GetInt(KEY_LATEST_DOWNLOAD, 0));
+        outcome.source = BuildSource::LATEST_DOWNLOAD;
         if (build != 0) {
             display.message(INFO, "Updating with the Latest Download");
         }
     }
     if (build == 0) {
         build = static_cast<unsigned>(item.Settings().GetInt(KEY_LATEST_TRANSFER, 0));
+        outcome.source = BuildSource::LATEST_TRANSFER;
         if (build != 0) {
             display.message(INFO, "Updating with the Latest Transfer");
         }
     }
+    if (build == 0) {
+        outcome.source = BuildSource::NONE;
+    }
     return build;
+}
+
+bool Updater::storeHolds(UpdaterStoreItem& item, unsigned build) {
+    try {
+        item.ReadBirdFile((std::to_string(build) + ".bird").c_str());
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
 }
 
 qErr Updater::connectThroughRouter(Module& target, std::unique_ptr<Module>& router, unsigned serial,
@@ -137,6 +150,7 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
     outcome.serial = serial;
     outcome.routerSerial = routerSerial;
     outcome.link = routerSerial != 0 ? "I2C" : "";
+    announceDryRun(serial);
     const bool ok =
         updateFirmware(serial, build, birdFile, moduleAddress, routerSerial, overrideChecks);
     finishOutcome(ok, errorsBefore, started);
@@ -159,42 +173,24 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
         return false;
     }
     std::unique_ptr<UpdaterStore> store =
-        _createUpdaterStore(display, storageDirectory, "Update_Firmware");
+        _createUpdaterStore(display, storageDirectory, "Update_Firmware", dryRun);
     if (!store) {
         return false;
     }
     // Before anything reaches the module: a second loader in the middle of a transfer breaks it.
     // A router carries the whole routed transfer, so it is held as well.
-    std::unique_ptr<ModuleLock> lock = _lock_module(display, lockDirectory, storageDirectory,
-                                                    serial, lockFallbackWarned, lockWaitSeconds);
-    if (!lock) {
+    std::vector<std::unique_ptr<ModuleLock>> locks;
+    if (!holdModule(serial, locks) ||
+        (routerSerial != 0 && routerSerial != serial && !holdModule(routerSerial, locks))) {
         return false;
-    }
-    std::unique_ptr<ModuleLock> routerLock;
-    if (routerSerial != 0 && routerSerial != serial) {
-        routerLock = _lock_module(display, lockDirectory, storageDirectory, routerSerial,
-                                  lockFallbackWarned, lockWaitSeconds);
-        if (!routerLock) {
-            return false;
-        }
     }
     UpdaterStoreItem item;
     store->FindDevice(serial, &item);
     const uint64_t started = qTime_GetMSTicks();
     const unsigned errorsBefore = display.errors_shown();
 
-    if (birdFile.empty()) {
-        build = chooseBuild(item, serial, build);
-        if (build == 0) {
-            display.message(ERROR, "Could not find valid build for this device.");
-            return false;
-        }
-    }
     BirdFile file;
-    try {
-        file = load_bird("Updating", birdFile, serial, build, false);
-    } catch (const std::runtime_error&) {
-        display.message(ERROR, "Failed to load bird file");
+    if (!loadUpdateFile(item, serial, build, birdFile, file)) {
         return false;
     }
     if (file.HasSerialNumberBlock()) {
@@ -222,12 +218,18 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
             return false;
         }
     }
-    if (result == qErrNone && !overrideChecks &&
-        !_validate_birdfile(display, file, target, serial)) {
-        display.message(ERROR, "Birdfile failed validation");
-        return false;
-    }
     if (result == qErrNone) {
+        noteModule(target, routerSerial);
+        if (!overrideChecks && !fileFitsModule(file, target, serial)) {
+            return false;
+        }
+        noteBuildBefore(target);
+        if (skipCurrent && runsChosenBuild(serial)) {
+            return true;
+        }
+        if (dryRun) {
+            return planUpdate(target, file);
+        }
         result = _transfer_loader(display, target, file);
     }
     if (result == qErrNone && !target.isConnected()) {
@@ -239,7 +241,8 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
     }
     if (result == qErrNone) {
         result = _verify_update(display, target, file, serial,
-                                refindAsUpdated(target, router.get(), serial, routerSerial));
+                                refindAsUpdated(target, router.get(), serial, routerSerial),
+                                &outcome.buildAfter);
     }
     if (result != qErrNone) {
         Log::log(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", result);
@@ -250,6 +253,84 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
                    birdFile.empty() ? std::to_string(build) + ".bird" : birdFile);
     Log::log(DEBUG_Updater, "Updating device firmware: \n");
     display.message(INFO, "Update time: %.4f sec", double(qTime_GetMSTicks() - started) / 1000.0);
+    return true;
+}
+
+bool Updater::holdModule(unsigned serial, std::vector<std::unique_ptr<ModuleLock>>& locks) {
+    // A dry run only looks: it must not keep a real run waiting, nor make a lock file.
+    if (dryRun) {
+        if (_module_not_held(display, lockDirectory, storageDirectory, serial)) {
+            return true;
+        }
+        outcome.result = UpdateResult::BUSY;
+        return false;
+    }
+    std::unique_ptr<ModuleLock> lock = _lock_module(display, lockDirectory, storageDirectory,
+                                                    serial, lockFallbackWarned, lockWaitSeconds);
+    if (!lock) {
+        if (ModuleLock::HeldElsewhere(lockDirectory, storageDirectory, serial)) {
+            outcome.result = UpdateResult::BUSY;
+        }
+        return false;
+    }
+    locks.push_back(std::move(lock));
+    return true;
+}
+
+bool Updater::loadUpdateFile(UpdaterStoreItem& item, unsigned serial, unsigned& build,
+                             const std::string& birdFile, BirdFile& file) {
+    if (birdFile.empty()) {
+        build = chooseBuild(item, serial, build);
+        if (build == 0) {
+            display.message(ERROR, "Could not find valid build for this device.");
+            outcome.result = UpdateResult::NO_BUILD;
+            return false;
+        }
+    } else {
+        outcome.source = BuildSource::FILE_GIVEN;
+    }
+    outcome.chosenBuild = build;
+    // In a dry run of "-G -U" the build "-G" would have downloaded is not in the store.
+    if (dryRun && birdFile.empty() && build == pendingDownload && !storeHolds(item, build)) {
+        display.message(INFO, "Updating firmware with build %u, downloaded first", build);
+        return true;
+    }
+    try {
+        file = dryRun ? loadStoredOrGiven(serial, birdFile, build, "Updating")
+                      : load_bird("Updating", birdFile, serial, build, false);
+    } catch (const std::runtime_error&) {
+        display.message(ERROR, "Failed to load bird file");
+        outcome.result = UpdateResult::NO_BUILD;
+        return false;
+    }
+    noteFile(file);
+    return true;
+}
+
+bool Updater::fileFitsModule(BirdFile& file, Module& target, unsigned serial) {
+    if (file.GetPath().empty() && dryRun) {
+        display.message(INFO, "The file is checked against the module once it is downloaded");
+        return true;
+    }
+    bool mismatch = false;
+    if (_validate_birdfile(display, file, target, serial, &mismatch)) {
+        return true;
+    }
+    display.message(ERROR, "Birdfile failed validation");
+    if (mismatch) {
+        outcome.result = UpdateResult::WRONG_MODEL;
+    }
+    return false;
+}
+
+bool Updater::runsChosenBuild(unsigned serial) {
+    if (outcome.buildBefore == 0 || outcome.buildBefore != outcome.chosenBuild) {
+        return false;
+    }
+    display.message(INFO, "Module %08X already runs build %u: left as it is", serial,
+                    outcome.buildBefore);
+    outcome.buildAfter = outcome.buildBefore;
+    outcome.result = UpdateResult::UNCHANGED;
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include "qLinkSpec.h"
 
 class KeyValueStore;
+class ModuleLock;
 class UpdaterStore;
 class UpdaterStoreItem;
 namespace Pelmorax {
@@ -41,6 +42,12 @@ class Updater {
     void Set_Recovery_Echo(bool keepEcho) { recoveryEcho = keepEcho; }
     // Recorded with the next successful update in the device's settings ("-l").
     void Set_Transfer_Message(const std::string& message) { transferMessage = message; }
+    // "-n": updates, downloads and recoveries make every choice and send, write and lock
+    // nothing; they print their plan instead.
+    void Set_Dry_Run(bool dry) { dryRun = dry; }
+    bool Dry_Run() const { return dryRun; }
+    // "--skip-current": an update leaves a module that already runs the chosen build alone.
+    void Set_Skip_Current(bool skip) { skipCurrent = skip; }
     const std::string& StorageDirectory() const { return storageDirectory; }
     // The machine's directory of module locks (MACHINE_LOCK_DIRECTORY; tests give their own).
     void Set_Lock_Directory(const std::string& directory) { lockDirectory = directory; }
@@ -83,6 +90,31 @@ class Updater {
                          std::string birdFile, bool overrideChecks);
     // The result (UPDATED or FAILED unless a step chose one), the first error line and the time.
     void finishOutcome(bool ok, unsigned errorsBefore, uint64_t started);
+    // Takes serial's lock into locks (a dry run only checks that nobody holds it); false after
+    // one error line.
+    bool holdModule(unsigned serial, std::vector<std::unique_ptr<ModuleLock>>& locks);
+    // Chooses the build (unless a file is given) and loads its file; false after one error line.
+    bool loadUpdateFile(UpdaterStoreItem& item, unsigned serial, unsigned& build,
+                        const std::string& birdFile, BirdFile& file);
+    bool storeHolds(UpdaterStoreItem& item, unsigned build);
+    // The dry run's load_bird: the given file, or the build from the store, creating nothing.
+    BirdFile loadStoredOrGiven(unsigned serial, const std::string& birdFile, unsigned build,
+                               const char* verb);
+    bool storedRecoveryImage(unsigned serial, unsigned build);
+    // A recovery dry run's end: the estimate at baud and the plan.
+    bool planRecovery(unsigned baud);
+    // False after one error line (and WRONG_MODEL when the two do not belong together).
+    bool fileFitsModule(BirdFile& file, Pelmorax::Zendrival::Module& target, unsigned serial);
+    // With "--skip-current": true (UNCHANGED) when the module already runs the chosen build.
+    bool runsChosenBuild(unsigned serial);
+    // Link, model and build of the connected module, and the file's facts, into the outcome.
+    void noteModule(Pelmorax::Zendrival::Module& target, unsigned routerSerial);
+    void noteBuildBefore(Pelmorax::Zendrival::Module& target);
+    void noteFile(const BirdFile& file);
+    void announceDryRun(unsigned serial);
+    // The dry run's end: measures the link, estimates the transfer and prints the plan.
+    bool planUpdate(Pelmorax::Zendrival::Module& target, const BirdFile& file);
+    void showPlan();
     // Get_Fingerprint's work, with the port already held.
     bool identifyChip(Fingerprint& out, const std::string& port, unsigned serial,
                       const std::string& birdFile, unsigned baud, bool resetAfter);
@@ -116,13 +148,18 @@ class Updater {
     bool recoveryPortBusy = false;
     std::string transferMessage;
     UpdateOutcome outcome;
+    bool dryRun = false;
+    bool skipCurrent = false;
+    bool dryRunAnnounced = false;
+    unsigned pendingDownload = 0;  // the build a dry run's "-G" would have stored
+    unsigned planBaud = 0;         // the line rate a recovery's plan is estimated for
 };
 
 // The store for one operation; none (after one error line naming the caller) when it cannot be
-// created.
+// created. A read-only store (a dry run's) creates nothing.
 std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
                                                   const std::string& storageDirectory,
-                                                  const char* caller);
+                                                  const char* caller, bool readOnly = false);
 
 // A user's text as a settings value: line breaks become blanks, blanks at the ends go.
 std::string _settings_value_text(const std::string& text);

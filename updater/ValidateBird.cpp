@@ -7,12 +7,16 @@ using Pelmorax::Zendrival::Module;
 using Pelmorax::Zendrival::SystemClass;
 
 bool _validate_birdfile(UpdaterDisplayInterface& display, BirdFile& file, Module& module,
-                        unsigned serial) {
+                        unsigned serial, bool* mismatch) {
+    bool ignored = false;
+    bool& differs = mismatch != nullptr ? *mismatch : ignored;
+    differs = false;
     if (file.GetBlocks().empty()) {
         return false;
     }
     // A file with a serial-number block is made for any module; the others for one.
     if (!file.HasSerialNumberBlock() && !file.ValidateSerialNumber(serial)) {
+        differs = true;
         return false;
     }
     Log::log(DEBUG_Updater, "UpdateFirmware() Connecting to device\n");
@@ -20,6 +24,7 @@ bool _validate_birdfile(UpdaterDisplayInterface& display, BirdFile& file, Module
     system.init(&module, 0);
     uint32_t connectedSerial = 0;
     qErr result = system.getSerialNumber(&connectedSerial);
+    differs = result == qErrNone && connectedSerial != serial;
     if (result != qErrNone || connectedSerial != serial) {
         Log::log(DEBUG_Updater, "Bird serial number and connected device don't match (%d).\n",
                  result);
@@ -35,6 +40,7 @@ bool _validate_birdfile(UpdaterDisplayInterface& display, BirdFile& file, Module
     }
     const char* modelName = qDefs_GetModelName(model);
     if (!file.ValidateModel(modelName)) {
+        differs = true;
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "Connected device model and Bird file model do not match [%s] (%d)",
                         modelName, result);

@@ -40,7 +40,7 @@ bool readBuildAfterRestart(Module& module, const RefindAttempt& refind, uint32_t
 }  // namespace
 
 qErr _verify_update(UpdaterDisplayInterface& display, Module& module, const BirdFile& file,
-                    unsigned serial, const RefindAttempt& refind) {
+                    unsigned serial, const RefindAttempt& refind, unsigned* reported) {
     // The connection that carried the update ends here: whatever answers from now on answers on
     // a new one, after the restart.
     module.disconnect();
@@ -49,6 +49,9 @@ qErr _verify_update(UpdaterDisplayInterface& display, Module& module, const Bird
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "Module %08X did not come back after the update", serial);
         return qErrNotFound;
+    }
+    if (reported != nullptr) {
+        *reported = build;
     }
     if (file.FindBlocks(BirdFile::BLOCK_INFO).empty()) {
         display.message(UpdaterDisplayInterface::LEVEL_INFO, "Verified: module %08X is back",

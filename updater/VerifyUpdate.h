@@ -18,6 +18,8 @@ using RefindAttempt = std::function<bool(int attempt)>;
 // build through its system entity and compares it with the build of the file's information block;
 // a file without one only needs the module to come back. On success an info line says what was
 // verified; otherwise one error line, and qErrNotFound (the module did not come back) or
-// qErrVersion (it runs another build).
+// qErrVersion (it runs another build). reported, when given, receives the build the module
+// reported (0 when it did not come back).
 qErr _verify_update(UpdaterDisplayInterface& display, Pelmorax::Zendrival::Module& module,
-                    const BirdFile& file, unsigned serial, const RefindAttempt& refind);
+                    const BirdFile& file, unsigned serial, const RefindAttempt& refind,
+                    unsigned* reported = nullptr);
