@@ -95,9 +95,10 @@ ModuleReport _module_report(const ModuleToUpdate& module, const std::string& out
             report.error = endedWithout(waitStatus);
         }
     }
-    const std::string model = textIn(update, "model");
-    if (!model.empty()) {
-        report.module.model = model;
+    // Discovery read the model from the module itself; the update's word only stands in for a
+    // module discovery could not read.
+    if (report.module.model.empty()) {
+        report.module.model = textIn(update, "model");
     }
     report.buildBefore = buildIn(update, "build_before");
     if (report.buildBefore == 0) {

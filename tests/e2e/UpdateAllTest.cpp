@@ -286,10 +286,8 @@ TEST_F(UpdateAll, HeldModuleIsBusyWhileTheOthersUpdateAndIsWaitedForWithW) {
     // A single update waits as long as "-w" says, then gives up with the busy line.
     RunResult single = updater({"-U", "-d", kTcpHub, "-w", "1", "-u", url});
     EXPECT_EQ(single.exitCode, 1);
-    EXPECT_EQ(
-        errorLines(single),
-        (std::vector<std::string>{busyLine(kTcpHub) + "; waiting up to 1 s", busyLine(kTcpHub)}))
-        << single.err;
+    EXPECT_TRUE(contains(single.out, busyLine(kTcpHub) + "; waiting up to 1 s\n")) << single.out;
+    EXPECT_EQ(errorLines(single), std::vector<std::string>{busyLine(kTcpHub)}) << single.err;
 
     RunResult first = updateAll({"--json", "-G", "-j", "2"});
     EXPECT_EQ(first.exitCode, 1) << first.err;
@@ -312,10 +310,12 @@ TEST_F(UpdateAll, HeldModuleIsBusyWhileTheOthersUpdateAndIsWaitedForWithW) {
     lock.release();
     RunResult waited = waiting.wait();
     EXPECT_EQ(waited.exitCode, 0) << waited.out << waited.err;
-    EXPECT_EQ(tableRow(waited.out, kSecondHub).substr(0, 48),
-              kSecondHub + "  TCP   -         1300    1300   unchanged  ");
-    EXPECT_EQ(tableRow(waited.out, kTcpHub).substr(0, 48),
-              kTcpHub + "  TCP   -         1000    1300   updated    ");
+    EXPECT_EQ(tableRow(waited.out, kSecondHub),
+              kSecondHub + "  TCP   -         1300    1300   unchanged  -");
+    EXPECT_EQ(tableRow(waited.out, kTcpHub)
+                  .rfind(kTcpHub + "  TCP   -         1000    1300   updated    ", 0),
+              0u)
+        << waited.out;
     EXPECT_FALSE(upgradeRequests(simulatorLog("fleet"), kTcpHub).empty());
 }
 
