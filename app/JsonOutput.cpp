@@ -57,7 +57,7 @@ json buildNumberOf(const std::string& key) {
     return value <= 0xFFFFFFFFull ? json(value) : json(nullptr);
 }
 
-json storedDeviceObject(const StoredDevice& device) {
+json storedDeviceObject(const StoredDevice& device, bool historyEntries) {
     json builds = json::array();
     for (const StoredBuild& build : device.builds) {
         json entry = {{"file", build.file}, {"readable", build.readable}};
@@ -71,10 +71,19 @@ json storedDeviceObject(const StoredDevice& device) {
     for (const auto& [key, value] : device.settings) {
         settings[key] = value;
     }
-    return {{"serial", device.name},
-            {"directory", device.directory},
-            {"settings", settings},
-            {"builds", builds}};
+    json object = {{"serial", device.name},
+                   {"directory", device.directory},
+                   {"settings", settings},
+                   {"builds", builds},
+                   {"history_count", device.history.size()}};
+    if (historyEntries) {
+        json history = json::array();
+        for (const HistoryEntry& entry : device.history) {
+            history.push_back(HistoryEntry_Json(entry));
+        }
+        object["history"] = history;
+    }
+    return object;
 }
 
 }  // namespace
@@ -129,10 +138,10 @@ json _json_fingerprint(const Fingerprint& fingerprint) {
     return {{"command", "fingerprint"}, {"fingerprint", words}};
 }
 
-json _json_stored_info(const std::vector<StoredDevice>& devices) {
+json _json_stored_info(const std::vector<StoredDevice>& devices, bool historyEntries) {
     json list = json::array();
     for (const StoredDevice& device : devices) {
-        list.push_back(storedDeviceObject(device));
+        list.push_back(storedDeviceObject(device, historyEntries));
     }
     return {{"command", "stored_info"}, {"devices", list}};
 }

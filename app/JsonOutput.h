@@ -26,7 +26,9 @@ nlohmann::json _json_device_searches(const std::vector<DeviceSearch>& searches);
 // Ordered as the text list is: highest version first.
 nlohmann::json _json_builds(BuildList& builds, unsigned serial, bool local);
 nlohmann::json _json_fingerprint(const Fingerprint& fingerprint);
-nlohmann::json _json_stored_info(const std::vector<StoredDevice>& devices);
+// Each device's "history_count"; with historyEntries ("-d") its whole history as "history",
+// oldest first, each entry as its history line holds it.
+nlohmann::json _json_stored_info(const std::vector<StoredDevice>& devices, bool historyEntries);
 // A command that failed before it had anything to show: its name alone.
 nlohmann::json _json_command(const char* name);
 // "-G": the device (when given) and the build stored (0: none was).

@@ -1,6 +1,9 @@
 #include "OutputFormats.h"
 
+#include <algorithm>
+
 #include "CLI_Display.h"
+#include "HistoryText.h"
 #include "UpdateServerRequest.h"
 #include "qDefs.h"
 
@@ -68,6 +71,28 @@ void displayStoredDevice(CLI_Display& display, const StoredDevice& device) {
     }
 }
 
+// Nothing for a device without history, so that such a device shows as it always did.
+void displayHistory(CLI_Display& display, const std::vector<HistoryEntry>& history, bool entries) {
+    const size_t count = history.size();
+    if (count == 0) {
+        return;
+    }
+    const char* noun = count == 1 ? "entry" : "entries";
+    if (!entries) {
+        display.message(INFO, "    History: %zu %s", count, noun);
+        return;
+    }
+    const size_t shown = std::min(count, HISTORY_LINES_SHOWN);
+    if (shown == count) {
+        display.message(INFO, "    History: %zu %s", count, noun);
+    } else {
+        display.message(INFO, "    History: %zu %s, the last %zu:", count, noun, shown);
+    }
+    for (size_t i = count - shown; i < count; ++i) {
+        display.message(INFO, "        %s", _history_line_text(history[i]).c_str());
+    }
+}
+
 }  // namespace
 
 void _display_device_list(CLI_Display& display, std::vector<DeviceInfo>& devices, linkType type) {
@@ -107,8 +132,10 @@ void _display_fingerprint(CLI_Display& display, Fingerprint& fingerprint) {
                     fingerprint.word[2], fingerprint.word[3]);
 }
 
-void _display_stored_info(CLI_Display& display, const std::vector<StoredDevice>& devices) {
+void _display_stored_info(CLI_Display& display, const std::vector<StoredDevice>& devices,
+                          bool historyEntries) {
     for (const StoredDevice& device : devices) {
         displayStoredDevice(display, device);
+        displayHistory(display, device.history, historyEntries);
     }
 }

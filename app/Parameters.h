@@ -35,6 +35,7 @@ struct Parameters {
     bool skipCurrent = false;  // "--skip-current": "-U" leaves a module on the chosen build alone
     std::string storageDirectory;
     std::string programName;
+    std::string commandLine;  // all of it, quoted as a shell would need it (the module history)
     std::string homeDirectory;
     std::string logFileMode = "a+";
     std::string logFileName = "Updater.log";

@@ -4,7 +4,9 @@
 class CLI_Display;
 
 #define UPDATER_APP_NAME "Updater"
-#define UPDATER_APP_VERSION "Version: 2.12.2 Mar 13 2026"
+// The release, as the module histories record it, and the banner's version text.
+#define UPDATER_APP_RELEASE "2.12.2"
+#define UPDATER_APP_VERSION "Version: " UPDATER_APP_RELEASE " Mar 13 2026"
 
 void _display_app_version(CLI_Display& display);
 void _display_copyright(CLI_Display& display);

@@ -11,6 +11,7 @@
 #include "BuildPath.h"
 #include "CLI_Display.h"
 #include "CheckBird.h"
+#include "CommandLineText.h"
 #include "JsonOutput.h"
 #include "JsonReport.h"
 #include "Log.h"
@@ -196,11 +197,12 @@ int runListBuilds(CLI_Display& display, Updater& updater, const Parameters& para
 int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& params,
                   JsonReport& report) {
     std::vector<StoredDevice> devices = updater.Get_StoredInfo(params.deviceSerialNumber);
+    const bool oneDevice = params.deviceSerialNumber != 0;  // with its history's entries
     if (devices.empty() && params.deviceSerialNumber != 0) {
         display.message(UpdaterDisplayInterface::LEVEL_ERROR,
                         "No stored information for device [%08X] in %s", params.deviceSerialNumber,
                         updater.StorageDirectory().c_str());
-        report.print(_json_stored_info(devices));
+        report.print(_json_stored_info(devices, oneDevice));
         return EXIT_FAILED;
     }
     if (devices.empty()) {
@@ -208,9 +210,9 @@ int runStoredInfo(CLI_Display& display, Updater& updater, const Parameters& para
                         updater.StorageDirectory().c_str());
     }
     if (params.jsonOutput) {
-        report.print(_json_stored_info(devices));
+        report.print(_json_stored_info(devices, oneDevice));
     } else {
-        _display_stored_info(display, devices);
+        _display_stored_info(display, devices, oneDevice);
     }
     return EXIT_OK;
 }
@@ -222,6 +224,8 @@ int runCommands(CLI_Display& display, Parameters& params, const std::string& sto
     updater.Set_Transfer_Message(params.historyLogMessage);
     updater.Set_Dry_Run(params.flagN);
     updater.Set_Skip_Current(params.skipCurrent);
+    updater.Set_Command_Line(params.commandLine);
+    updater.Set_Program_Version(UPDATER_APP_RELEASE);
     updater.Set_Lock_Wait(params.lockWaitSeconds);
     // Every module's "-G" and "-U" run in processes of their own; "-D" still comes before "-U".
     if (params.updateAll && !params.commands.IsSet(CMD_DISCOVER)) {
@@ -303,6 +307,7 @@ int run(int argc, char** argv) {
     CLI_Display display;
     Log::SetOutput(stderr);
     int parsed = _get_params(display, argc, argv, &params);
+    params.commandLine = _command_line_text(argc, argv);
     if (params.jsonOutput) {
         display.divert_info_to_stderr();
     }

@@ -47,7 +47,7 @@ if(ZV_DPKG_SHLIBDEPS AND ZV_FILE_PROGRAM)
 else()
   message(STATUS "dpkg-shlibdeps or file not found: Debian dependencies are the listed ones only")
   set(ZV_DEB_LIBRARIES_PROGRAM
-    ", ${ZV_DEB_RUNTIME} (>= ${ZV_DEB_VERSION}), libcurl4, libhidapi-hidraw0, zlib1g")
+    ", ${ZV_DEB_RUNTIME} (>= ${ZV_DEB_VERSION}), libcurl4, libhidapi-hidraw0, libssl3, zlib1g")
   set(ZV_DEB_LIBRARIES_SIMULATORS ", ${ZV_DEB_RUNTIME} (>= ${ZV_DEB_VERSION}), libumockdev0, \
 libczmq4, libusb-1.0-0, libcpp-httplib0.11, libssl3, zlib1g")
   set(ZV_DEB_LIBRARIES_RUNTIME "libusb-1.0-0, libczmq4, libzmq5")

@@ -108,16 +108,21 @@ void Updater::noteModule(Module& target, unsigned routerSerial) {
         target.getLinkSpecifier(&used);
         outcome.link = linkNameOf(used);
     }
-    // The model came with the connection.
-    outcome.model = qDefs_GetModelName(target.getModel());
 }
 
 void Updater::noteBuildBefore(Module& target) {
-    // The build costs a request, which only a run that decides or plans by it makes, so that a
-    // plain update sends exactly what it always sent.
-    if (dryRun || skipCurrent) {
-        outcome.buildBefore = _get_build_number(target);
+    // Model and build cost a request each, which only a run that decides or plans by them
+    // makes, so that a plain update sends exactly what it always sent.
+    if (!dryRun && !skipCurrent) {
+        return;
     }
+    SystemClass system;
+    system.init(&target, 0);
+    uint8_t model = 0;
+    if (system.getModel(&model) == qErrNone) {
+        outcome.model = qDefs_GetModelName(model);
+    }
+    outcome.buildBefore = _get_build_number(target);
 }
 
 void Updater::noteFile(const BirdFile& file) {

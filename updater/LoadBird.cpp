@@ -13,11 +13,13 @@ BirdFile Updater::load_bird(const char* verb, std::string birdFile, unsigned ser
     if (!birdFile.empty()) {
         display.message(UpdaterDisplayInterface::LEVEL_INFO, "%s from Birdfile: %s", verb,
                         birdFile.c_str());
+        outcome.file = birdFile;
         return BirdFile(birdFile.c_str());
     }
     UpdaterStoreItem item = store->AddDevice(serial);
     display.message(UpdaterDisplayInterface::LEVEL_INFO, "%s firmware with build: %u", verb, build);
     const std::string name = std::to_string(build) + ".bird";
+    outcome.file = item.FullPath() + "/" + name;
     try {
         return item.ReadBirdFile(name.c_str());
     } catch (const std::runtime_error&) {

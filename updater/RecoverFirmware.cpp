@@ -80,6 +80,7 @@ bool Updater::Recover_Firmware(std::string port, unsigned build, unsigned baud, 
     announceDryRun(serial);
     const bool ok = recoverFirmware(port, build, baud, serial, birdFile, overrideChecks);
     finishOutcome(ok, errorsBefore, started);
+    closeAttempt();
     return ok;
 }
 
@@ -118,8 +119,7 @@ bool Updater::recoverFirmware(std::string port, unsigned build, unsigned baud, u
     outcome.serial = isRealSerial(serial) ? serial : 0;
     outcome.chosenBuild = recoveryBuild;
     // Once the module is known, an update of it through its own link must wait for this one.
-    std::vector<std::unique_ptr<ModuleLock>> moduleLock;
-    if (isRealSerial(serial) && !holdModule(serial, moduleLock)) {
+    if (isRealSerial(serial) && !holdModule(serial)) {
         return false;
     }
     BirdFile file;

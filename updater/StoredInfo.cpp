@@ -62,6 +62,7 @@ StoredDevice readStoredDevice(const fs::path& directory) {
     for (const std::string& name : entryNames(directory, false)) {
         device.builds.push_back(readStoredBuild(directory / name));
     }
+    device.history = ModuleHistory_Read((directory / HISTORY_FILE_NAME).string()).entries;
     return device;
 }
 

@@ -1,9 +1,12 @@
-// What the local store holds for a device: its directory, its settings and its stored builds.
+// What the local store holds for a device: its directory, its settings, its stored builds and
+// its history.
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
+
+#include "ModuleHistory.h"
 
 // One file of a device's directory.
 struct StoredBuild {
@@ -18,5 +21,6 @@ struct StoredDevice {
     std::string directory;  // its full path
     bool hasSettings = false;
     std::map<std::string, std::string> settings;
-    std::vector<StoredBuild> builds;  // ordered by file name
+    std::vector<StoredBuild> builds;    // ordered by file name
+    std::vector<HistoryEntry> history;  // the readable lines of its history, oldest first
 };

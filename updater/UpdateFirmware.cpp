@@ -154,6 +154,7 @@ bool Updater::Update_Firmware(unsigned serial, unsigned build, std::string birdF
     const bool ok =
         updateFirmware(serial, build, birdFile, moduleAddress, routerSerial, overrideChecks);
     finishOutcome(ok, errorsBefore, started);
+    closeAttempt();
     return ok;
 }
 
@@ -179,9 +180,8 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
     }
     // Before anything reaches the module: a second loader in the middle of a transfer breaks it.
     // A router carries the whole routed transfer, so it is held as well.
-    std::vector<std::unique_ptr<ModuleLock>> locks;
-    if (!holdModule(serial, locks) ||
-        (routerSerial != 0 && routerSerial != serial && !holdModule(routerSerial, locks))) {
+    if (!holdModule(serial) ||
+        (routerSerial != 0 && routerSerial != serial && !holdModule(routerSerial))) {
         return false;
     }
     UpdaterStoreItem item;
@@ -256,7 +256,7 @@ bool Updater::updateFirmware(unsigned serial, unsigned build, std::string birdFi
     return true;
 }
 
-bool Updater::holdModule(unsigned serial, std::vector<std::unique_ptr<ModuleLock>>& locks) {
+bool Updater::holdModule(unsigned serial) {
     // A dry run only looks: it must not keep a real run waiting, nor make a lock file.
     if (dryRun) {
         if (_module_not_held(display, lockDirectory, storageDirectory, serial)) {
@@ -273,7 +273,7 @@ bool Updater::holdModule(unsigned serial, std::vector<std::unique_ptr<ModuleLock
         }
         return false;
     }
-    locks.push_back(std::move(lock));
+    heldLocks.push_back(std::move(lock));
     return true;
 }
 

@@ -8,3 +8,6 @@ Updater::Updater(const char* serverUrl, const char* storageDirectory,
       storageDirectory(storageDirectory != nullptr ? storageDirectory : ""),
       lockDirectory(MACHINE_LOCK_DIRECTORY),
       display(display) {}
+
+// Here, where the module lock's type is complete.
+Updater::~Updater() = default;

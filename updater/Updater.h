@@ -36,6 +36,7 @@ class Updater {
     enum RecoveryChip : uint8_t { CHIP_IMX = 1, CHIP_LPC = 2 };
 
     Updater(const char* serverUrl, const char* storageDirectory, UpdaterDisplayInterface& display);
+    ~Updater();
 
     void Set_UEIBytes_Load(bool useUEIBytes) { useUEIBytesLoading = useUEIBytes; }
     // Keeps the LPC bootloader's echo on while the firmware is written ("-e").
@@ -48,6 +49,9 @@ class Updater {
     bool Dry_Run() const { return dryRun; }
     // "--skip-current": an update leaves a module that already runs the chosen build alone.
     void Set_Skip_Current(bool skip) { skipCurrent = skip; }
+    // What the module's history records of the program that made an attempt.
+    void Set_Command_Line(const std::string& text) { commandLine = text; }
+    void Set_Program_Version(const std::string& text) { programVersion = text; }
     const std::string& StorageDirectory() const { return storageDirectory; }
     // The machine's directory of module locks (MACHINE_LOCK_DIRECTORY; tests give their own).
     void Set_Lock_Directory(const std::string& directory) { lockDirectory = directory; }
@@ -90,9 +94,9 @@ class Updater {
                          std::string birdFile, bool overrideChecks);
     // The result (UPDATED or FAILED unless a step chose one), the first error line and the time.
     void finishOutcome(bool ok, unsigned errorsBefore, uint64_t started);
-    // Takes serial's lock into locks (a dry run only checks that nobody holds it); false after
+    // Takes serial's lock into heldLocks (a dry run only checks that nobody holds it); false after
     // one error line.
-    bool holdModule(unsigned serial, std::vector<std::unique_ptr<ModuleLock>>& locks);
+    bool holdModule(unsigned serial);
     // Chooses the build (unless a file is given) and loads its file; false after one error line.
     bool loadUpdateFile(UpdaterStoreItem& item, unsigned serial, unsigned& build,
                         const std::string& birdFile, BirdFile& file);
@@ -107,7 +111,8 @@ class Updater {
     bool fileFitsModule(BirdFile& file, Pelmorax::Zendrival::Module& target, unsigned serial);
     // With "--skip-current": true (UNCHANGED) when the module already runs the chosen build.
     bool runsChosenBuild(unsigned serial);
-    // Link, model and build of the connected module, and the file's facts, into the outcome.
+    // The connected module's link into the outcome; with "-n" or "--skip-current" also its model
+    // and build (read-only requests that a plain update does not make).
     void noteModule(Pelmorax::Zendrival::Module& target, unsigned routerSerial);
     void noteBuildBefore(Pelmorax::Zendrival::Module& target);
     void noteFile(const BirdFile& file);
@@ -115,6 +120,10 @@ class Updater {
     // The dry run's end: measures the link, estimates the transfer and prints the plan.
     bool planUpdate(Pelmorax::Zendrival::Module& target, const BirdFile& file);
     void showPlan();
+    // Appends the finished outcome to the module's history while the module's lock is still
+    // held, then lets the lock go.
+    void closeAttempt();
+    void recordHistory();
     // Get_Fingerprint's work, with the port already held.
     bool identifyChip(Fingerprint& out, const std::string& port, unsigned serial,
                       const std::string& birdFile, unsigned baud, bool resetAfter);
@@ -147,8 +156,13 @@ class Updater {
     bool recoveryEcho = false;
     bool recoveryPortBusy = false;
     std::string transferMessage;
-    UpdateOutcome outcome;
     bool dryRun = false;
+    std::string commandLine;
+    std::string programVersion;
+    UpdateOutcome outcome;
+    // The locks of the module an update or recovery is at (and of its router), taken by the
+    // operation and kept until its history line is written.
+    std::vector<std::unique_ptr<ModuleLock>> heldLocks;
     bool skipCurrent = false;
     bool dryRunAnnounced = false;
     unsigned pendingDownload = 0;  // the build a dry run's "-G" would have stored

@@ -151,6 +151,20 @@ void FirmwareFixture::startModule(const std::string& keys, const std::vector<std
     EXPECT_TRUE(module->waitReady()) << "the module simulator did not start";
 }
 
+void FirmwareFixture::startModuleBehindRouter() {
+    module = std::make_unique<zvtest::BackgroundProgram>(
+        zvtest::modulesimBinary(),
+        std::vector<std::string>{
+            "--duration", "120", "--module",
+            "serial=00C0FFEE,model=5,address=2,version=2.11.0,build=900,name=Router,"
+            "tcp=10.77.0.2:0",
+            "--module",
+            std::string("serial=") + kSerial +
+                ",model=3,address=8,version=2.11.0,build=1000,name=Behind,flash=" +
+                work.file("flash.bin") + ",behind=00C0FFEE"});
+    EXPECT_TRUE(module->waitReady()) << "the module simulator did not start";
+}
+
 zvtest::RunResult FirmwareFixture::updater(std::vector<std::string> args,
                                            const std::vector<std::string>& env) {
     args.insert(args.begin(), {"-i", store.path()});

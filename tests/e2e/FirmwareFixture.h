@@ -48,6 +48,9 @@ class FirmwareFixture : public ::testing::Test {
     // A Hub-4 module kSerial with these extra keys, writing its flash to flash.bin and every
     // packet it receives (<) and sends (>) to the log that moduleLog() reads.
     void startModule(const std::string& keys = "", const std::vector<std::string>& more = {});
+    // A router 00C0FFEE on TCP/IP with the Hub-4 module kSerial (build 1000) behind it at bus
+    // address 8, writing its flash to flash.bin.
+    void startModuleBehindRouter();
 
     zvtest::RunResult updater(std::vector<std::string> args,
                               const std::vector<std::string>& env = {});

@@ -2,6 +2,7 @@
 // serial number words are its fingerprint, the update server says which module and build it
 // belongs to, and the build's firmware goes straight into flash, unscrambled with the fingerprint.
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "LpcChipFixture.h"
 
@@ -62,6 +63,14 @@ TEST_F(LpcRecovery, ImageFromTheServerIsUnscrambledIntoFlash) {
     EXPECT_TRUE(contains(r.out, "Update time: ")) << r.out;
     EXPECT_TRUE(chipFlash() == expectedFlash(image)) << "flash differs";
     EXPECT_TRUE(contains(settings(), "LATEST_DOWNLOAD=2000.bird\n")) << settings();
+    // The module the server named keeps the recovery in its history.
+    std::vector<std::string> history = lines(readIfThere(deviceFile(".history")));
+    ASSERT_EQ(history.size(), 1u);
+    const nlohmann::json entry = nlohmann::json::parse(history[0]);
+    EXPECT_EQ(entry["serial"], kSerial);
+    EXPECT_EQ(entry["link_type"], "RECOVER");
+    EXPECT_EQ(entry["result"], "updated");
+    EXPECT_EQ(entry["file"], deviceFile("2000.bird"));
 }
 
 TEST_F(LpcRecovery, ImageGivenWithFIsWrittenWithoutTheServer) {
@@ -71,6 +80,8 @@ TEST_F(LpcRecovery, ImageGivenWithFIsWrittenWithoutTheServer) {
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "Recovering from Birdfile: " + image + "\n")) << r.out;
     EXPECT_TRUE(chipFlash() == expectedFlash(image)) << "flash differs";
+    // Nobody said which module the chip is: there is no history to write to.
+    EXPECT_EQ(zvtest::runProgram("/usr/bin/find", {store.path(), "-name", ".history"}).out, "");
 }
 
 TEST_F(LpcRecovery, ImageWithASerialNumberBlockIsRefusedBeforeTheChipIsTouched) {

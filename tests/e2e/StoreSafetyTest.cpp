@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
 #include <random>
 
 #include "Eventually.h"
@@ -157,6 +158,13 @@ TEST_F(StoreSafety, UpdatesKilledAtAnyMomentLeaveTheStoreWholeAndTheModuleUpdata
     EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
     EXPECT_TRUE(contains(settings(), "LATEST_TRANSFER=1300.bird\n")) << settings();
     expectStoreWhole();
+    // Killed runs wrote no line or a whole one; the last is the update that ended.
+    std::vector<std::string> history = lines(readIfThere(deviceFile(".history")));
+    ASSERT_FALSE(history.empty());
+    for (const std::string& line : history) {
+        EXPECT_TRUE(nlohmann::json::parse(line, nullptr, false).is_object()) << line;
+    }
+    EXPECT_EQ(nlohmann::json::parse(history.back())["result"], "updated");
 }
 
 TEST_F(StoreSafety, FullDiskEndsInAClearErrorAndKeepsNothingHalfWritten) {

@@ -120,17 +120,8 @@ TEST_F(UpdateCommand, DownloadAndUpdateInOneRun) {
 TEST_F(UpdateCommand, ModuleBehindARouterIsUpdatedThroughIt) {
     std::string bird = storeBuild(1300, "2.13.0");
     setSettings("LATEST_DOWNLOAD=1300.bird\n");
-    module = std::make_unique<zvtest::BackgroundProgram>(
-        zvtest::modulesimBinary(),
-        std::vector<std::string>{
-            "--duration", "120", "--module",
-            "serial=00C0FFEE,model=5,address=2,version=2.11.0,build=900,name=Router,"
-            "tcp=10.77.0.2:0",
-            "--module",
-            std::string("serial=") + kSerial +
-                ",model=3,address=8,version=2.11.0,build=1000,name=Behind,flash=" +
-                work.file("flash.bin") + ",behind=00C0FFEE"});
-    ASSERT_TRUE(module->waitReady());
+    startModuleBehindRouter();
+    ASSERT_FALSE(HasFailure());
     RunResult r = updater({"-U", "-d", kSerial, "-r", "00C0FFEE"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_TRUE(flash() == expectedFlash(bird)) << "flash differs";
