@@ -8,7 +8,6 @@
 
 #include "ChildArguments.h"
 #include "ChildDocument.h"
-#include "JsonUpdateAll.h"
 #include "UpdateAllTable.h"
 #include "UpdateSchedule.h"
 
@@ -259,24 +258,6 @@ TEST(UpdateAllTable, SummaryCountsEveryOtherResultAsFailed) {
                                                    reportOf(module(2, "USB"), 0, 0, "unchanged")}),
                                        true),
               "Would update 1, unchanged 1, failed 0, busy 0 (2 modules)");
-}
-
-TEST(JsonUpdateAll, ChangedOnlyWhenAModuleWasUpdated) {
-    ModuleReport planned = reportOf(module(0x40F5849A, "USB"), 1000, 0, "would_update");
-    planned.plan = {{"build", 1300}, {"source", "server_latest"}};
-    nlohmann::json dry = _json_update_all({planned}, true);
-    EXPECT_FALSE(dry["changed"].get<bool>());
-    EXPECT_EQ(dry["modules"][0]["plan"]["build"], 1300);
-    EXPECT_EQ(dry["summary"]["would_update"], 1);
-
-    nlohmann::json real = _json_update_all(
-        {reportOf(module(0x2181F0EE, "I2C", ROUTER), 1000, 1300, "updated", 2.5)}, false);
-    EXPECT_TRUE(real["changed"].get<bool>());
-    EXPECT_EQ(real["modules"][0]["router_serial"], "D272031D");
-    EXPECT_EQ(real["modules"][0]["model"], nullptr);
-    EXPECT_EQ(real["modules"][0]["error"], nullptr);
-    EXPECT_EQ(real["modules"][0]["seconds"], 2.5);
-    EXPECT_FALSE(real["modules"][0].contains("plan"));
 }
 
 }  // namespace
