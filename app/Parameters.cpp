@@ -56,6 +56,9 @@ constexpr OptionEntry kOptions[] = {
     {ID_HTTPS, "--https", false},
     {ID_JSON, "--json", false},
     {ID_SKIP_CURRENT, "--skip-current", false},
+    {ID_VALUE, "-a", false},
+    {ID_VALUE, "-j", true},
+    {ID_VALUE, "-w", true},
 };
 
 // Shared state of one parse.
@@ -136,6 +139,15 @@ void readTransport(ParseState& state, const char* arg) {
         p->transport = TRANSPORT_INVALID;
         state.error(
             "Invalid transport type:[%s]\nMust be one of the following: USB, TCPIP, RECOVER", arg);
+    }
+}
+
+// "-w": whole seconds, 0 included.
+void readWait(ParseState& state, const char* arg) {
+    state.params->lockWaitGiven = true;
+    state.params->lockWaitSeconds = _get_int_arg(arg, nullptr);
+    if (arg[0] == '\0' || !onlyCharactersOf(arg, "0123456789")) {
+        state.error("Invalid wait [%s]: give whole seconds", arg);
     }
 }
 
@@ -221,6 +233,18 @@ void applyValue(ParseState& state, const char* option, const char* arg) {
         case 'u':
             p->updateServerUrl = arg;
             ++state.urlChoices;
+            break;
+        case 'a':
+            p->updateAll = true;
+            break;
+        case 'j':
+            p->jobs = _get_int_arg(arg, nullptr);
+            if (p->jobs == 0) {
+                state.error("Invalid number of jobs [%s]: give a whole number from 1", arg);
+            }
+            break;
+        case 'w':
+            readWait(state, arg);
             break;
         default:
             break;

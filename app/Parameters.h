@@ -48,6 +48,12 @@ struct Parameters {
     // "--json": device lists, build lists, fingerprints and stored information are written to
     // standard output as JSON documents, and standard output carries nothing else.
     bool jsonOutput = false;
+    // "-a": "-U" (and "-G") for every module found, each in an Updater process of its own.
+    bool updateAll = false;
+    unsigned jobs = 1;  // "-j": how many of those processes run at once
+    // "-w": how long to wait for a module another Updater holds (0: report it busy at once).
+    unsigned lockWaitSeconds = 0;
+    bool lockWaitGiven = false;
 };
 
 // 0 when the command line was accepted; otherwise non-zero, every problem already reported.

@@ -74,6 +74,11 @@ void printParametersAndCommands() {
         {"-o <baud rate>",
          {"baud rate for serial port (2400, 4800, 9600,", "19200, 38400, 57600, 115200, 230400)"},
          false},
+        {"-j <jobs>", {"With -a: modules updated at once [Default: 1]."}, false},
+        {"-w <seconds>",
+         {"Wait up to this long for a module that another",
+          "Updater holds [Default: report it busy]."},
+         false},
     });
     fputs("  Commands:\n", stderr);
     printEntries({
@@ -94,6 +99,13 @@ void printParametersAndCommands() {
           "given device, override with \"-b\" option or",
           "specify specific BIRD file using \"-f\" option."},
          false},
+        {"-a",
+         {"With -U: update every module found, as -D finds",
+          "them and behind the routers among them (narrowed",
+          "by -t, -r and -d), each in a process of its own;",
+          "a module already running its build is left alone.",
+          "Ends with a table and a summary line."},
+         true},
         {"-H or -h", {"Display extended usage information."}, true},
         {"--http", {"Use HTTP for the update server (" UPDATE_SERVER_HTTP_URL ")."}, false},
         {"--https",
@@ -211,6 +223,9 @@ void printSamples() {
                  {"Get and Update to the latest firmware for device 2181F0EE",
                   "indirectly through routing device D272031D."},
                  true});
+    printSample({"-G -U -a -j 3",
+                 {"Get and Update to the latest firmware for every device found,",
+                  "also those behind routing devices, three at a time."}});
 }
 
 }  // namespace

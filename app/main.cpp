@@ -1,7 +1,8 @@
 // Entry point of Updater: read the command line, prepare the store directory and run the
 // requested commands in their fixed order: "-N", "-G", "-C", "-I", then the first of "-D", "-U",
-// "-B", "-L". With "--json" each command that runs prints its document on every path, and the
-// run's report prints one at the end when no command did.
+// "-B", "-L"; "-a" instead runs "-G" and "-U" for every module found. With "--json" each command
+// that runs prints its document on every path, and the run's report prints one at the end when
+// no command did.
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -17,6 +18,7 @@
 #include "LogFile.h"
 #include "OutputFormats.h"
 #include "Parameters.h"
+#include "UpdateAll.h"
 #include "Updater.h"
 #include "Usage.h"
 #include "qDirectory.h"
@@ -224,6 +226,11 @@ int runCommands(CLI_Display& display, Parameters& params, const std::string& sto
     updater.Set_Skip_Current(params.skipCurrent);
     updater.Set_Command_Line(params.commandLine);
     updater.Set_Program_Version(UPDATER_APP_RELEASE);
+    updater.Set_Lock_Wait(params.lockWaitSeconds);
+    // Every module's "-G" and "-U" run in processes of their own; "-D" still comes before "-U".
+    if (params.updateAll && !params.commands.IsSet(CMD_DISCOVER)) {
+        return _update_all(display, updater, params, report);
+    }
     int result = EXIT_OK;
     if (params.commands.IsSet(CMD_FINGERPRINT)) {
         if (params.serialPort.empty()) {

@@ -1,6 +1,6 @@
 # Install rules. Five components, one Debian package each (see ZendrivalPackaging.cmake):
 #   runtime      the shared device library, libzendrival.so.N
-#   program      Updater with its udev rules, man page and bash completion
+#   program      Updater with its udev rules, man page, bash completion and JSON Schema
 #   simulators   the simulators and tools under tools/ with their man pages
 #   development  the headers, the .so link, pkg-config file, CMake package and zendrival(3)
 #   ansible      the Ansible collection zendrival.updater (ZendrivalAnsible.cmake)
@@ -50,6 +50,10 @@ if(EXISTS ${ZV_PACKAGING_DIR}/completion/Updater)
   install(FILES ${ZV_PACKAGING_DIR}/completion/Updater
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT program)
 endif()
+
+# The JSON Schema of the "-U -a --json" document, for programs that read it.
+install(FILES ${ZV_PACKAGING_DIR}/schema/update-all.schema.json
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/updater COMPONENT program)
 
 # --- simulators ------------------------------------------------------------------------------
 # updateserver is left out of the build when cpp-httplib or OpenSSL is missing.

@@ -90,7 +90,8 @@ Updater discovers Zendrival modules on USB, TCP/IP and behind router
 modules, lists and downloads firmware builds from the update server, updates
 a module's firmware and recovers modules through their processor's ROM
 bootloader. The package also installs udev rules for the modules and their
-bootloaders, a man page and bash completion.")
+bootloaders, a man page, bash completion and the JSON Schema of the document
+that an update of every module found prints for programs.")
 
 set(CPACK_DEBIAN_SIMULATORS_PACKAGE_NAME updater-simulators)
 set(CPACK_DEBIAN_SIMULATORS_PACKAGE_SECTION devel)

@@ -41,26 +41,6 @@ const char* linkNameOf(const linkSpec& spec) {
     }
 }
 
-const char* sourceText(BuildSource source) {
-    switch (source) {
-        case BuildSource::FILE_GIVEN:
-            return "the file given";
-        case BuildSource::BUILD_GIVEN:
-            return "the build asked for";
-        case BuildSource::SERVER_LATEST:
-            return "the server's latest build, in the store";
-        case BuildSource::LATEST_DOWNLOAD:
-            return "the store's latest download";
-        case BuildSource::LATEST_TRANSFER:
-            return "the build last transferred";
-        case BuildSource::RECOVERY_SERVER:
-            return "the build the server names for this chip";
-        case BuildSource::NONE:
-            break;
-    }
-    return "nowhere";
-}
-
 // Median milliseconds of a read-only request and its reply; 0 when the module did not answer.
 double measureRoundTrip(Module& module) {
     SystemClass system;
@@ -108,16 +88,21 @@ void Updater::noteModule(Module& target, unsigned routerSerial) {
         target.getLinkSpecifier(&used);
         outcome.link = linkNameOf(used);
     }
-    // The model came with the connection.
-    outcome.model = qDefs_GetModelName(target.getModel());
 }
 
 void Updater::noteBuildBefore(Module& target) {
-    // The build costs a request, which only a run that decides or plans by it makes, so that a
-    // plain update sends exactly what it always sent.
-    if (dryRun || skipCurrent) {
-        outcome.buildBefore = _get_build_number(target);
+    // Model and build cost a request each, which only a run that decides or plans by them
+    // makes, so that a plain update sends exactly what it always sent.
+    if (!dryRun && !skipCurrent) {
+        return;
     }
+    SystemClass system;
+    system.init(&target, 0);
+    uint8_t model = 0;
+    if (system.getModel(&model) == qErrNone) {
+        outcome.model = qDefs_GetModelName(model);
+    }
+    outcome.buildBefore = _get_build_number(target);
 }
 
 void Updater::noteFile(const BirdFile& file) {
@@ -193,7 +178,8 @@ void Updater::showPlan() {
                         outcome.link.c_str(), outcome.model.empty() ? "?" : outcome.model.c_str(),
                         outcome.buildBefore);
     }
-    display.message(INFO, "Build:    %u from %s", outcome.chosenBuild, sourceText(outcome.source));
+    display.message(INFO, "Build:    %u from %s", outcome.chosenBuild,
+                    BuildSourceText(outcome.source));
     if (outcome.file.empty()) {
         display.message(INFO, "File:     downloaded first; its size is known then");
         return;

@@ -296,10 +296,37 @@ bool ModuleLock::HeldElsewhere(const std::string& machineDirectory,
     return inStore != 0 && inStore != self;
 }
 
+namespace {
+
+// How often a module another Updater holds is tried again while "-w" waits: often enough that
+// the wait ends soon after the holder lets go, seldom enough to cost nothing.
+constexpr auto LOCK_RETRY_INTERVAL = std::chrono::milliseconds(200);
+
+// Tries again until the lock is held, cannot be had for another reason, or the time is up.
+std::unique_ptr<ModuleLock> waitForLock(UpdaterDisplayInterface& display,
+                                        std::unique_ptr<ModuleLock> lock,
+                                        const std::string& machineDirectory,
+                                        const std::string& storageDirectory, unsigned serial,
+                                        unsigned waitSeconds) {
+    display.message(UpdaterDisplayInterface::LEVEL_INFO,
+                    "Module %08X is being updated by another Updater (process %d); waiting up to "
+                    "%u s",
+                    serial, static_cast<int>(lock->holder()), waitSeconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+    while (!lock->held() && lock->failure().empty() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(LOCK_RETRY_INTERVAL);
+        lock = std::make_unique<ModuleLock>(machineDirectory, storageDirectory, serial);
+    }
+    return lock;
+}
+
+}  // namespace
+
 std::unique_ptr<ModuleLock> _lock_module(UpdaterDisplayInterface& display,
                                          const std::string& machineDirectory,
                                          const std::string& storageDirectory, unsigned serial,
-                                         bool& warned) {
+                                         bool& warned, unsigned waitSeconds) {
     auto lock = std::make_unique<ModuleLock>(machineDirectory, storageDirectory, serial);
     if (!lock->fallback().empty() && !warned) {
         warned = true;
@@ -307,6 +334,10 @@ std::unique_ptr<ModuleLock> _lock_module(UpdaterDisplayInterface& display,
                         "%s; module locks are kept in %s instead, which only runs using this "
                         "store see",
                         lock->fallback().c_str(), storeLockDirectory(storageDirectory).c_str());
+    }
+    if (!lock->held() && lock->failure().empty() && waitSeconds > 0) {
+        lock = waitForLock(display, std::move(lock), machineDirectory, storageDirectory, serial,
+                           waitSeconds);
     }
     if (lock->held()) {
         return lock;

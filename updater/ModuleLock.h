@@ -70,11 +70,12 @@ class ModuleLock {
 
 // serial's lock, or none after one error line: another Updater is at the module, or the lock
 // file cannot be made. The first lock of a run that falls back to the store says so in a
-// warning (warned records it).
+// warning (warned records it). A module another Updater holds is tried again every 200 ms for
+// up to waitSeconds ("-w"; 0: busy at once), after one line saying that it waits.
 std::unique_ptr<ModuleLock> _lock_module(UpdaterDisplayInterface& display,
                                          const std::string& machineDirectory,
                                          const std::string& storageDirectory, unsigned serial,
-                                         bool& warned);
+                                         bool& warned, unsigned waitSeconds = 0);
 
 // What _lock_module would say of a module another Updater holds, without taking its lock or
 // making any file: a dry run's look. False after the same error line.

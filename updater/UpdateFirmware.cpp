@@ -265,8 +265,8 @@ bool Updater::holdModule(unsigned serial) {
         outcome.result = UpdateResult::BUSY;
         return false;
     }
-    std::unique_ptr<ModuleLock> lock =
-        _lock_module(display, lockDirectory, storageDirectory, serial, lockFallbackWarned);
+    std::unique_ptr<ModuleLock> lock = _lock_module(display, lockDirectory, storageDirectory,
+                                                    serial, lockFallbackWarned, lockWaitSeconds);
     if (!lock) {
         if (ModuleLock::HeldElsewhere(lockDirectory, storageDirectory, serial)) {
             outcome.result = UpdateResult::BUSY;

@@ -26,22 +26,40 @@ const char* UpdateResultName(UpdateResult result) {
     return "";
 }
 
-const char* BuildSourceName(BuildSource source) {
-    switch (source) {
-        case BuildSource::FILE_GIVEN:
-            return "file";
-        case BuildSource::BUILD_GIVEN:
-            return "build";
-        case BuildSource::SERVER_LATEST:
-            return "server_latest";
-        case BuildSource::LATEST_DOWNLOAD:
-            return "latest_download";
-        case BuildSource::LATEST_TRANSFER:
-            return "latest_transfer";
-        case BuildSource::RECOVERY_SERVER:
-            return "recovery_server";
-        case BuildSource::NONE:
-            break;
+namespace {
+
+struct SourceWords {
+    BuildSource source;
+    const char* name;  // "--json" and the history
+    const char* text;  // the dry run's plan
+};
+
+constexpr SourceWords kSources[] = {
+    {BuildSource::FILE_GIVEN, "file", "the file given"},
+    {BuildSource::BUILD_GIVEN, "build", "the build asked for"},
+    {BuildSource::SERVER_LATEST, "server_latest", "the server's latest build, in the store"},
+    {BuildSource::LATEST_DOWNLOAD, "latest_download", "the store's latest download"},
+    {BuildSource::LATEST_TRANSFER, "latest_transfer", "the build last transferred"},
+    {BuildSource::RECOVERY_SERVER, "recovery_server", "the build the server names for this chip"},
+};
+
+const SourceWords* wordsOf(BuildSource source) {
+    for (const SourceWords& words : kSources) {
+        if (words.source == source) {
+            return &words;
+        }
     }
-    return "";
+    return nullptr;
+}
+
+}  // namespace
+
+const char* BuildSourceName(BuildSource source) {
+    const SourceWords* words = wordsOf(source);
+    return words != nullptr ? words->name : "";
+}
+
+const char* BuildSourceText(BuildSource source) {
+    const SourceWords* words = wordsOf(source);
+    return words != nullptr ? words->text : "nowhere";
 }

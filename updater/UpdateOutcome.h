@@ -34,7 +34,9 @@ enum class BuildSource : uint8_t {
     RECOVERY_SERVER,  // the build the server names for a chip in recovery
 };
 
+// Its word for "--json" and the history ("" for NONE), and its words for people.
 const char* BuildSourceName(BuildSource source);
+const char* BuildSourceText(BuildSource source);
 
 struct UpdateOutcome {
     unsigned serial = 0;

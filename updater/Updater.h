@@ -56,6 +56,9 @@ class Updater {
     // The machine's directory of module locks (MACHINE_LOCK_DIRECTORY; tests give their own).
     void Set_Lock_Directory(const std::string& directory) { lockDirectory = directory; }
     const std::string& Lock_Directory() const { return lockDirectory; }
+    // How long an update or recovery waits for a module another Updater holds ("-w"); 0 reports
+    // it busy at once.
+    void Set_Lock_Wait(unsigned seconds) { lockWaitSeconds = seconds; }
 
     std::vector<DeviceInfo> Discover_Devices(linkType type);
     std::vector<DeviceInfo> Discover_ZVNetwork_Devices(unsigned routerSerial, linkType type);
@@ -108,7 +111,8 @@ class Updater {
     bool fileFitsModule(BirdFile& file, Pelmorax::Zendrival::Module& target, unsigned serial);
     // With "--skip-current": true (UNCHANGED) when the module already runs the chosen build.
     bool runsChosenBuild(unsigned serial);
-    // Link, model and build of the connected module, and the file's facts, into the outcome.
+    // The connected module's link into the outcome; with "-n" or "--skip-current" also its model
+    // and build (read-only requests that a plain update does not make).
     void noteModule(Pelmorax::Zendrival::Module& target, unsigned routerSerial);
     void noteBuildBefore(Pelmorax::Zendrival::Module& target);
     void noteFile(const BirdFile& file);
@@ -145,6 +149,7 @@ class Updater {
     std::string storageDirectory;
     std::string lockDirectory;
     bool lockFallbackWarned = false;  // the store's locks have been announced once
+    unsigned lockWaitSeconds = 0;
     UpdaterDisplayInterface& display;
     uint8_t recoveryChip = CHIP_IMX;  // set by identification, read by recovery
     bool useUEIBytesLoading = false;

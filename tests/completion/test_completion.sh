@@ -73,7 +73,7 @@ expect_lines() {
 }
 
 every_option='-B -L -D -G -I -U -N -C -OVERRIDE -h -H --help -i -b -d -t -f -r -s -o -e -m
-    -l -k -u -X --http --https --json'
+    -l -k -u -X --http --https --json -a -j -w'
 
 expect_words "every option at the start" "$every_option" -- Updater ''
 expect_words "every option after a lone dash" "$every_option" -- Updater -
@@ -91,7 +91,9 @@ expect_words "-o offers the baud rates" "2400 4800 9600 19200 38400 57600 115200
     -- Updater -N -s /dev/ttyS0 -o ''
 expect_words "-m offers on and off" "1 0 true false" -- Updater -U -m ''
 
-for option in -b -d -r -l -u -X; do
+expect_words "-j offers some job counts" "1 2 4 8" -- Updater -U -a -j ''
+
+for option in -b -d -r -l -u -X -w; do
     expect_words "$option takes free text: nothing offered" "" -- Updater -U "$option" ''
 done
 expect_words "-X offers nothing even after a prefix" "" -- Updater -X 0x

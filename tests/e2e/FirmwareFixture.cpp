@@ -1,6 +1,7 @@
 #include "FirmwareFixture.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace firmwaretest {
@@ -38,6 +39,13 @@ void stamp(std::string& image, unsigned build, const std::string& version) {
 }
 
 }  // namespace
+
+std::vector<std::string> usbBusEnvironment(const std::string& umockdevRoot) {
+    const char* asan = getenv("ASAN_OPTIONS");
+    return {
+        "LD_PRELOAD=libumockdev-preload.so.0", "UMOCKDEV_DIR=" + umockdevRoot,
+        std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
+}
 
 std::vector<std::string> lines(const std::string& text) {
     return zvtest::splitLines(text);

@@ -86,6 +86,10 @@ class FirmwareFixture : public ::testing::Test {
     }
 };
 
+// The environment entries that let Updater see only the emulated USB bus rooted at umockdevRoot
+// (the simulator's "umockdev" line), as a plugged-in module is seen.
+std::vector<std::string> usbBusEnvironment(const std::string& umockdevRoot);
+
 std::vector<std::string> lines(const std::string& text);
 using zvtest::contains;
 // The error lines of a run: standard error without the upgrade exchange's own diagnostic lines

@@ -5,7 +5,6 @@
 // Each test has a /run/lock of its own (FirmwareFixture), so /run/lock/zendrival is the test's.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,8 +15,7 @@
 
 #include "FirmwareFixture.h"
 #include "ModuleLock.h"
-
-extern char** environ;
+#include "SpawnedUpdater.h"
 
 using namespace firmwaretest;
 using zvtest::RunResult;
@@ -25,62 +23,6 @@ using zvtest::RunResult;
 namespace {
 
 constexpr unsigned kSerialNumber = 0x40F5849A;
-
-// Updater running beside the test, its output collected in files.
-class SpawnedUpdater {
-  public:
-    SpawnedUpdater(const zvtest::TempDir& work, const std::string& name,
-                   std::vector<std::string> args)
-        : outFile_(work.file(name + ".out")), errFile_(work.file(name + ".err")) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outFile_.c_str(), O_WRONLY | O_CREAT, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile_.c_str(), O_WRONLY | O_CREAT, 0644);
-        args.insert(args.begin(), zvtest::updaterBinary());
-        std::vector<char*> argv;
-        for (std::string& word : args) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~SpawnedUpdater() {
-        if (pid_ > 0 && result_.exitCode < 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    pid_t pid() const { return pid_; }
-    bool running() { return pid_ > 0 && result_.exitCode < 0 && !reaped(WNOHANG); }
-    RunResult wait() {
-        if (pid_ > 0 && result_.exitCode < 0) {
-            reaped(0);
-        }
-        return result_;
-    }
-
-  private:
-    bool reaped(int options) {
-        int status = 0;
-        if (waitpid(pid_, &status, options) != pid_) {
-            return false;
-        }
-        result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result_.out = zvtest::readFile(outFile_);
-        result_.err = zvtest::readFile(errFile_);
-        return true;
-    }
-
-    std::string outFile_;
-    std::string errFile_;
-    pid_t pid_ = -1;
-    RunResult result_;
-};
 
 // The simulator's log cut at each "host connected": how many of those connections carried
 // upgrade commands (command 95, 0x5F, as data byte 0 of a packet from the host), and how many

@@ -47,11 +47,7 @@ class ImxRecovery : public FirmwareFixture {
     }
 
     RunResult updaterBesideChip(const std::vector<std::string>& args) {
-        const char* asan = getenv("ASAN_OPTIONS");
-        return updater(args, {"LD_PRELOAD=libumockdev-preload.so.0",
-                              "UMOCKDEV_DIR=" + chip->startupValue("umockdev"),
-                              std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
-                                  ":verify_asan_link_order=0"});
+        return updater(args, usbBusEnvironment(chip->startupValue("umockdev")));
     }
 
     std::string log() const { return zvtest::readFile(simLog); }

@@ -43,11 +43,7 @@ class UsbCommands : public FirmwareFixture {
     }
 
     RunResult updaterOnUsb(const std::vector<std::string>& args) {
-        std::string root = usbBus->startupValue("umockdev");
-        const char* asan = getenv("ASAN_OPTIONS");
-        return updater(args, {"LD_PRELOAD=libumockdev-preload.so.0", "UMOCKDEV_DIR=" + root,
-                              std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
-                                  ":verify_asan_link_order=0"});
+        return updater(args, usbBusEnvironment(usbBus->startupValue("umockdev")));
     }
 
     std::string log() const { return zvtest::readFile(simLog); }

@@ -68,11 +68,8 @@ class UsbRefind : public FirmwareFixture {
     // Updater seeing only the emulated bus, with more environment.
     RunResult updaterOnTheBus(const std::vector<std::string>& args,
                               std::vector<std::string> env = {}) {
-        const char* asan = getenv("ASAN_OPTIONS");
-        env.insert(env.end(), {"LD_PRELOAD=libumockdev-preload.so.0",
-                               "UMOCKDEV_DIR=" + module->startupValue("umockdev"),
-                               std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
-                                   ":verify_asan_link_order=0"});
+        const std::vector<std::string> bus = usbBusEnvironment(module->startupValue("umockdev"));
+        env.insert(env.end(), bus.begin(), bus.end());
         return updater(args, env);
     }
 };

@@ -86,6 +86,30 @@ TEST(ExtraOptions, MessageAndEchoAreRecorded) {
     EXPECT_TRUE(r.params.echoDuringRecovery);
 }
 
+TEST(ExtraOptions, EveryModuleWithJobsAndAWait) {
+    Parsed plain = parse({"-U", "-d", "40F5849A"});
+    EXPECT_FALSE(plain.params.updateAll);
+    EXPECT_EQ(plain.params.jobs, 1u);
+    EXPECT_FALSE(plain.params.lockWaitGiven);
+    EXPECT_EQ(plain.params.lockWaitSeconds, 0u);
+
+    Parsed all = parse({"-U", "-a", "-j", "3", "-w", "0"});
+    EXPECT_EQ(all.rc, 0);
+    EXPECT_EQ(all.errors, "");
+    EXPECT_TRUE(all.params.updateAll);
+    EXPECT_EQ(all.params.jobs, 3u);
+    EXPECT_TRUE(all.params.lockWaitGiven);
+    EXPECT_EQ(all.params.lockWaitSeconds, 0u);
+
+    // Every bad number is reported, and the command line refused.
+    Parsed bad = parse({"-U", "-a", "-j", "0", "-w", "5s", "-j", "x"});
+    EXPECT_NE(bad.rc, 0);
+    EXPECT_EQ(bad.errors,
+              "Invalid number of jobs [0]: give a whole number from 1\n"
+              "Invalid wait [5s]: give whole seconds\n"
+              "Invalid number of jobs [x]: give a whole number from 1\n");
+}
+
 TEST(JsonDisplay, InfoLinesGoToStandardErrorOnceDiverted) {
     CLI_Display display;
     CaptureOutput out(stdout);
