@@ -15,30 +15,34 @@ spec = importlib.util.spec_from_file_location("firmware", MODULE_PATH)
 firmware = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(firmware)
 
-BASE = ["Updater", "--json", "-U", "-a"]
+DOWNLOAD_AND_UPDATE = ["Updater", "--json", "-G", "-U", "-a"]
+UPDATE = ["Updater", "--json", "-U", "-a"]
 
 
 @pytest.mark.parametrize(
-    "params, check_mode, tail",
+    "params, check_mode, command",
     [
-        ({"all": True}, False, []),
-        ({"serial": "40F5849A"}, False, ["-d", "40F5849A"]),
-        ({"all": True}, True, ["-n"]),
+        ({"all": True}, False, DOWNLOAD_AND_UPDATE),
+        ({"serial": "40F5849A"}, False, DOWNLOAD_AND_UPDATE + ["-d", "40F5849A"]),
+        ({"all": True}, True, DOWNLOAD_AND_UPDATE + ["-n"]),
+        ({"all": True, "download": False}, False, UPDATE),
+        # A file of the host is no build to download.
         (
-            {"all": True, "build": 1300, "file": "/srv/1300.bird", "transport": "TCP",
-             "router": "D272031D", "server_url": "http://127.0.0.1:8080/cgi/u",
+            {"all": True, "download": True, "build": 1300, "file": "/srv/1300.bird",
+             "transport": "TCP", "router": "D272031D", "server_url": "http://127.0.0.1:8080/cgi/u",
              "store": "/srv/store", "jobs": 3, "wait": 5},
             True,
-            ["-b", "1300", "-f", "/srv/1300.bird", "-t", "TCP", "-r", "D272031D",
-             "-u", "http://127.0.0.1:8080/cgi/u", "-i", "/srv/store", "-j", "3", "-w", "5", "-n"],
+            UPDATE + ["-b", "1300", "-f", "/srv/1300.bird", "-t", "TCP", "-r", "D272031D",
+                      "-u", "http://127.0.0.1:8080/cgi/u", "-i", "/srv/store", "-j", "3", "-w", "5",
+                      "-n"],
         ),
         # Zero is a value given, not an option left out.
         ({"serial": "0x2181F0EE", "wait": 0, "build": None}, False,
-         ["-d", "0x2181F0EE", "-w", "0"]),
+         DOWNLOAD_AND_UPDATE + ["-d", "0x2181F0EE", "-w", "0"]),
     ],
 )
-def test_parameters_become_updaters_options(params, check_mode, tail):
-    assert firmware.updater_command("Updater", params, check_mode) == BASE + tail
+def test_parameters_become_updaters_options(params, check_mode, command):
+    assert firmware.updater_command("Updater", params, check_mode) == command
 
 
 UPDATED = {"serial": "40F5849A", "result": "updated", "error": None}

@@ -81,14 +81,20 @@ class AnsibleFirmwareTest : public FirmwareFixture {
     std::string ansibleHome() const { return work.file("ansible"); }
 };
 
-const json& moduleEntry(const json& result, const std::string& serial) {
-    static const json none = json::object();
-    for (const json& entry : result.value("modules", json::array())) {
-        if (entry.value("serial", "") == serial) {
-            return entry;
+// The member at path ("/changed", "/summary/unchanged"), or null where there is none.
+json member(const json& document, const std::string& path) {
+    const json::json_pointer pointer(path);
+    return document.contains(pointer) ? document.at(pointer) : json();
+}
+
+// The member at path of the entry of module serial in a task's "modules", or null.
+json moduleMember(const json& result, const std::string& serial, const std::string& path) {
+    for (const json& entry : member(result, "/modules")) {
+        if (member(entry, "/serial") == serial) {
+            return member(entry, path);
         }
     }
-    return none;
+    return json();
 }
 
 TEST_F(AnsibleFirmwareTest, CheckModeChangesNothingTheRunUpdatesAndASecondRunChangesNothing) {
@@ -96,13 +102,12 @@ TEST_F(AnsibleFirmwareTest, CheckModeChangesNothingTheRunUpdatesAndASecondRunCha
 
     RunResult check = playbook({"--check"});
     ASSERT_EQ(check.exitCode, 0) << check.out << check.err;
-    json planned = report();
-    EXPECT_EQ(planned.value("changed", false), true) << planned.dump(2);
-    EXPECT_EQ(planned.value("dry_run", false), true);
-    const json& plan = moduleEntry(planned, kSerial);
-    EXPECT_EQ(plan.value("result", ""), "would_update") << planned.dump(2);
-    EXPECT_EQ(plan.value("build_before", 0), 1000);
-    EXPECT_EQ(plan.value("plan", json::object()).value("build", 0), 1300);
+    const json planned = report();
+    EXPECT_EQ(member(planned, "/changed"), true) << planned.dump(2);
+    EXPECT_EQ(member(planned, "/dry_run"), true);
+    EXPECT_EQ(moduleMember(planned, kSerial, "/result"), "would_update") << planned.dump(2);
+    EXPECT_EQ(moduleMember(planned, kSerial, "/build_before"), 1000);
+    EXPECT_EQ(moduleMember(planned, kSerial, "/plan/build"), 1300);
     // Nothing reached the module's loader, its flash or the store.
     EXPECT_EQ(upgradePackets(moduleLog(), '<'), 0u);
     EXPECT_FALSE(zvtest::pathExists(work.file("flash.bin")));
@@ -110,23 +115,22 @@ TEST_F(AnsibleFirmwareTest, CheckModeChangesNothingTheRunUpdatesAndASecondRunCha
 
     RunResult first = playbook();
     ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
-    json updated = report();
-    EXPECT_EQ(updated.value("changed", false), true) << updated.dump(2);
-    EXPECT_EQ(updated.value("dry_run", true), false);
-    const json& entry = moduleEntry(updated, kSerial);
-    EXPECT_EQ(entry.value("result", ""), "updated") << updated.dump(2);
-    EXPECT_EQ(entry.value("build_before", 0), 1000);
-    EXPECT_EQ(entry.value("build_after", 0), 1300);
+    const json updated = report();
+    EXPECT_EQ(member(updated, "/changed"), true) << updated.dump(2);
+    EXPECT_EQ(member(updated, "/dry_run"), false);
+    EXPECT_EQ(moduleMember(updated, kSerial, "/result"), "updated") << updated.dump(2);
+    EXPECT_EQ(moduleMember(updated, kSerial, "/build_before"), 1000);
+    EXPECT_EQ(moduleMember(updated, kSerial, "/build_after"), 1300);
     EXPECT_EQ(flash(), expectedFlash(builds + "/" + kSerial + "/1300.bird"));
     const size_t upgradePacketsOfTheUpdate = upgradePackets(moduleLog(), '<');
     EXPECT_GT(upgradePacketsOfTheUpdate, 0u);
 
     RunResult second = playbook();
     ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
-    json again = report();
-    EXPECT_EQ(again.value("changed", true), false) << again.dump(2);
-    EXPECT_EQ(moduleEntry(again, kSerial).value("result", ""), "unchanged") << again.dump(2);
-    EXPECT_EQ(again["summary"].value("unchanged", 0), 1);
+    const json again = report();
+    EXPECT_EQ(member(again, "/changed"), false) << again.dump(2);
+    EXPECT_EQ(moduleMember(again, kSerial, "/result"), "unchanged") << again.dump(2);
+    EXPECT_EQ(member(again, "/summary/unchanged"), 1);
     EXPECT_EQ(upgradePackets(moduleLog(), '<'), upgradePacketsOfTheUpdate);
 }
 
@@ -144,15 +148,15 @@ TEST_F(AnsibleFirmwareTest, AFailingModuleFailsTheTaskWithItsErrorLine) {
     // ansible-playbook's status for a host whose task failed.
     EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, errorLine)) << r.out;
-    json failed = report();
-    EXPECT_EQ(failed.value("failed", false), true) << failed.dump(2);
-    EXPECT_EQ(failed.value("msg", ""), errorLine);
-    EXPECT_EQ(failed.value("rc", 0), 1);
-    EXPECT_EQ(moduleEntry(failed, kFailingSerial).value("result", ""), "failed") << failed.dump(2);
-    EXPECT_EQ(moduleEntry(failed, kFailingSerial).value("error", ""), errorLine);
+    const json failed = report();
+    EXPECT_EQ(member(failed, "/failed"), true) << failed.dump(2);
+    EXPECT_EQ(member(failed, "/msg"), errorLine);
+    EXPECT_EQ(member(failed, "/rc"), 1);
+    EXPECT_EQ(moduleMember(failed, kFailingSerial, "/result"), "failed");
+    EXPECT_EQ(moduleMember(failed, kFailingSerial, "/error"), errorLine);
     // The other module was updated all the same, and the task says so.
-    EXPECT_EQ(moduleEntry(failed, kSerial).value("result", ""), "updated");
-    EXPECT_EQ(failed.value("changed", false), true);
+    EXPECT_EQ(moduleMember(failed, kSerial, "/result"), "updated");
+    EXPECT_EQ(member(failed, "/changed"), true);
     EXPECT_EQ(flash(), expectedFlash(builds + "/" + kSerial + "/1300.bird"));
 }
 

@@ -15,7 +15,7 @@ module: firmware
 short_description: Keep the firmware of Zendrival modules current with Updater
 version_added: "2.12.2"
 description:
-  - Runs C(Updater --json -U -a) on the managed host, which finds the Zendrival modules the host
+  - Runs C(Updater --json -G -U -a) on the managed host, which finds the Zendrival modules the host
     reaches (on USB, on the network, behind routers) and gives each the build it would get from a
     run of its own. Modules that already run that build are left alone, so a second run changes
     nothing.
@@ -42,6 +42,13 @@ options:
       - Update every module found on the host.
       - Exactly one of I(serial) and I(all) is given.
     type: bool
+  download:
+    description:
+      - Download each module's build from the update server into the store first (C(-G)), so that
+        a host with an empty store gets it. With C(false) only the builds already in the store are
+        installed. Not used with I(file).
+    type: bool
+    default: true
   build:
     description:
       - The build to install (C(-b)). Without I(build) and I(file) each module gets the latest build,
@@ -211,6 +218,7 @@ PASSED_OPTIONS = (
 ARGUMENT_SPEC = dict(
     serial=dict(type="str"),
     all=dict(type="bool"),
+    download=dict(type="bool", default=True),
     build=dict(type="int"),
     file=dict(type="path"),
     transport=dict(type="str", choices=["USB", "TCP"]),
@@ -224,8 +232,12 @@ ARGUMENT_SPEC = dict(
 
 
 def updater_command(program, params, check_mode):
-    """Updater's command line for the module's parameters: "-a" always, narrowed by "-d"."""
-    command = [program, "--json", "-U", "-a"]
+    """Updater's command line for the module's parameters: "-a" always, narrowed by "-d"; "-G"
+    unless the build comes from a file of the host."""
+    command = [program, "--json"]
+    if params.get("download", True) and not params.get("file"):
+        command.append("-G")
+    command += ["-U", "-a"]
     if params.get("serial"):
         command += ["-d", params["serial"]]
     for name, option in PASSED_OPTIONS:
